@@ -1,0 +1,28 @@
+// The substitution model: WAG exchangeabilities, the alignment's residue frequencies, the
+// rate matrix, its eigen-decomposition and the transition probabilities.
+#ifndef CORE_MODEL_H
+#define CORE_MODEL_H
+
+// Storage allocated once by the start-up (residues 1..20).
+extern double** S_ij;   // exchangeabilities
+extern double** Q_ij;   // rate matrix of the current model
+extern double* PI;      // residue frequencies of the alignment
+extern double** a;      // work copy for the eigenvalue, SVD and LU routines
+extern double** v;      // right eigenvectors as columns, each summing to 1
+extern double** inv;    // inverse of v
+extern double* wr;      // eigenvalues
+extern double* wi;      // imaginary parts (unused)
+extern double* w;       // singular values (work)
+extern double** svdv;   // right singular vectors (work)
+extern double* colu;    // unit column (work)
+extern double** sitePI; // sites 1..seqLength x residues 1..20; allocated by cal_PI
+
+void init_S();
+void cal_PI();
+void cal_Q(double* f);
+void cal_Eign();
+double pij(int i, int j, double t, double alfa);
+double dpij(int i, int j, double t, double alfa);
+double dpij_alfa(int i, int j, double t, double alfa);
+
+#endif

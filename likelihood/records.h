@@ -1,0 +1,41 @@
+// The plain records of the core: a node of the alignment's tree, a node of a per-site tree
+// and a branch of the unrooted tree.
+#ifndef CORE_RECORDS_H
+#define CORE_RECORDS_H
+
+// Longest sequence name a NODE holds; the alignment reader refuses longer names.
+constexpr int NODE_NAME_MAX = 51;
+
+struct NODE {
+    char name[NODE_NAME_MAX + 1]; // empty for record 0 and the inner records
+    int id;                       // own index
+    int level;                    // depth below the top node
+    int left, right;              // children; 0 at a leaf
+    char isRoot;                  // 1 at the top node
+    int third;                    // third child, top node only
+    int parent;                   // the top node is its own parent
+    double length;                // branch length to the parent
+    char* seq;                    // [0] blank, [1..seqLength] letters, [seqLength+1] NUL
+    int* code;                    // residue code per site, 1..seqLength
+};
+
+struct SiteTreeNode {
+    int level;
+    int left, right, third;
+    int parent;
+    char isRoot;
+    double length;
+    char gap;      // 1: pruned from this site's tree (a gapped leaf or an emptied inner node)
+    double vec[21]; // conditional likelihoods or state probabilities, entries 1..20
+    int scale;      // power-of-ten exponent carried with vec
+};
+
+struct BranchRecord {
+    double length;
+    int leftPoint;       // upper end
+    int rightPoint;      // lower end
+    int leftLeafNumber;  // leaves not below the lower end
+    int rightLeafNumber; // leaves below the lower end
+};
+
+#endif
