@@ -17,6 +17,10 @@ extern double** svdv;   // right singular vectors (work)
 extern double* colu;    // unit column (work)
 extern double** sitePI; // sites 1..seqLength x residues 1..20; allocated by cal_PI
 
+// Raised by every cal_Eign, so that stores derived from the model (cached transition
+// matrices) know when they are stale.
+extern unsigned long modelVersion;
+
 void init_S();
 void cal_PI();
 void cal_Q(double* f);
