@@ -1,6 +1,8 @@
 #include "numerics/matrixalgebra.h"
 
+#include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +37,9 @@ long product(long count, long other) {
     return result;
 }
 
-long plusOne(long count) { return count < 0 || count == LONG_MAX ? -1 : count + 1; }
+long plusOne(long count) {
+    return count < 0 || count == LONG_MAX ? -1 : count + 1;
+}
 
 template <typename T> T* makeVector(long lo, long hi, const char* name) {
     T* v = static_cast<T*>(requestBlock(plusOne(hi - lo + 1), sizeof(T)));
@@ -87,17 +91,37 @@ template <typename T> void releaseMatrix(T** m, long rl, long cl) {
 
 } // namespace
 
-char* cvector(long lo, long hi) { return makeVector<char>(lo, hi, "cvector"); }
-int* ivector(long lo, long hi) { return makeVector<int>(lo, hi, "ivector"); }
-long* lvector(long lo, long hi) { return makeVector<long>(lo, hi, "lvector"); }
-float* fvector(long lo, long hi) { return makeVector<float>(lo, hi, "fvector"); }
-double* dvector(long lo, long hi) { return makeVector<double>(lo, hi, "dvector"); }
-long double* ldvector(long lo, long hi) { return makeVector<long double>(lo, hi, "ldvector"); }
+char* cvector(long lo, long hi) {
+    return makeVector<char>(lo, hi, "cvector");
+}
+int* ivector(long lo, long hi) {
+    return makeVector<int>(lo, hi, "ivector");
+}
+long* lvector(long lo, long hi) {
+    return makeVector<long>(lo, hi, "lvector");
+}
+float* fvector(long lo, long hi) {
+    return makeVector<float>(lo, hi, "fvector");
+}
+double* dvector(long lo, long hi) {
+    return makeVector<double>(lo, hi, "dvector");
+}
+long double* ldvector(long lo, long hi) {
+    return makeVector<long double>(lo, hi, "ldvector");
+}
 
-char** cmatrix(long rl, long rh, long cl, long ch) { return makeMatrix<char>(rl, rh, cl, ch, "cmatrix"); }
-int** imatrix(long rl, long rh, long cl, long ch) { return makeMatrix<int>(rl, rh, cl, ch, "imatrix"); }
-double** dmatrix(long rl, long rh, long cl, long ch) { return makeMatrix<double>(rl, rh, cl, ch, "dmatrix"); }
-float** fmatrix(long rl, long rh, long cl, long ch) { return makeMatrix<float>(rl, rh, cl, ch, "fmatrix"); }
+char** cmatrix(long rl, long rh, long cl, long ch) {
+    return makeMatrix<char>(rl, rh, cl, ch, "cmatrix");
+}
+int** imatrix(long rl, long rh, long cl, long ch) {
+    return makeMatrix<int>(rl, rh, cl, ch, "imatrix");
+}
+double** dmatrix(long rl, long rh, long cl, long ch) {
+    return makeMatrix<double>(rl, rh, cl, ch, "dmatrix");
+}
+float** fmatrix(long rl, long rh, long cl, long ch) {
+    return makeMatrix<float>(rl, rh, cl, ch, "fmatrix");
+}
 long double** ldmatrix(long rl, long rh, long cl, long ch) {
     return makeMatrix<long double>(rl, rh, cl, ch, "ldmatrix");
 }
@@ -112,11 +136,21 @@ long double*** ld3tensor(long nrl, long nrh, long ncl, long nch, long ndl, long 
     return makeTensor<long double>(nrl, nrh, ncl, nch, ndl, ndh, "ld3tensor");
 }
 
-void free_ivector(int* v, long lo, long) { std::free(v + lo - 1); }
-void free_lvector(long* v, long lo, long) { std::free(v + lo - 1); }
-void free_dvector(double* v, long lo, long) { std::free(v + lo - 1); }
-void free_imatrix(int** m, long rl, long, long cl, long) { releaseMatrix(m, rl, cl); }
-void free_dmatrix(double** m, long rl, long, long cl, long) { releaseMatrix(m, rl, cl); }
+void free_ivector(int* v, long lo, long) {
+    std::free(v + lo - 1);
+}
+void free_lvector(long* v, long lo, long) {
+    std::free(v + lo - 1);
+}
+void free_dvector(double* v, long lo, long) {
+    std::free(v + lo - 1);
+}
+void free_imatrix(int** m, long rl, long, long cl, long) {
+    releaseMatrix(m, rl, cl);
+}
+void free_dmatrix(double** m, long rl, long, long cl, long) {
+    releaseMatrix(m, rl, cl);
+}
 
 void free_d3tensor(double*** t, long nrl, long, long ncl, long, long ndl, long) {
     std::free(t[nrl][ncl] + ndl - 1);
@@ -143,4 +177,514 @@ double** foreigen2diagmat(double* v, long lo, long hi) {
     for (long i = lo; i <= hi; i++)
         for (long j = lo; j <= hi; j++) m[i][j] = (i == j) ? v[i - lo] : 0.0;
     return m;
+}
+
+// ---------------------------------------------------------------------------------------
+// Linear systems
+// ---------------------------------------------------------------------------------------
+
+void ludcmp(double** a, int n, int* perm, double* sign) {
+    double* scale = dvector(1, n);
+    *sign = 1.0;
+    for (int i = 1; i <= n; i++) {
+        double big = 0.0;
+        for (int j = 1; j <= n; j++)
+            if (std::fabs(a[i][j]) > big) big = std::fabs(a[i][j]);
+        if (big == 0.0) nrerror("Singular matrix in routine ludcmp");
+        scale[i] = 1.0 / big;
+    }
+    for (int j = 1; j <= n; j++) {
+        for (int i = 1; i < j; i++) {
+            double sum = a[i][j];
+            for (int k = 1; k < i; k++) sum -= a[i][k] * a[k][j];
+            a[i][j] = sum;
+        }
+        double big = 0.0;
+        int pivot = j;
+        for (int i = j; i <= n; i++) {
+            double sum = a[i][j];
+            for (int k = 1; k < j; k++) sum -= a[i][k] * a[k][j];
+            a[i][j] = sum;
+            double candidate = scale[i] * std::fabs(sum);
+            if (candidate >= big) {
+                big = candidate;
+                pivot = i;
+            }
+        }
+        if (pivot != j) {
+            for (int k = 1; k <= n; k++) std::swap(a[pivot][k], a[j][k]);
+            *sign = -*sign;
+            scale[pivot] = scale[j];
+        }
+        perm[j] = pivot;
+        if (a[j][j] == 0.0) nrerror("POSSIBLY SINGULAR MATRIX in ludcmp: FATAL");
+        if (j < n) {
+            double inverse = 1.0 / a[j][j];
+            for (int i = j + 1; i <= n; i++) a[i][j] *= inverse;
+        }
+    }
+    free_dvector(scale, 1, n);
+}
+
+void lubksb(double** a, int n, int* perm, double* b) {
+    int first = 0;
+    for (int i = 1; i <= n; i++) {
+        int r = perm[i];
+        double sum = b[r];
+        b[r] = b[i];
+        if (first != 0)
+            for (int k = first; k < i; k++) sum -= a[i][k] * b[k];
+        else if (sum != 0.0)
+            first = i;
+        b[i] = sum;
+    }
+    for (int i = n; i >= 1; i--) {
+        double sum = b[i];
+        for (int k = i + 1; k <= n; k++) sum -= a[i][k] * b[k];
+        b[i] = sum / a[i][i];
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Singular value decomposition
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+// |magnitude| carrying the sign of of; of == 0 counts as positive.
+template <typename T> T withSign(T magnitude, T of) {
+    return of >= 0 ? std::fabs(magnitude) : -std::fabs(magnitude);
+}
+
+double square(double x) {
+    return x * x;
+}
+
+// Rotates columns p and q of m over rows 1..rows: (y, z) -> (y c + z s, z c - y s).
+void rotateColumns(double** m, int rows, int p, int q, double c, double s) {
+    for (int r = 1; r <= rows; r++) {
+        double y = m[r][p], z = m[r][q];
+        m[r][p] = y * c + z * s;
+        m[r][q] = z * c - y * s;
+    }
+}
+
+// Householder reduction of a to bidiagonal form: diagonal into w, superdiagonal into
+// super (super[1] = 0). Returns the largest |w[i]| + |super[i]|, the scale of the
+// negligibility tests.
+double bidiagonalise(double** a, int m, int n, double* w, double* super) {
+    double g = 0.0, scale = 0.0, anorm = 0.0;
+    for (int i = 1; i <= n; i++) {
+        int l = i + 1;
+        super[i] = scale * g;
+        g = scale = 0.0;
+        if (i <= m) {
+            for (int k = i; k <= m; k++) scale += std::fabs(a[k][i]);
+            if (scale != 0.0) {
+                double s = 0.0;
+                for (int k = i; k <= m; k++) {
+                    a[k][i] /= scale;
+                    s += a[k][i] * a[k][i];
+                }
+                double f = a[i][i];
+                g = -withSign(std::sqrt(s), f);
+                double h = f * g - s;
+                a[i][i] = f - g;
+                for (int j = l; j <= n; j++) {
+                    double dot = 0.0;
+                    for (int k = i; k <= m; k++) dot += a[k][i] * a[k][j];
+                    double factor = dot / h;
+                    for (int k = i; k <= m; k++) a[k][j] += factor * a[k][i];
+                }
+                for (int k = i; k <= m; k++) a[k][i] *= scale;
+            }
+        }
+        w[i] = scale * g;
+        g = scale = 0.0;
+        if (i <= m && i != n) {
+            for (int k = l; k <= n; k++) scale += std::fabs(a[i][k]);
+            if (scale != 0.0) {
+                double s = 0.0;
+                for (int k = l; k <= n; k++) {
+                    a[i][k] /= scale;
+                    s += a[i][k] * a[i][k];
+                }
+                double f = a[i][l];
+                g = -withSign(std::sqrt(s), f);
+                double h = f * g - s;
+                a[i][l] = f - g;
+                for (int k = l; k <= n; k++) super[k] = a[i][k] / h;
+                for (int j = l; j <= m; j++) {
+                    double dot = 0.0;
+                    for (int k = l; k <= n; k++) dot += a[j][k] * a[i][k];
+                    for (int k = l; k <= n; k++) a[j][k] += dot * super[k];
+                }
+                for (int k = l; k <= n; k++) a[i][k] *= scale;
+            }
+        }
+        anorm = std::max(anorm, std::fabs(w[i]) + std::fabs(super[i]));
+    }
+    return anorm;
+}
+
+// Builds V from the row reflections left in a by bidiagonalise.
+void accumulateRight(double** a, int n, const double* super, double** v) {
+    double g = 0.0;
+    int l = n + 1;
+    for (int i = n; i >= 1; i--) {
+        if (i < n) {
+            if (g != 0.0) {
+                for (int j = l; j <= n; j++) v[j][i] = (a[i][j] / a[i][l]) / g;
+                for (int j = l; j <= n; j++) {
+                    double dot = 0.0;
+                    for (int k = l; k <= n; k++) dot += a[i][k] * v[k][j];
+                    for (int k = l; k <= n; k++) v[k][j] += dot * v[k][i];
+                }
+            }
+            for (int j = l; j <= n; j++) v[i][j] = v[j][i] = 0.0;
+        }
+        v[i][i] = 1.0;
+        g = super[i];
+        l = i;
+    }
+}
+
+// Turns the column reflections left in a into U, in place.
+void accumulateLeft(double** a, int m, int n, const double* w) {
+    for (int i = std::min(m, n); i >= 1; i--) {
+        int l = i + 1;
+        double g = w[i];
+        for (int j = l; j <= n; j++) a[i][j] = 0.0;
+        if (g != 0.0) {
+            g = 1.0 / g;
+            for (int j = l; j <= n; j++) {
+                double dot = 0.0;
+                for (int k = l; k <= m; k++) dot += a[k][i] * a[k][j];
+                double f = (dot / a[i][i]) * g;
+                for (int k = i; k <= m; k++) a[k][j] += f * a[k][i];
+            }
+            for (int j = i; j <= m; j++) a[j][i] *= g;
+        } else {
+            for (int j = i; j <= m; j++) a[j][i] = 0.0;
+        }
+        a[i][i] += 1.0;
+    }
+}
+
+// Zeroes super[l] by rotations against w[l-1] when w[l-1] is negligible.
+void cancelSuperdiagonal(double** a, int m, double* w, double* super, int l, int k, double anorm) {
+    int nm = l - 1;
+    double c = 0.0, s = 1.0;
+    for (int i = l; i <= k; i++) {
+        double f = s * super[i];
+        super[i] = c * super[i];
+        if (std::fabs(f) + anorm == anorm) break;
+        double g = w[i];
+        double h = dpythag(f, g);
+        w[i] = h;
+        h = 1.0 / h;
+        c = g * h;
+        s = -f * h;
+        rotateColumns(a, m, nm, i, c, s);
+    }
+}
+
+// One implicit-shift QR sweep over the bidiagonal block l..k.
+void qrSweep(double** a, int m, int n, double* w, double* super, double** v, int l, int k) {
+    double z = w[k];
+    double x = w[l];
+    int nm = k - 1;
+    double y = w[nm];
+    double g = super[nm];
+    double h = super[k];
+    double f = ((y - z) * (y + z) + (g - h) * (g + h)) / (2.0 * h * y);
+    g = dpythag(f, 1.0);
+    f = ((x - z) * (x + z) + h * ((y / (f + withSign(g, f))) - h)) / x;
+    double c = 1.0, s = 1.0;
+    for (int j = l; j <= nm; j++) {
+        int i = j + 1;
+        g = super[i];
+        y = w[i];
+        h = s * g;
+        g = c * g;
+        z = dpythag(f, h);
+        super[j] = z;
+        c = f / z;
+        s = h / z;
+        f = x * c + g * s;
+        g = g * c - x * s;
+        h = y * s;
+        y *= c;
+        rotateColumns(v, n, j, i, c, s);
+        z = dpythag(f, h);
+        w[j] = z;
+        if (z != 0.0) {
+            z = 1.0 / z;
+            c = f * z;
+            s = h * z;
+        }
+        f = c * g + s * y;
+        x = c * y - s * g;
+        rotateColumns(a, m, j, i, c, s);
+    }
+    super[l] = 0.0;
+    super[k] = f;
+    w[k] = x;
+}
+
+} // namespace
+
+double dpythag(double a, double b) {
+    double absa = std::fabs(a), absb = std::fabs(b);
+    if (absa > absb) return absa * std::sqrt(1.0 + square(absb / absa));
+    return absb == 0.0 ? 0.0 : absb * std::sqrt(1.0 + square(absa / absb));
+}
+
+void svdcmp(double** a, int m, int n, double* w, double** v) {
+    double* super = dvector(1, n);
+    double anorm = bidiagonalise(a, m, n, w, super);
+    accumulateRight(a, n, super, v);
+    accumulateLeft(a, m, n, w);
+    for (int k = n; k >= 1; k--) {
+        for (int its = 1; its <= 30; its++) {
+            // Split point: a negligible superdiagonal element, or a negligible diagonal
+            // element just above it (then its superdiagonal is cancelled first).
+            int l = k;
+            bool cancel = false;
+            for (; l >= 1; l--) {
+                if (l == 1 || std::fabs(super[l]) + anorm == anorm) break;
+                if (std::fabs(w[l - 1]) + anorm == anorm) {
+                    cancel = true;
+                    break;
+                }
+            }
+            if (cancel) cancelSuperdiagonal(a, m, w, super, l, k, anorm);
+            if (l == k) {
+                if (w[k] < 0.0) {
+                    w[k] = -w[k];
+                    for (int j = 1; j <= n; j++) v[j][k] = -v[j][k];
+                }
+                break;
+            }
+            if (its == 30) nrerror("no convergence in 30 dsvdcmp iterations");
+            qrSweep(a, m, n, w, super, v, l, k);
+        }
+    }
+    free_dvector(super, 1, n);
+}
+
+// ---------------------------------------------------------------------------------------
+// Eigenvalues of a general real matrix
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+template <typename T> void balanceMatrix(T** a, int n) {
+    bool scaled = true;
+    while (scaled) {
+        scaled = false;
+        for (int i = 1; i <= n; i++) {
+            T c = 0, r = 0;
+            for (int j = 1; j <= n; j++)
+                if (j != i) {
+                    c += std::fabs(a[j][i]);
+                    r += std::fabs(a[i][j]);
+                }
+            if (c == 0 || r == 0) continue;
+            T f = 1, s = c + r;
+            while (c < r / 2) {
+                f *= 2;
+                c *= 4;
+            }
+            while (c > r * 2) {
+                f /= 2;
+                c /= 4;
+            }
+            if ((c + r) / f < T(0.95) * s) {
+                scaled = true;
+                T g = 1 / f;
+                for (int j = 1; j <= n; j++) a[i][j] *= g;
+                for (int j = 1; j <= n; j++) a[j][i] *= f;
+            }
+        }
+    }
+}
+
+template <typename T> void reduceToHessenberg(T** a, int n) {
+    for (int m = 2; m < n; m++) {
+        T x = 0;
+        int pivot = m;
+        for (int j = m; j <= n; j++)
+            if (std::fabs(a[j][m - 1]) > std::fabs(x)) {
+                x = a[j][m - 1];
+                pivot = j;
+            }
+        if (pivot != m) {
+            for (int j = m - 1; j <= n; j++) std::swap(a[pivot][j], a[m][j]);
+            for (int j = 1; j <= n; j++) std::swap(a[j][pivot], a[j][m]);
+        }
+        if (x == 0) continue;
+        for (int i = m + 1; i <= n; i++) {
+            T y = a[i][m - 1];
+            if (y == 0) continue;
+            y /= x;
+            a[i][m - 1] = y;
+            for (int j = m; j <= n; j++) a[i][j] -= y * a[m][j];
+            for (int j = 1; j <= n; j++) a[j][m] += y * a[j][i];
+        }
+    }
+}
+
+// Francis double-shift QR on the Hessenberg matrix a. root is the square root to use (the
+// long double variant takes its roots in double precision).
+template <typename T, typename Root>
+void hessenbergEigenvalues(T** a, int n, T* wr, T* wi, Root root, const char* tooMany) {
+    T anorm = std::fabs(a[1][1]);
+    for (int i = 2; i <= n; i++)
+        for (int j = i - 1; j <= n; j++) anorm += std::fabs(a[i][j]);
+    int nn = n;
+    T t = 0;
+    while (nn >= 1) {
+        int its = 0;
+        for (;;) {
+            int l = nn;
+            for (; l >= 2; l--) {
+                T s = std::fabs(a[l - 1][l - 1]) + std::fabs(a[l][l]);
+                if (s == 0) s = anorm;
+                if (std::fabs(a[l][l - 1]) + s == s) break;
+            }
+            T x = a[nn][nn];
+            if (l == nn) {
+                wr[nn] = x + t;
+                wi[nn] = 0;
+                nn--;
+                break;
+            }
+            T y = a[nn - 1][nn - 1];
+            T w = a[nn][nn - 1] * a[nn - 1][nn];
+            if (l == nn - 1) {
+                T p = T(0.5) * (y - x);
+                T q = p * p + w;
+                T z = root(std::fabs(q));
+                x += t;
+                if (q >= 0) {
+                    z = p + withSign(z, p);
+                    wr[nn - 1] = wr[nn] = x + z;
+                    if (z != 0) wr[nn] = x - w / z;
+                    wi[nn - 1] = wi[nn] = 0;
+                } else {
+                    wr[nn - 1] = wr[nn] = x + p;
+                    wi[nn - 1] = -z;
+                    wi[nn] = z;
+                }
+                nn -= 2;
+                break;
+            }
+            if (its == 30) nrerror(tooMany);
+            if (its == 10 || its == 20) {
+                t += x;
+                for (int i = 1; i <= nn; i++) a[i][i] -= x;
+                T s = std::fabs(a[nn][nn - 1]) + std::fabs(a[nn - 1][nn - 2]);
+                x = y = T(0.75) * s;
+                w = T(-0.4375) * s * s;
+            }
+            its++;
+            // Look for two consecutive small subdiagonal elements to start the sweep at m.
+            int m = nn - 2;
+            T p = 0, q = 0, r = 0, z = 0;
+            for (; m >= l; m--) {
+                z = a[m][m];
+                r = x - z;
+                T s = y - z;
+                p = (r * s - w) / a[m + 1][m] + a[m][m + 1];
+                q = a[m + 1][m + 1] - z - r - s;
+                r = a[m + 2][m + 1];
+                s = std::fabs(p) + std::fabs(q) + std::fabs(r);
+                p /= s;
+                q /= s;
+                r /= s;
+                if (m == l) break;
+                T u = std::fabs(a[m][m - 1]) * (std::fabs(q) + std::fabs(r));
+                T v = std::fabs(p) * (std::fabs(a[m - 1][m - 1]) + std::fabs(z) + std::fabs(a[m + 1][m + 1]));
+                if (u + v == v) break;
+            }
+            for (int i = m + 2; i <= nn; i++) {
+                a[i][i - 2] = 0;
+                if (i != m + 2) a[i][i - 3] = 0;
+            }
+            for (int k = m; k <= nn - 1; k++) {
+                if (k != m) {
+                    p = a[k][k - 1];
+                    q = a[k + 1][k - 1];
+                    r = k != nn - 1 ? a[k + 2][k - 1] : 0;
+                    x = std::fabs(p) + std::fabs(q) + std::fabs(r);
+                    if (x != 0) {
+                        p /= x;
+                        q /= x;
+                        r /= x;
+                    }
+                }
+                T s = withSign(root(p * p + q * q + r * r), p);
+                if (s == 0) continue;
+                if (k == m) {
+                    if (l != m) a[k][k - 1] = -a[k][k - 1];
+                } else {
+                    a[k][k - 1] = -s * x;
+                }
+                p += s;
+                x = p / s;
+                y = q / s;
+                z = r / s;
+                q /= p;
+                r /= p;
+                for (int j = k; j <= nn; j++) {
+                    p = a[k][j] + q * a[k + 1][j];
+                    if (k != nn - 1) {
+                        p += r * a[k + 2][j];
+                        a[k + 2][j] -= p * z;
+                    }
+                    a[k + 1][j] -= p * y;
+                    a[k][j] -= p * x;
+                }
+                int last = std::min(nn, k + 3);
+                for (int i = l; i <= last; i++) {
+                    p = x * a[i][k] + y * a[i][k + 1];
+                    if (k != nn - 1) {
+                        p += z * a[i][k + 2];
+                        a[i][k + 2] -= p * r;
+                    }
+                    a[i][k + 1] -= p * q;
+                    a[i][k] -= p;
+                }
+            }
+        }
+    }
+}
+
+double doubleRoot(double x) {
+    return std::sqrt(x);
+}
+long double roundedRoot(long double x) {
+    return std::sqrt(static_cast<double>(x));
+}
+
+} // namespace
+
+void balanc(double** a, int n) {
+    balanceMatrix(a, n);
+}
+void elmhes(double** a, int n) {
+    reduceToHessenberg(a, n);
+}
+void hqr(double** a, int n, double* wr, double* wi) {
+    hessenbergEigenvalues(a, n, wr, wi, doubleRoot, "Too many iterations in hqr");
+}
+void ldbalanc(long double** a, int n) {
+    balanceMatrix(a, n);
+}
+void ldelmhes(long double** a, int n) {
+    reduceToHessenberg(a, n);
+}
+void ldhqr(long double** a, int n, long double* wr, long double* wi) {
+    hessenbergEigenvalues(a, n, wr, wi, roundedRoot, "Too many iterations in ldhqr");
 }

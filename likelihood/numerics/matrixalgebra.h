@@ -50,4 +50,33 @@ void forvect2mat(double* v, long rl, long rh, long cl, long ch, double** a);
 // A new dmatrix(lo, hi, lo, hi) with v[0..hi-lo] on the diagonal and 0.0 elsewhere.
 double** foreigen2diagmat(double* v, long lo, long hi);
 
+// ---- Linear systems on matrices indexed 1..n ----
+
+// Crout LU decomposition with implicit partial pivoting, in place: U on and above the
+// diagonal, the multipliers of L below it. perm[j] is the row swapped with row j at step j;
+// *sign is +1.0 or -1.0 for an even or odd number of swaps.
+void ludcmp(double** a, int n, int* perm, double* sign);
+// Solves A x = b for the A that ludcmp decomposed into a and perm; b[1..n] becomes x.
+void lubksb(double** a, int n, int* perm, double* b);
+
+// ---- Singular value decomposition ----
+
+// sqrt(a*a + b*b) without overflow or underflow on the way.
+double dpythag(double a, double b);
+// A = U diag(w) V^T for the m x n matrix a: a becomes U, w[1..n] the singular values (not
+// sorted), v[1..n][1..n] the matrix V itself.
+void svdcmp(double** a, int m, int n, double* w, double** v);
+
+// ---- Eigenvalues of a general real matrix, in place on a[1..n][1..n] ----
+
+void balanc(double** a, int n);
+void elmhes(double** a, int n);
+// Eigenvalues of the upper Hessenberg matrix a into wr (real parts) and wi (imaginary
+// parts), unsorted; a complex pair has its negative imaginary part first. a is destroyed.
+void hqr(double** a, int n, double* wr, double* wi);
+void ldbalanc(long double** a, int n);
+void ldelmhes(long double** a, int n);
+// As hqr in long double, its square roots taken in double precision.
+void ldhqr(long double** a, int n, long double* wr, long double* wi);
+
 #endif
