@@ -54,8 +54,8 @@ inline const double* wagFrequencies() {
     return f;
 }
 
-// rows[i-1] becomes leaf i: seqNum, seqLength, DIM and node (records 0..2n-2, with seq and
-// code of the leaves, letters folded as the reader folds them), dashFlag and calFlag as
+// rows[i-1] becomes leaf i (at least two rows, all of one length): seqNum, seqLength, DIM and node (records
+// 0..2n-2, with seq and code of the leaves, letters folded as the reader folds them), dashFlag and calFlag as
 // searchGap sets them. The stores of an earlier call are left behind, not released.
 inline void useAlignment(const std::vector<std::string>& rows) {
     seqNum = static_cast<int>(rows.size());
