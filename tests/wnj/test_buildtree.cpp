@@ -1,7 +1,9 @@
 #include "wnjtrees.h"
 
 #include "wnj/build.h"
+#include "wnj/calcb.h"
 #include "wnj/calcq.h"
+#include "wnj/calcz.h"
 #include "wnj/matrix.h"
 #include "wnj/noise.h"
 
@@ -250,4 +252,40 @@ TEST(BuildTree, PairChoicePrefersMutualPartnersAndBreaksTiesAsTheLoopDoes) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(wnj::choosePair(static_cast<int>(c.q.size()), c.q.data(), c.R.data()), c.J);
+}
+
+// The routines of the configurations the builder does not run agree with those it runs.
+TEST(BuildTree, AlternativeScoresAgreeWithTheCriterion) {
+    const int n = 8;
+    Tree t = randomTree(n, Shape::Random, 0.05, 0.4, 77);
+    double** D = additiveDistances(t);
+    Names names(n);
+    wnj::setParameters(500);
+    double** b = wnj::matrix(n);
+    double *R = wnj::vector(n), *P = wnj::vector(n), *Z = wnj::vector(n), *z1 = wnj::vector(n);
+    std::vector<int> q(n), q2(n);
+    wnj::createWorkingState(n, D, names.rows.data());
+    wnj::calc_q(n, q.data(), R, b, q2.data(), P, Z);
+    for (int i = 0; i < n; i++) {
+        EXPECT_DOUBLE_EQ(wnj::calcR2(n, i, q[i], q2[i], b), R[i]);
+        EXPECT_DOUBLE_EQ(wnj::calcZ2(n, i, q[i], q2[i], b), Z[i]);
+    }
+    // For a cherry (a, c) every third leaf k has d_ak - d_ck = l_a - l_c, whatever the weights.
+    wnj::calc_z1(n, z1, q.data());
+    wnj::recalc_b(n, b, wnj::deltaB, wnj::delta2B, wnj::s);
+    int cherries = 0;
+    for (int a = 0; a < n; a++) {
+        int c = t.adj[a][0].first == t.adj[q[a]][0].first ? q[a] : -1;
+        if (c < 0) continue;
+        cherries++;
+        EXPECT_NEAR(wnj::deltaB[a][c], t.adj[a][0].second - t.adj[c][0].second, 1e-12);
+        EXPECT_NEAR(b[a][c], t.adj[a][0].second, 1e-12);
+        EXPECT_GT(z1[a], 0.0);
+    }
+    EXPECT_GT(cherries, 0);
+    for (int k = 0; k < n; k++) std::free(wnj::nodes[k]);
+    wnj::releaseWorkingState();
+    wnj::freeMatrix(b);
+    for (double* v : {R, P, Z, z1}) wnj::freeVector(v);
+    wnj::freeMatrix(D);
 }
