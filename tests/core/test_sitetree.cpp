@@ -1,4 +1,3 @@
-#include "alignment_setup.h"
 #include "tree_setup.h"
 
 #include "alignment.h"
@@ -9,8 +8,8 @@
 #include <string>
 #include <vector>
 
+using testsupport::loadSequences;
 using testsupport::readTreeText;
-using testsupport::setUpAlignment;
 
 namespace {
 
@@ -37,12 +36,12 @@ void expectRecords(int s, const std::vector<Record>& expected) {
 // (((a,b),c),d,(e,f)): top 7, 8 = ((a,b),c), 9 = (a,b), 10 = (e,f). The columns: no gap;
 // a; a and b; e and f; four gaps (left out); a, b and d.
 void setUpSixLeafSites() {
-    setUpAlignment({{"a", "A--A--"},
-                    {"b", "AA-A--"},
-                    {"c", "AAAA-A"},
-                    {"d", "AAAA--"},
-                    {"e", "AAA-AA"},
-                    {"f", "AAA-AA"}});
+    loadSequences({{"a", "A--A--"},
+                   {"b", "AA-A--"},
+                   {"c", "AAAA-A"},
+                   {"d", "AAAA--"},
+                   {"e", "AAA-AA"},
+                   {"f", "AAA-AA"}});
     readTreeText("(((a:1,b:2):3,c:4):5,d:6,(e:7,f:8):9);");
     assignTree();
 }
@@ -114,7 +113,7 @@ TEST(SiteTrees, ASiteWithTooFewLettersIsLeftOut) {
 // Only the third child of the top node keeps letters: it is dissolved too and its two
 // children are joined, the first as root when it is an inner node, else the second.
 TEST(SiteTrees, ALoneSurvivorAtTheTopIsDissolvedAndItsChildrenJoined) {
-    setUpAlignment({{"a", "-"}, {"b", "-"}, {"c", "A"}, {"d", "A"}, {"e", "A"}, {"f", "A"}});
+    loadSequences({{"a", "-"}, {"b", "-"}, {"c", "A"}, {"d", "A"}, {"e", "A"}, {"f", "A"}});
     readTreeText("(a:1,b:2,((c:3,d:4):5,(e:6,f:7):8):9);");
     assignTree();
     EXPECT_EQ(treeRoot[1], 9);
@@ -124,7 +123,7 @@ TEST(SiteTrees, ALoneSurvivorAtTheTopIsDissolvedAndItsChildrenJoined) {
                       {10, 5, 6, 0, 9, 1, 0, 0, 8.0 + 5.0},
                       {5, 0, 0, 0, 10, 2, 0, 0, 6.0}});
 
-    setUpAlignment({{"a", "-"}, {"b", "-"}, {"c", "A"}, {"d", "A"}, {"e", "A"}});
+    loadSequences({{"a", "-"}, {"b", "-"}, {"c", "A"}, {"d", "A"}, {"e", "A"}});
     readTreeText("(a:1,b:2,(e:6,(c:3,d:4):5):7);");
     assignTree();
     EXPECT_EQ(treeRoot[1], 8);
@@ -151,7 +150,7 @@ TEST(BranchTable, NumbersTheBranchesInPreOrderFromTheTop) {
 }
 
 TEST(BranchTable, ThreeSequencesHaveTheTopsThreeBranchesAndNoComputedGappedSite) {
-    setUpAlignment({{"a", "A-"}, {"b", "AA"}, {"c", "AA"}});
+    loadSequences({{"a", "A-"}, {"b", "AA"}, {"c", "AA"}});
     readTreeText("(a:1,b:2,c:3);");
     assignTree();
     EXPECT_EQ(treeRoot[1], 4);

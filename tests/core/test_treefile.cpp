@@ -1,4 +1,3 @@
-#include "alignment_setup.h"
 #include "tree_setup.h"
 
 #include "alignment.h"
@@ -9,14 +8,14 @@
 #include <string>
 #include <vector>
 
+using testsupport::loadSequences;
 using testsupport::readTreeText;
-using testsupport::setUpAlignment;
 using testsupport::writeTreeFile;
 
 namespace {
 
 void setUpFiveSequences() {
-    setUpAlignment({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}});
+    loadSequences({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}});
 }
 
 struct Expected {
@@ -75,7 +74,7 @@ TEST(TreeFile, LengthsAreReadInSinglePrecision) {
 
 TEST(TreeFile, ReportsProgressAndTakesNamesUpToTheRecordLimit) {
     std::string longest(NODE_NAME_MAX, 'x');
-    setUpAlignment({{longest, "A"}, {"b", "R"}, {"c", "N"}});
+    loadSequences({{longest, "A"}, {"b", "R"}, {"c", "N"}});
     std::string path = writeTreeFile("(" + longest + ":1,b:2,c:3);");
     testing::internal::CaptureStdout();
     readTree(path.c_str());
@@ -86,7 +85,7 @@ TEST(TreeFile, ReportsProgressAndTakesNamesUpToTheRecordLimit) {
 }
 
 TEST(TreeFile, DepthsFollowTheParents) {
-    setUpAlignment({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}, {"f", "Q"}});
+    loadSequences({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}, {"f", "Q"}});
     readTreeText("((((a:1,b:1):1,c:1):1,d:1):1,e:1,f:1);");
     const int expected[] = {0, 4, 4, 3, 2, 1, 1, 0, 1, 2, 3};
     for (int k = 1; k <= 10; k++) EXPECT_EQ(node[k].level, expected[k]) << "record " << k;

@@ -1,14 +1,17 @@
-// Test support: a tree file written from text, and the tree read into the stores of
-// alignment_setup.h.
+// Test support: a small alignment given as (name, letters) pairs and a tree given as text,
+// read by the real readers with their progress lines kept off the test output.
 #ifndef TESTS_SUPPORT_TREE_SETUP_H
 #define TESTS_SUPPORT_TREE_SETUP_H
 
+#include "alignmentfile.h"
 #include "treefile.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -23,6 +26,15 @@ inline std::string writeTreeFile(const std::string& text, const std::string& nam
     std::fputs(text.c_str(), f);
     std::fclose(f);
     return path;
+}
+
+// Reads the sequences as one block of an alignment file (readali, searchGap).
+inline void loadSequences(const std::vector<std::pair<std::string, std::string>>& sequences) {
+    std::string text;
+    for (const auto& [name, letters] : sequences) text += name + " " + letters + "\n";
+    testing::internal::CaptureStdout();
+    loadAlignmentText(text);
+    testing::internal::GetCapturedStdout();
 }
 
 // Reads the tree given as text, with the reader's progress lines kept off the test output.
