@@ -13,24 +13,8 @@ using testsupport::readTreeText;
 
 namespace {
 
-struct Record {
-    int k, left, right, third, parent, level, isRoot, gap;
-    double length;
-};
-
-void expectRecords(int s, const std::vector<Record>& expected) {
-    for (const Record& e : expected) {
-        SCOPED_TRACE("tree " + std::to_string(s) + ", record " + std::to_string(e.k));
-        const SiteTreeNode& r = gapTree[s][e.k];
-        EXPECT_EQ(r.left, e.left);
-        EXPECT_EQ(r.right, e.right);
-        EXPECT_EQ(r.third, e.third);
-        EXPECT_EQ(r.parent, e.parent);
-        EXPECT_EQ(r.level, e.level);
-        EXPECT_EQ(r.isRoot, e.isRoot);
-        EXPECT_EQ(r.gap, e.gap);
-        EXPECT_EQ(r.length, e.length);
-    }
+void expectRecords(int s, const std::vector<testsupport::ExpectedRecord>& expected) {
+    testsupport::expectRecords(gapTree[s], expected, "tree " + std::to_string(s));
 }
 
 // (((a,b),c),d,(e,f)): top 7, 8 = ((a,b),c), 9 = (a,b), 10 = (e,f). The columns: no gap;
