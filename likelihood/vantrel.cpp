@@ -1,8 +1,10 @@
 #include "vantrel.h"
 
 #include "alignment.h"
+#include "distance.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
+#include "treefile.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +18,7 @@ FILE* resultFile = stdout;
 
 std::string alignmentPath;
 std::string treePath;
+std::string resultPath;
 char treeFlag = 0;
 std::string rootProbPath;
 
@@ -155,6 +158,7 @@ void parseOptions(int argc, char** argv) {
             break;
         case 'o': {
             const char* path = optionValue(argc, argv, i);
+            resultPath = path;
             if (writesResults()) resultFile = openForWriting(path);
             break;
         }
@@ -194,10 +198,18 @@ void checkProcessCount() {
 
 void runPreparation() {
     startTime = std::time(nullptr);
+    init_S();
     readali(alignmentPath.c_str());
     checkProcessCount();
     searchGap();
     checkComputedSites();
+    cal_PI();
+    cal_Q(PI);
+    cal_Eign();
+    if (treeFlag)
+        readTree(treePath.c_str());
+    else
+        cal_dist(alignmentPath.c_str());
 }
 
 void main_function(int argc, char** argv) {

@@ -14,6 +14,7 @@ extern FILE* resultFile;          // -o, else standard output; nowhere on ranks 
 // The input paths of the command line; empty when not given.
 extern std::string alignmentPath; // -i
 extern std::string treePath;      // -t
+extern std::string resultPath;    // -o
 extern char treeFlag;             // 1: a tree file was given
 extern std::string rootProbPath;  // -r
 

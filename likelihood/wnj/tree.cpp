@@ -2,8 +2,10 @@
 
 #include "numerics/matrixalgebra.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 namespace wnj {
 
@@ -55,6 +57,87 @@ void deleteTree(RootNodeT* root) {
     deleteSubtree(root->child1);
     deleteSubtree(root->child2);
     std::free(root);
+}
+
+namespace {
+
+// The pending line of wrapPrint; it grows as long as a line needs.
+std::string printBuf;
+
+constexpr std::size_t lineWidth = 80;
+
+// The text of a printf format, however long.
+std::string formatted(const char* format, ...) {
+    va_list args, again;
+    va_start(args, format);
+    va_copy(again, args);
+    int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text(static_cast<std::size_t>(size), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+// Where the pending line may end: after its last ',', else its last ')', else its last
+// '('; npos when it holds none of them.
+std::size_t cutPoint(const std::string& line) {
+    for (char mark : {',', ')', '('}) {
+        std::size_t at = line.rfind(mark);
+        if (at != std::string::npos) return at + 1;
+    }
+    return std::string::npos;
+}
+
+} // namespace
+
+void moveMem(char* dst, const char* src, int count) {
+    if (src < dst) {
+        std::fprintf(stderr, "ALGORITHM ERROR\nCan not call moveMem with overlapping blocks"
+                             "where src is less than destination\nwnj:tree:moveMem\n");
+        fatalExit(1);
+    }
+    for (int k = 0; k < count; k++) dst[k] = src[k];
+}
+
+void wrapPrint(FILE* file, const char* text) {
+    if (!text) {
+        std::fprintf(file, "%s\n", printBuf.c_str());
+        printBuf.clear();
+        return;
+    }
+    printBuf += text;
+    if (printBuf.size() < lineWidth) return;
+    std::size_t cut = cutPoint(printBuf);
+    if (cut == std::string::npos) return;
+    std::fwrite(printBuf.data(), 1, cut, file);
+    std::fputc('\n', file);
+    int rest = static_cast<int>(printBuf.size() - cut);
+    moveMem(&printBuf[0], &printBuf[cut], rest);
+    printBuf.resize(static_cast<std::size_t>(rest));
+}
+
+void printBinaryTree(FILE* file, const _NodeT* node) {
+    if (!node->child1) {
+        wrapPrint(file, formatted("%s:%f", node->name, node->length).c_str());
+        return;
+    }
+    wrapPrint(file, "(");
+    printBinaryTree(file, node->child2);
+    wrapPrint(file, ",");
+    printBinaryTree(file, node->child1);
+    wrapPrint(file, formatted("):%f", node->length).c_str());
+}
+
+void printTree(FILE* file, const RootNodeT* root) {
+    wrapPrint(file, "(");
+    printBinaryTree(file, root->child2);
+    wrapPrint(file, ",");
+    printBinaryTree(file, root->child1);
+    wrapPrint(file, ",");
+    printBinaryTree(file, root->child0);
+    wrapPrint(file, ");\n");
+    wrapPrint(file, nullptr);
 }
 
 } // namespace wnj

@@ -3,6 +3,8 @@
 #ifndef WNJ_TREE_H
 #define WNJ_TREE_H
 
+#include <cstdio>
+
 namespace wnj {
 
 struct _NodeT {
@@ -29,6 +31,18 @@ RootNodeT* createRootNode();
 void deleteTree(RootNodeT* root);
 // Frees the descendants of node, not node itself.
 void deleteNode(_NodeT* node);
+
+// The tree as Newick text: "(" child2 "," child1 "," child0 ");", leaves "name:length",
+// inner nodes "(" child2 "," child1 "):length", lengths with six decimals; then an empty line.
+void printTree(FILE* file, const RootNodeT* root);
+void printBinaryTree(FILE* file, const _NodeT* node);
+// Line-wrapped output through one pending line: once it holds 80 characters or more, the
+// text up to its last ',' is written as a line (else up to its last ')', else up to its
+// last '('); with none of the three the line stays pending, so that no name or number is
+// broken. A null text writes the pending line and a line end.
+void wrapPrint(FILE* file, const char* text);
+// Copies count bytes from src to dst, first byte first; dst must not lie above src.
+void moveMem(char* dst, const char* src, int count);
 
 } // namespace wnj
 

@@ -1,6 +1,7 @@
 #include "alignment.h"
 #include "alignmentfile.h"
 #include "model.h"
+#include "scratch.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@ void resetSettings() {
     resultFile = stdout;
     alignmentPath.clear();
     treePath.clear();
+    resultPath.clear();
     treeFlag = 0;
     rootProbPath.clear();
     jobSize = jobRank = 0;
@@ -135,8 +137,12 @@ TEST(ParseOptions, OnlyRankZeroOpensTheResultFile) {
 
 TEST(MainFunction, ReadsTheAlignmentIntoTheResultFile) {
     resetSettings();
-    std::string path = testing::TempDir() + "main_function_result.txt";
-    std::vector<std::string> words{"dadiverur", "-i", six, "-o", path};
+    // Without a tree file the run writes the tree next to the alignment and the distances
+    // into the working directory.
+    std::string dir = testsupport::enterScratchDirectory();
+    std::string path = dir + "main_function_result.txt";
+    testsupport::copyFile(six, dir + "six.aln");
+    std::vector<std::string> words{"dadiverur", "-i", dir + "six.aln", "-o", path};
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     main_function(static_cast<int>(argv.size()), argv.data());
@@ -145,6 +151,8 @@ TEST(MainFunction, ReadsTheAlignmentIntoTheResultFile) {
     EXPECT_EQ(calFlag[16], 1);
     EXPECT_EQ(calFlag[21], 0);
     EXPECT_NE(S_ij, nullptr);
+    EXPECT_EQ(node[7].parent, 7); // the built tree's top node
+    EXPECT_NE(testsupport::fileText(dir + "six.tre").find(");\n\n"), std::string::npos);
     std::fclose(resultFile);
     std::ifstream written(path);
     std::string table((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());

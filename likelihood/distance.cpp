@@ -1,0 +1,256 @@
+#include "distance.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "numerics/matrixalgebra.h"
+#include "treefile.h"
+#include "vantrel.h"
+#include "wnj/wnj1.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+const char* const distanceFileName = "DISTMATRIX.txt";
+
+// Every process builds the same tree; one of them writes the files.
+bool writesFiles() {
+    return jobSize == 0 || jobRank == 0;
+}
+
+// A fault that every process meets alike is reported by rank 0, which ends the job; the
+// other processes wait for that instead of repeating the message.
+void leaveFaultToRankZero() {
+    if (writesFiles()) return;
+    if (awaitJobEndHook) awaitJobEndHook();
+    fatalExit(1);
+}
+
+[[noreturn]] void refuse(const std::string& message) {
+    leaveFaultToRankZero();
+    std::fprintf(stderr, "%s\n", message.c_str());
+    fatalExit(1);
+}
+
+// The same path, or two names of one existing file.
+bool sameFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    struct stat x, y;
+    if (stat(a.c_str(), &x) != 0 || stat(b.c_str(), &y) != 0) return false;
+    return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+// The files this step writes must not be the input or the result file of the run.
+void checkOutputPaths(const std::string& alignment, const std::string& treeFile) {
+    for (const std::string& output : {std::string(distanceFileName), treeFile}) {
+        const char* kind = output == treeFile ? "tree file" : "distance file";
+        if (sameFile(output, alignment))
+            refuse("The " + std::string(kind) + " " + output + " would overwrite the alignment file " +
+                   alignment + "; rename the alignment file or give a tree file with -t");
+        if (!resultPath.empty() && sameFile(output, resultPath))
+            refuse("The " + std::string(kind) + " " + output + " would overwrite the result file " +
+                   resultPath + "; choose another result file or give a tree file with -t");
+    }
+}
+
+// What the builder needs, checked before any distance is computed.
+void checkTreeInputs(const std::string& alignment, const std::string& treeFile) {
+    if (seqNum < 3)
+        refuse("Too few sequences to build a tree: " + std::to_string(seqNum) + "; at least 3 are needed");
+    if (wnj::longLeafName(seqNum, node)) {
+        leaveFaultToRankZero();
+        wnj::checkLeafNames(seqNum, node);
+    }
+    checkOutputPaths(alignment, treeFile);
+}
+
+FILE* openDistanceFile() {
+    FILE* file = std::fopen(distanceFileName, "w");
+    if (!file) {
+        std::printf("can not open file:%s\n", distanceFileName);
+        fatalExit(1);
+    }
+    return file;
+}
+
+void writeDistanceFile(FILE* file, double** D) {
+    std::fprintf(file, "%d\n", seqNum);
+    for (int i = 1; i <= seqNum; i++) {
+        std::fprintf(file, "%20s\t", node[i].name);
+        for (int j = 1; j <= seqNum; j++) std::fprintf(file, "%10.5f ", D[i][j]);
+        std::fprintf(file, "\n");
+    }
+    bool failed = std::ferror(file) != 0;
+    if (std::fclose(file) != 0 || failed) {
+        std::printf("can not write file:%s\n", distanceFileName);
+        fatalExit(1);
+    }
+}
+
+// same[i][j], j < i: the two sequences carry the same letter at every site.
+int** identicalPairs() {
+    int** same = imatrix(1, seqNum, 1, seqNum);
+    for (int i = 1; i <= seqNum; i++)
+        for (int j = 1; j < i; j++)
+            same[i][j] = std::memcmp(node[i].seq + 1, node[j].seq + 1, seqLength) == 0;
+    return same;
+}
+
+double** distanceMatrix(int** same) {
+    double** D = dmatrix(1, seqNum, 1, seqNum);
+    for (int i = 1; i <= seqNum; i++)
+        for (int j = 1; j <= seqNum; j++) D[i][j] = 0.0;
+    for (int i = 2; i <= seqNum; i++) {
+        for (int j = 1; j < i; j++) {
+            D[i][j] = same[i][j] ? 0.0 : dist(i, j);
+            if (D[i][j] > 10.0) std::printf("dist_matrix[%d][%d]=%8.5f\n", i, j, D[i][j]);
+            D[j][i] = D[i][j];
+        }
+    }
+    return D;
+}
+
+// Sites of one rate share the factors exp(t*alfa*wr[k]) of an evaluation: the distinct
+// rates above 1e-8 and each site's class (-1: no rate), remade whenever alfa has changed.
+struct RateClasses {
+    std::vector<double> alfaSeen; // alfa[0..seqLength] when the classes were made
+    std::vector<int> classOf;     // per site
+    std::vector<double> rate;     // per class
+    std::vector<double> factors;  // per class 21 values, entries 1..20 used
+    std::vector<char> ready;      // per class: factors made for this evaluation
+};
+RateClasses classes;
+
+void refreshRateClasses() {
+    std::size_t count = static_cast<std::size_t>(seqLength) + 1;
+    if (classes.alfaSeen.size() == count &&
+        std::memcmp(classes.alfaSeen.data(), alfa, count * sizeof(double)) == 0)
+        return;
+    classes.alfaSeen.assign(alfa, alfa + count);
+    classes.rate.clear();
+    for (int s = 1; s <= seqLength; s++)
+        if (alfa[s] > 1e-8) classes.rate.push_back(alfa[s]);
+    std::sort(classes.rate.begin(), classes.rate.end());
+    classes.rate.erase(std::unique(classes.rate.begin(), classes.rate.end()), classes.rate.end());
+    classes.classOf.assign(count, -1);
+    for (int s = 1; s <= seqLength; s++)
+        if (alfa[s] > 1e-8)
+            classes.classOf[s] = static_cast<int>(
+                std::lower_bound(classes.rate.begin(), classes.rate.end(), alfa[s]) - classes.rate.begin());
+    classes.factors.assign(classes.rate.size() * 21, 0.0);
+    classes.ready.assign(classes.rate.size(), 0);
+}
+
+} // namespace
+
+double functionValue(int** pair, double t) {
+    refreshRateClasses();
+    std::fill(classes.ready.begin(), classes.ready.end(), 0);
+    double sum = 0.0;
+    for (int s = 1; s <= seqLength; s++) {
+        int a = pair[1][s], b = pair[2][s], c = classes.classOf[s];
+        if (a == 0 || b == 0 || c < 0) continue;
+        double* e = &classes.factors[static_cast<std::size_t>(c) * 21];
+        if (!classes.ready[c]) {
+            pijFactors(t, classes.rate[c], e);
+            classes.ready[c] = 1;
+        }
+        double p = pij_e(a, b, e);
+        // A residue found only outside the computed sites is never reached: no information,
+        // and no infinite term.
+        if (p == 0.0) continue;
+        sum += dpij_e(a, b, e, classes.rate[c]) / p;
+    }
+    return sum;
+}
+
+double dist(int a, int b) {
+    int** pair = imatrix(1, 2, 1, seqLength);
+    int shared = 0;
+    for (int s = 1; s <= seqLength; s++) {
+        pair[1][s] = node[a].code[s];
+        pair[2][s] = node[b].code[s];
+        shared += pair[1][s] != 0 && pair[2][s] != 0 && alfa[s] > 1e-8;
+    }
+    auto finish = [&](double d) {
+        free_imatrix(pair, 1, 2, 1, seqLength);
+        return d;
+    };
+    auto infinite = [&]() {
+        std::printf("Warning:distance between %s and %s is inf, set distance 10.0\n", node[a].name,
+                    node[b].name);
+        return finish(10.0);
+    };
+    // Nothing tells the two apart: the least weight, not the closest neighbours.
+    if (shared == 0) return infinite();
+
+    double lo = 1e-6, glo = functionValue(pair, lo);
+    // The likelihood falls from the lower bound on (sequences that agree at every shared
+    // site): its maximum is there.
+    if (std::fabs(glo) < 1e-6 || glo < 0) return finish(1e-6);
+    double hi = 1.0, ghi = functionValue(pair, hi);
+    while (glo * ghi > 0) {
+        lo = hi;
+        glo = ghi;
+        hi = hi + 1;
+        ghi = functionValue(pair, hi);
+        if (std::fabs(ghi) < 1e-6 || lo >= 10) return infinite();
+    }
+    for (int step = 0; step < 60; step++) {
+        double mid = lo + (hi - lo) / 2;
+        double gmid = functionValue(pair, mid);
+        if (std::fabs(hi - lo) < 1e-6 || gmid == 0) return finish(mid);
+        if (glo * gmid > 0) {
+            lo = mid;
+            glo = gmid;
+        } else if (ghi * gmid > 0) {
+            hi = mid;
+            ghi = gmid;
+        }
+    }
+    std::printf("Too many iterations to find the distance between node:%d and node:%d\n", a, b);
+    return finish(11.0);
+}
+
+double functionValue1(int** counts, double t) {
+    double sum = 0.0;
+    for (int i = 1; i <= 20; i++)
+        for (int j = 1; j <= i; j++)
+            if (counts[i][j] != 0) sum += counts[i][j] * std::log(pij(i, j, t, 1.0));
+    return sum;
+}
+
+char* itoa(int k) {
+    std::string digits = k > 0 ? std::to_string(k) : "";
+    char* text = new char[digits.size() + 1];
+    std::strcpy(text, digits.c_str());
+    return text;
+}
+
+std::string treeFileName(const std::string& alignmentPath) {
+    std::size_t slash = alignmentPath.rfind('/');
+    std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    return alignmentPath.substr(0, alignmentPath.find('.', start)) + ".tre";
+}
+
+void cal_dist(const char* alignmentPath) {
+    std::string treeFile = treeFileName(alignmentPath);
+    checkTreeInputs(alignmentPath, treeFile);
+    int** same = identicalPairs();
+    FILE* distanceFile = writesFiles() ? openDistanceFile() : nullptr;
+    std::printf("Calculating distance matrix and produce tree file\n");
+    double** D = distanceMatrix(same);
+    if (distanceFile) writeDistanceFile(distanceFile, D);
+    std::printf("Use wnj software to build tree\n");
+    wnj::wnj(seqNum, seqLength, node, D, writesFiles() ? treeFile.c_str() : nullptr);
+    for (int k = 1; k <= 2 * seqNum - 2; k++) node[k].isRoot = k == seqNum + 1;
+    std::printf("Finish building tree\n");
+    free_imatrix(same, 1, seqNum, 1, seqNum);
+    free_dmatrix(D, 1, seqNum, 1, seqNum);
+    setLevel(seqNum + 1);
+}

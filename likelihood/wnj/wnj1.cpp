@@ -1,0 +1,101 @@
+#include "wnj/wnj1.h"
+
+#include "wnj/build.h"
+#include "wnj/io.h"
+#include "wnj/matrix.h"
+#include "wnj/noise.h"
+
+#include "numerics/matrixalgebra.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace wnj {
+
+int arrange = 0;
+
+namespace {
+
+// Puts the subtree s below record p through field, one of p's child fields: an inner node takes the next free
+// record, a leaf the record of its name.
+void place(int n, int p, int& field, NODE* node, const _NodeT* s) {
+    if (s->child1) {
+        int k = ++arrange;
+        field = k;
+        node[k].parent = p;
+        transfer1(n, k, node, s);
+        return;
+    }
+    for (int i = 1; i <= n; i++) {
+        if (std::strcmp(node[i].name, s->name) != 0) continue;
+        field = i;
+        node[i].parent = p;
+        node[i].length = s->length;
+        return;
+    }
+}
+
+void writeTree(const char* treeFile, const RootNodeT* root) {
+    FILE* file = openWrite(treeFile);
+    printTree(file, root);
+    // A full disk shows only here; a tree file cut short must not pass for a whole one.
+    bool failed = std::ferror(file) != 0;
+    if (std::fclose(file) != 0 || failed) {
+        std::fprintf(stderr, "%s could not be written\n", treeFile);
+        std::perror("wnj::wnj1::wnj");
+        fatalExit(1);
+    }
+}
+
+} // namespace
+
+int longLeafName(int n, const NODE* node) {
+    for (int i = 1; i <= n; i++)
+        if (std::strlen(node[i].name) > static_cast<std::size_t>(NAME_TABLE_WIDTH)) return i;
+    return 0;
+}
+
+void checkLeafNames(int n, const NODE* node) {
+    int k = longLeafName(n, node);
+    if (k == 0) return;
+    std::fprintf(stderr,
+                 "Sequence %d (%s): the name has %zu characters, but a tree can be built only for names of "
+                 "at most %d; shorten the name or give a tree file with -t\n",
+                 k, node[k].name, std::strlen(node[k].name), NAME_TABLE_WIDTH);
+    fatalExit(1);
+}
+
+void transfer(int n, int index, NODE* node, const RootNodeT* root) {
+    node[index].length = 0.0;
+    node[index].isRoot = 1;
+    node[index].parent = index;
+    place(n, index, node[index].left, node, root->child2);
+    place(n, index, node[index].third, node, root->child1);
+    place(n, index, node[index].right, node, root->child0);
+}
+
+void transfer1(int n, int index, NODE* node, const _NodeT* sub) {
+    node[index].length = sub->length;
+    place(n, index, node[index].left, node, sub->child2);
+    place(n, index, node[index].right, node, sub->child1);
+}
+
+void wnj(int n, int L, NODE* node, double** D, const char* treeFile) {
+    setParameters(L);
+    // The builder's own copies, 0-based; kept until the process ends.
+    double** distances = matrix(n);
+    for (int i = 1; i <= n; i++)
+        for (int j = 1; j <= n; j++) distances[i - 1][j - 1] = D[i][j];
+    checkLeafNames(n, node);
+    char** names = cmatrix(0, n, 0, NAME_TABLE_WIDTH);
+    for (int i = 1; i <= n; i++) std::strcpy(names[i - 1], node[i].name);
+    warnFlag = -1;
+    RootNodeT* root = buildTree(n, distances, names);
+    if (treeFile) writeTree(treeFile, root);
+    arrange = n + 1;
+    transfer(n, n + 1, node, root);
+    deleteTree(root);
+    std::printf("finish wnj and return\n");
+}
+
+} // namespace wnj
