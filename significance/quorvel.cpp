@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <utility>
 #include <vector>
 
@@ -148,18 +149,11 @@ void readOrigin() {
 
     seqLength = static_cast<int>(values.size());
     int n = seqLength;
-    Cn = dvector(1, n);
-    ndProb = dvector(1, n);
-    alpha = dvector(1, n);
+    for (double** v :
+         {&Cn, &ndProb, &alpha, &avgCd, &sigmaCd, &avgCexp, &sigmaCexp, &pvalue_origin, &pvalue_fit, &prob1})
+        *v = dvector(1, n);
     funcFlag = ivector(1, n);
     siteIndex = ivector(1, n);
-    avgCd = dvector(1, n);
-    sigmaCd = dvector(1, n);
-    avgCexp = dvector(1, n);
-    sigmaCexp = dvector(1, n);
-    pvalue_origin = dvector(1, n);
-    pvalue_fit = dvector(1, n);
-    prob1 = dvector(1, n);
     for (int i = 1; i <= n; i++) Cn[i] = values[i - 1];
     std::printf("After reading original Z-score file, seqlength: %d\n", n);
 }
