@@ -36,15 +36,18 @@ namespace {
     std::exit(1);
 }
 
-// The next line of f, of any length, with its newline when it has one; false at the end.
+// The next line of f, of any length, ending in its newline; false at the end. A last line
+// without a newline gets one, so that a final one-character value such as "7" is not lost.
 bool nextLine(std::FILE* f, std::string& line) {
     line.clear();
     int ch;
     while ((ch = std::getc(f)) != EOF) {
         line.push_back(static_cast<char>(ch));
-        if (ch == '\n') break;
+        if (ch == '\n') return true;
     }
-    return !line.empty();
+    if (line.empty()) return false;
+    line.push_back('\n');
+    return true;
 }
 
 // A line that carries a value: more than one character (counting its newline) and at least

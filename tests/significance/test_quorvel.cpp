@@ -437,6 +437,17 @@ TEST(Quorvel, ReadsInputsWithoutFixedLimits) {
     EXPECT_EQ(lines(readFile(dir + "/origin.rank")).size(), static_cast<size_t>(n));
 }
 
+// Blank and blank-only lines carry no value; a last line without its newline still does.
+TEST(Quorvel, CountsOnlyLinesThatCarryAValue) {
+    std::string dir = scratch("lines");
+    writeFile(dir + "/origin", "\n-2.5\n \n\n9\n  -3\n7");
+    writeFile(dir + "/mutation", "\n1 2 3 4 5\n\n   \n2 3 4 5 6\n3 1 2 6 7");
+    std::string report = run({"-O", dir + "/origin", "-M", dir + "/mutation", "-R"});
+    EXPECT_NE(report.find("seqlength: 4\n"), std::string::npos);
+    EXPECT_NE(report.find("   4     7.000000       1.010000    1.000000e+00\n"), std::string::npos);
+    EXPECT_EQ(replicates, 3);
+}
+
 // Under -R a fit that cannot map anything is only shown; the run goes on.
 TEST(Quorvel, NoRegressionRunsOnWithADegenerateFit) {
     std::string dir = scratch("degenerate");
