@@ -204,6 +204,20 @@ double pijSum(int i, int j, const double* e) {
     return P;
 }
 
+// The derivative sums: by t the last factor is alfa, by alfa it is t.
+double derivativeSum(int i, int j, const double* e, double last) {
+    checkDpijTarget(j);
+    double P = 0.0;
+    for (int k = 1; k <= 20; k++) P += (v[i][k] * inv[k][j]) * e[k] * wr[k] * last;
+    return P;
+}
+
+double derivativeAt(int i, int j, double t, double alfa, double last) {
+    double e[21];
+    pijFactors(t, alfa, e);
+    return derivativeSum(i, j, e, last);
+}
+
 // A residue absent from the alignment is never reached from another one.
 bool absentTarget(int i, int j) {
     return PI[j] < 1e-10 && i != j;
@@ -256,14 +270,14 @@ void cal_Eign() {
     modelVersion++;
 }
 
-int nullColumn(const double* w, int n, double threshold) {
+int nullColumn(const double* values, int n, double threshold) {
     int chosen = 0;
     for (int k = 1; k <= n; k++)
-        if (-threshold < w[k] && w[k] < threshold) chosen = k;
+        if (-threshold < values[k] && values[k] < threshold) chosen = k;
     if (chosen > 0) return chosen;
     chosen = 1;
     for (int k = 2; k <= n; k++)
-        if (w[k] < w[chosen]) chosen = k;
+        if (values[k] < values[chosen]) chosen = k;
     return chosen;
 }
 
@@ -286,29 +300,17 @@ double pij_e(int i, int j, const double* e) {
 }
 
 double dpij(int i, int j, double t, double alfa) {
-    double e[21];
-    checkDpijTarget(j);
-    pijFactors(t, alfa, e);
-    return dpij_e(i, j, e, alfa);
+    return derivativeAt(i, j, t, alfa, alfa);
 }
 
 double dpij_e(int i, int j, const double* e, double alfa) {
-    checkDpijTarget(j);
-    double P = 0.0;
-    for (int k = 1; k <= 20; k++) P += (v[i][k] * inv[k][j]) * e[k] * wr[k] * alfa;
-    return P;
+    return derivativeSum(i, j, e, alfa);
 }
 
 double dpij_alfa(int i, int j, double t, double alfa) {
-    double e[21];
-    checkDpijTarget(j);
-    pijFactors(t, alfa, e);
-    return dpij_alfa_e(i, j, e, t);
+    return derivativeAt(i, j, t, alfa, t);
 }
 
 double dpij_alfa_e(int i, int j, const double* e, double t) {
-    checkDpijTarget(j);
-    double P = 0.0;
-    for (int k = 1; k <= 20; k++) P += (v[i][k] * inv[k][j]) * e[k] * wr[k] * t;
-    return P;
+    return derivativeSum(i, j, e, t);
 }

@@ -38,9 +38,9 @@ double pij_e(int i, int j, const double* e);
 double dpij_e(int i, int j, const double* e, double alfa);
 double dpij_alfa_e(int i, int j, const double* e, double t);
 
-// The column of svdv that cal_Eign takes as the eigenvector: the last k whose singular value
-// w[k] lies strictly within the threshold of 0; when none does, the smallest singular value
-// (the first of equal ones).
-int nullColumn(const double* w, int n, double threshold);
+// The column of svdv that cal_Eign takes as the eigenvector, from the singular values
+// values[1..n]: the last k whose value lies strictly within the threshold of 0; when none
+// does, the smallest value (the first of equal ones), so that no column is left unset.
+int nullColumn(const double* values, int n, double threshold);
 
 #endif
