@@ -1,4 +1,3 @@
-#include "alignment_setup.h"
 #include "tree_setup.h"
 
 #include "alignment.h"
@@ -9,41 +8,28 @@
 #include <string>
 #include <vector>
 
+using testsupport::ExpectedRecord;
+using testsupport::expectRecords;
+using testsupport::loadSequences;
 using testsupport::readTreeText;
-using testsupport::setUpAlignment;
 using testsupport::writeTreeFile;
 
 namespace {
 
 void setUpFiveSequences() {
-    setUpAlignment({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}});
+    loadSequences({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}});
 }
 
-struct Expected {
-    int k, left, right, third, parent, level, isRoot;
-    double length;
-};
-
 // ((a,b),c,(d,e)): top 6, then 7 = (a,b) and 8 = (d,e) in the order of their '('.
-const std::vector<Expected> fiveLeafTree = {
-    {1, 0, 0, 0, 7, 2, 0, 0.1f}, {2, 0, 0, 0, 7, 2, 0, 0.2f}, {3, 0, 0, 0, 6, 1, 0, 0.3f},
-    {4, 0, 0, 0, 8, 2, 0, 0.4f}, {5, 0, 0, 0, 8, 2, 0, 0.5f}, {6, 7, 3, 8, 6, 0, 1, 0.0},
-    {7, 1, 2, 0, 6, 1, 0, 0.6f}, {8, 4, 5, 0, 6, 1, 0, 0.7f},
+const std::vector<ExpectedRecord> fiveLeafTree = {
+    {1, 0, 0, 0, 7, 2, 0, 0, 0.1f}, {2, 0, 0, 0, 7, 2, 0, 0, 0.2f}, {3, 0, 0, 0, 6, 1, 0, 0, 0.3f},
+    {4, 0, 0, 0, 8, 2, 0, 0, 0.4f}, {5, 0, 0, 0, 8, 2, 0, 0, 0.5f}, {6, 7, 3, 8, 6, 0, 1, 0, 0.0},
+    {7, 1, 2, 0, 6, 1, 0, 0, 0.6f}, {8, 4, 5, 0, 6, 1, 0, 0, 0.7f},
 };
 
 void expectFiveLeafTree() {
-    for (const Expected& e : fiveLeafTree) {
-        SCOPED_TRACE("record " + std::to_string(e.k));
-        const NODE& r = node[e.k];
-        EXPECT_EQ(r.id, e.k);
-        EXPECT_EQ(r.left, e.left);
-        EXPECT_EQ(r.right, e.right);
-        EXPECT_EQ(r.third, e.third);
-        EXPECT_EQ(r.parent, e.parent);
-        EXPECT_EQ(r.level, e.level);
-        EXPECT_EQ(r.isRoot, e.isRoot);
-        EXPECT_EQ(r.length, e.length);
-    }
+    expectRecords(node, fiveLeafTree);
+    for (int k = 1; k <= 8; k++) EXPECT_EQ(node[k].id, k);
 }
 
 TEST(TreeFile, ReadsTheTreeInWhateverLayoutItIsWritten) {
@@ -75,7 +61,7 @@ TEST(TreeFile, LengthsAreReadInSinglePrecision) {
 
 TEST(TreeFile, ReportsProgressAndTakesNamesUpToTheRecordLimit) {
     std::string longest(NODE_NAME_MAX, 'x');
-    setUpAlignment({{longest, "A"}, {"b", "R"}, {"c", "N"}});
+    loadSequences({{longest, "A"}, {"b", "R"}, {"c", "N"}});
     std::string path = writeTreeFile("(" + longest + ":1,b:2,c:3);");
     testing::internal::CaptureStdout();
     readTree(path.c_str());
@@ -86,7 +72,7 @@ TEST(TreeFile, ReportsProgressAndTakesNamesUpToTheRecordLimit) {
 }
 
 TEST(TreeFile, DepthsFollowTheParents) {
-    setUpAlignment({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}, {"f", "Q"}});
+    loadSequences({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}, {"f", "Q"}});
     readTreeText("((((a:1,b:1):1,c:1):1,d:1):1,e:1,f:1);");
     const int expected[] = {0, 4, 4, 3, 2, 1, 1, 0, 1, 2, 3};
     for (int k = 1; k <= 10; k++) EXPECT_EQ(node[k].level, expected[k]) << "record " << k;

@@ -1,14 +1,18 @@
-// Test support: a tree file written from text, and the tree read into the stores of
-// alignment_setup.h.
+// Test support: a small alignment given as (name, letters) pairs and a tree given as text,
+// read by the real readers with their progress lines kept off the test output.
 #ifndef TESTS_SUPPORT_TREE_SETUP_H
 #define TESTS_SUPPORT_TREE_SETUP_H
 
+#include "alignmentfile.h"
 #include "treefile.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <type_traits>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -25,12 +29,49 @@ inline std::string writeTreeFile(const std::string& text, const std::string& nam
     return path;
 }
 
+// Reads the sequences as one block of an alignment file (readali, searchGap).
+inline void loadSequences(const std::vector<std::pair<std::string, std::string>>& sequences) {
+    std::string text;
+    for (const auto& [name, letters] : sequences) text += name + " " + letters + "\n";
+    testing::internal::CaptureStdout();
+    loadAlignmentText(text);
+    testing::internal::GetCapturedStdout();
+}
+
 // Reads the tree given as text, with the reader's progress lines kept off the test output.
 inline void readTreeText(const std::string& text) {
     std::string path = writeTreeFile(text);
     testing::internal::CaptureStdout();
     readTree(path.c_str());
     testing::internal::GetCapturedStdout();
+}
+
+// One record of a tree as a test expects it; a level of -1 is not checked, nor the gap flag
+// of a node array record.
+struct ExpectedRecord {
+    int k, left, right, third, parent, level, isRoot, gap;
+    double length;
+};
+
+template <typename Record>
+void expectRecords(const Record* tree, const std::vector<ExpectedRecord>& expected,
+                   const std::string& tree_name = "") {
+    for (const ExpectedRecord& e : expected) {
+        SCOPED_TRACE(tree_name + " record " + std::to_string(e.k));
+        const Record& r = tree[e.k];
+        EXPECT_EQ(r.left, e.left);
+        EXPECT_EQ(r.right, e.right);
+        EXPECT_EQ(r.third, e.third);
+        EXPECT_EQ(r.parent, e.parent);
+        if (e.level >= 0) {
+            EXPECT_EQ(r.level, e.level);
+        }
+        EXPECT_EQ(r.isRoot, e.isRoot);
+        if constexpr (!std::is_same_v<Record, NODE>) {
+            EXPECT_EQ(r.gap, e.gap);
+        }
+        EXPECT_DOUBLE_EQ(r.length, e.length);
+    }
 }
 
 } // namespace testsupport
