@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 FatalExitHook fatalExitHook = nullptr;
 
@@ -177,6 +178,453 @@ double** foreigen2diagmat(double* v, long lo, long hi) {
     for (long i = lo; i <= hi; i++)
         for (long j = lo; j <= hi; j++) m[i][j] = (i == j) ? v[i - lo] : 0.0;
     return m;
+}
+
+// ---------------------------------------------------------------------------------------
+// Residue alphabets and letter codes
+// ---------------------------------------------------------------------------------------
+
+const char am[] = "-WFYMLIVACGPTSNQDEHRKBZX*.wfymlivacgptsnqdehrkbzx";
+const char am_dayhoff[] = "-ARNDCQEGHILKMFPSTWYV";
+const char* const am3[25] = {"---", "TRP", "PHE", "TYR", "MET", "LEU", "ILE",   "VAL", "ALA",
+                             "CYS", "GLY", "PRO", "THR", "SER", "ASN", "GLN",   "ASP", "GLU",
+                             "HIS", "ARG", "LYS", "ASX", "GLX", "UNK", "***..."};
+
+namespace {
+
+// Position of c among alphabet[first..last], or 0.
+int positionIn(const char* alphabet, int first, int last, int c) {
+    for (int k = first; k <= last; k++)
+        if (alphabet[k] == c) return k;
+    return 0;
+}
+
+int upper(int c) {
+    return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
+}
+
+} // namespace
+
+int am2num_c(int c) {
+    int code = positionIn(am, 1, 20, c);
+    return code != 0 ? code : positionIn(am, 26, 45, c);
+}
+int am2num(int c) {
+    return positionIn(am, 1, 20, upper(c));
+}
+int am2num_dayhoff(int c) {
+    return positionIn(am_dayhoff, 1, 20, c);
+}
+int am2numBZX(int c) {
+    return positionIn(am, 1, 24, upper(c));
+}
+int a3let2num(const char*) {
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Vector and matrix operations
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+// Integers are summed and multiplied in 64 bits; other types in their own precision.
+template <typename T> using Wide = std::conditional_t<std::is_integral_v<T>, long long, T>;
+
+[[noreturn]] void integerOverflow(const char* routine) {
+    nrerror(("integer overflow in " + std::string(routine)).c_str());
+}
+
+template <typename W> W addUp(W sum, W term, const char* routine) {
+    if constexpr (std::is_integral_v<W>) {
+        W result;
+        if (__builtin_add_overflow(sum, term, &result)) integerOverflow(routine);
+        return result;
+    } else {
+        return sum + term;
+    }
+}
+
+// The wide value as the routine's element type; an integer that does not fit is refused.
+template <typename T> T narrowed(Wide<T> value, const char* routine) {
+    if constexpr (std::is_integral_v<T>) {
+        if (value < INT_MIN || value > INT_MAX) integerOverflow(routine);
+    }
+    return static_cast<T>(value);
+}
+
+template <typename T> T** newMatrix(long rl, long rh, long cl, long ch);
+template <> double** newMatrix<double>(long rl, long rh, long cl, long ch) {
+    return dmatrix(rl, rh, cl, ch);
+}
+template <> int** newMatrix<int>(long rl, long rh, long cl, long ch) {
+    return imatrix(rl, rh, cl, ch);
+}
+template <> long double** newMatrix<long double>(long rl, long rh, long cl, long ch) {
+    return ldmatrix(rl, rh, cl, ch);
+}
+template <typename T> T* newVector(long lo, long hi);
+template <> double* newVector<double>(long lo, long hi) {
+    return dvector(lo, hi);
+}
+template <> int* newVector<int>(long lo, long hi) {
+    return ivector(lo, hi);
+}
+
+template <typename T> void releaseOwnMatrix(T** m, long rl, long rh, long cl, long ch);
+template <> void releaseOwnMatrix<double>(double** m, long rl, long rh, long cl, long ch) {
+    free_dmatrix(m, rl, rh, cl, ch);
+}
+template <> void releaseOwnMatrix<int>(int** m, long rl, long rh, long cl, long ch) {
+    free_imatrix(m, rl, rh, cl, ch);
+}
+
+// A new matrix on the given ranges with element [i][j] = value(i, j).
+template <typename T, typename F> T** buildMatrix(long rl, long rh, long cl, long ch, F value) {
+    T** m = newMatrix<T>(rl, rh, cl, ch);
+    for (long i = rl; i <= rh; i++)
+        for (long j = cl; j <= ch; j++) m[i][j] = value(i, j);
+    return m;
+}
+
+template <typename T, typename F> T* buildVector(long lo, long hi, F value) {
+    T* v = newVector<T>(lo, hi);
+    for (long i = lo; i <= hi; i++) v[i] = value(i);
+    return v;
+}
+
+template <typename T> T** transposed(T** a, long rl, long rh, long cl, long ch) {
+    return buildMatrix<T>(cl, ch, rl, rh, [&](long i, long j) { return a[j][i]; });
+}
+
+template <typename T> T** diagonalOf(T* v, long lo, long hi) {
+    return buildMatrix<T>(lo, hi, lo, hi, [&](long i, long j) { return i == j ? v[i] : T(0); });
+}
+
+// Mirror pairs are taken by their offsets from the lower bounds, so that a range numbered
+// differently in rows and columns is compared within the matrix.
+template <typename T, typename Differs>
+int asymmetric(T** a, long rl, long rh, long cl, long ch, const char* routine, Differs differs) {
+    if (rh - rl != ch - cl) nrerror(("Non-diagonal matrix in " + std::string(routine)).c_str());
+    for (long p = 0; p <= rh - rl; p++)
+        for (long q = p + 1; q <= ch - cl; q++)
+            if (differs(a[rl + p][cl + q], a[rl + q][cl + p])) return 1;
+    return 0;
+}
+
+template <typename T> T* scaledVector(T s, T* v, long lo, long hi, const char* routine) {
+    return buildVector<T>(lo, hi, [&](long i) { return narrowed<T>(Wide<T>(s) * Wide<T>(v[i]), routine); });
+}
+
+template <typename T> T** scaledMatrix(T s, T** a, long rl, long rh, long cl, long ch, const char* routine) {
+    return buildMatrix<T>(
+        rl, rh, cl, ch, [&](long i, long j) { return narrowed<T>(Wide<T>(s) * Wide<T>(a[i][j]), routine); });
+}
+
+template <typename T>
+T* vectorSum(T* x, long lo1, long hi1, T* y, long lo2, long hi2, int sign, const char* routine) {
+    if (hi1 - lo1 != hi2 - lo2) nrerror(("length of 2 vectors differs in " + std::string(routine)).c_str());
+    return buildVector<T>(lo1, hi1, [&](long i) {
+        return narrowed<T>(Wide<T>(x[i]) + sign * Wide<T>(y[i - lo1 + lo2]), routine);
+    });
+}
+
+template <typename T>
+T** matrixSum(T** a, long rl1, long rh1, long cl1, long ch1, T** b, long rl2, long rh2, long cl2, long ch2,
+              int sign, const char* routine) {
+    std::string in = std::string(" in ") + routine;
+    if (ch1 - cl1 != ch2 - cl2)
+        nrerror(("number of columns in the first matrix does not match the number of columns in the second "
+                 "matrix" +
+                 in)
+                    .c_str());
+    if (rh1 - rl1 != rh2 - rl2)
+        nrerror(
+            ("number of rows in the first matrix does not match the number of rows in the second matrix" + in)
+                .c_str());
+    return buildMatrix<T>(rl1, rh1, cl1, ch1, [&](long i, long j) {
+        return narrowed<T>(Wide<T>(a[i][j]) + sign * Wide<T>(b[i - rl1 + rl2][j - cl1 + cl2]), routine);
+    });
+}
+
+template <typename T> T dotProduct(T* x, long lo1, long hi1, T* y, long lo2, const char* routine) {
+    Wide<T> sum = 0;
+    for (long k = 0; k <= hi1 - lo1; k++)
+        sum = addUp(sum, Wide<T>(x[lo1 + k]) * Wide<T>(y[lo2 + k]), routine);
+    return narrowed<T>(sum, routine);
+}
+
+template <typename T>
+T** outerProduct(T* u, long lo1, long hi1, T* v, long lo2, long hi2, const char* routine) {
+    return buildMatrix<T>(lo1, hi1, lo2, hi2, [&](long i, long j) {
+        return narrowed<T>(Wide<T>(u[i]) * Wide<T>(v[j]), routine);
+    });
+}
+
+// a v with the vector's elements paired to the columns; R is the result's element type.
+template <typename R, typename M>
+R* matrixTimesVector(M** a, long rl, long rh, long cl, long ch, R* v, long lo, long hi, const char* message,
+                     const char* routine) {
+    if (hi - lo != ch - cl) nrerror(message);
+    return buildVector<R>(rl, rh, [&](long i) {
+        Wide<R> sum = 0;
+        for (long k = 0; k <= ch - cl; k++)
+            sum = addUp(sum, Wide<R>(a[i][cl + k]) * Wide<R>(v[lo + k]), routine);
+        return narrowed<R>(sum, routine);
+    });
+}
+
+template <typename T>
+T* vectorTimesMatrix(T* v, long lo, long hi, T** a, long rl, long rh, long cl, long ch, const char* routine) {
+    if (hi - lo != rh - rl) nrerror("vector length does not match the number of rows in the matrix");
+    return buildVector<T>(cl, ch, [&](long j) {
+        Wide<T> sum = 0;
+        for (long k = 0; k <= rh - rl; k++)
+            sum = addUp(sum, Wide<T>(v[lo + k]) * Wide<T>(a[rl + k][j]), routine);
+        return narrowed<T>(sum, routine);
+    });
+}
+
+template <typename T>
+T** matrixProduct(T** a, long rl1, long rh1, long cl1, long ch1, T** b, long rl2, long rh2, long cl2,
+                  long ch2, const char* routine) {
+    if (ch1 - cl1 != rh2 - rl2)
+        nrerror(
+            "number of columns in the first matrix does not match the number of rows in the second matrix");
+    return buildMatrix<T>(rl1, rh1, cl2, ch2, [&](long i, long j) {
+        Wide<T> sum = 0;
+        for (long k = 0; k <= ch1 - cl1; k++)
+            sum = addUp(sum, Wide<T>(a[i][cl1 + k]) * Wide<T>(b[rl2 + k][j]), routine);
+        return narrowed<T>(sum, routine);
+    });
+}
+
+template <typename T> long double squaredSum(T** a, long rl, long rh, long cl, long ch) {
+    long double sum = 0;
+    for (long i = rl; i <= rh; i++)
+        for (long j = cl; j <= ch; j++) sum += static_cast<long double>(a[i][j]) * a[i][j];
+    return sum;
+}
+
+template <typename T> T traceOf(T** a, long rl, long rh, long cl, long ch, const char* routine) {
+    if (rh - rl != ch - cl) nrerror(("Non-diagonal matrix in " + std::string(routine)).c_str());
+    Wide<T> sum = 0;
+    for (long k = 0; k <= rh - rl; k++) sum = addUp(sum, Wide<T>(a[rl + k][cl + k]), routine);
+    return narrowed<T>(sum, routine);
+}
+
+template <typename T> T** matrixPower(T** a, long rl, long rh, long cl, long ch, int p, const char* product) {
+    if (p <= 0) nrerror("non-positive power in matPOWi");
+    if (rh - rl != ch - cl) nrerror("non-square matrix in matPOWi");
+    T** power = buildMatrix<T>(rl, rh, cl, ch, [&](long i, long j) { return T(j - cl == i - rl ? 1 : 0); });
+    for (int k = 1; k <= p; k++) {
+        T** next = matrixProduct(power, rl, rh, cl, ch, a, rl, rh, cl, ch, product);
+        releaseOwnMatrix(power, rl, rh, cl, ch);
+        power = next;
+    }
+    return power;
+}
+
+} // namespace
+
+double** vec2mat(double* v, long lo, long hi) {
+    return buildMatrix<double>(lo, hi, 1, 1, [&](long i, long) { return v[i]; });
+}
+double* matcol2vec(long col, double** a, long rl, long rh) {
+    return buildVector<double>(rl, rh, [&](long i) { return a[i][col]; });
+}
+double* vec_duplicate(double* v, long lo, long hi) {
+    return buildVector<double>(lo, hi, [&](long i) { return v[i]; });
+}
+int* ivec_duplicate(int* v, long lo, long hi) {
+    return buildVector<int>(lo, hi, [&](long i) { return v[i]; });
+}
+double** mat_duplicate(double** a, long rl, long rh, long cl, long ch) {
+    return buildMatrix<double>(rl, rh, cl, ch, [&](long i, long j) { return a[i][j]; });
+}
+int** imat_duplicate(int** a, long rl, long rh, long cl, long ch) {
+    return buildMatrix<int>(rl, rh, cl, ch, [&](long i, long j) { return a[i][j]; });
+}
+double** identity_mat(long n) {
+    return buildMatrix<double>(0, n, 0, n, [](long i, long j) { return i == j ? 1.0 : 0.0; });
+}
+int** identity_imat(long n) {
+    return buildMatrix<int>(0, n, 0, n, [](long i, long j) { return i == j ? 1 : 0; });
+}
+double* identity_vec(long n) {
+    return buildVector<double>(0, n, [](long) { return 1.0; });
+}
+int* identity_ivec(long n) {
+    return buildVector<int>(0, n, [](long) { return 1; });
+}
+double** vec2diagmat(double* v, long lo, long hi) {
+    return diagonalOf(v, lo, hi);
+}
+int** ivec2idiagmat(int* v, long lo, long hi) {
+    return diagonalOf(v, lo, hi);
+}
+double* vec2double(int* iv, long lo, long hi) {
+    return buildVector<double>(lo, hi, [&](long i) { return double(iv[i]); });
+}
+double** mat2double(int** ia, long rl, long rh, long cl, long ch) {
+    return buildMatrix<double>(rl, rh, cl, ch, [&](long i, long j) { return double(ia[i][j]); });
+}
+double** matT(double** a, long rl, long rh, long cl, long ch) {
+    return transposed(a, rl, rh, cl, ch);
+}
+int** imatT(int** a, long rl, long rh, long cl, long ch) {
+    return transposed(a, rl, rh, cl, ch);
+}
+
+int d_ifsymm(double** a, long rl, long rh, long cl, long ch, double tol) {
+    return asymmetric(a, rl, rh, cl, ch, "d_ifsymm",
+                      [&](double x, double y) { return std::fabs(x - y) >= tol; });
+}
+int i_ifsymm(int** a, long rl, long rh, long cl, long ch) {
+    return asymmetric(a, rl, rh, cl, ch, "i_ifsymm", [](int x, int y) { return x != y; });
+}
+
+double* dXvec(double s, double* v, long lo, long hi) {
+    return scaledVector(s, v, lo, hi, "dXvec");
+}
+int* iXivec(int s, int* v, long lo, long hi) {
+    return scaledVector(s, v, lo, hi, "iXivec");
+}
+double** dXmat(double s, double** a, long rl, long rh, long cl, long ch) {
+    return scaledMatrix(s, a, rl, rh, cl, ch, "dXmat");
+}
+long double** lddXldmat(long double s, long double** a, long rl, long rh, long cl, long ch) {
+    return scaledMatrix(s, a, rl, rh, cl, ch, "lddXldmat");
+}
+int** iXimat(int s, int** a, long rl, long rh, long cl, long ch) {
+    return scaledMatrix(s, a, rl, rh, cl, ch, "iXimat");
+}
+
+double* vecPvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2) {
+    return vectorSum(x, lo1, hi1, y, lo2, hi2, 1, "vecPvec");
+}
+int* ivecPivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2) {
+    return vectorSum(x, lo1, hi1, y, lo2, hi2, 1, "vecPvec");
+}
+double* vecMvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2) {
+    return vectorSum(x, lo1, hi1, y, lo2, hi2, -1, "vecMvec");
+}
+int* ivecMivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2) {
+    return vectorSum(x, lo1, hi1, y, lo2, hi2, -1, "vecMvec");
+}
+double** matPmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2) {
+    return matrixSum(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, 1, "matPmat");
+}
+int** imatPimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2) {
+    return matrixSum(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, 1, "matPmat");
+}
+double** matMmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2) {
+    return matrixSum(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, -1, "matMmat");
+}
+int** imatMimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2) {
+    return matrixSum(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, -1, "matMmat");
+}
+
+double vecXvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2) {
+    if (hi1 - lo1 != hi2 - lo2) nrerror("length of 2 vectors differs in vecXvec");
+    return dotProduct(x, lo1, hi1, y, lo2, "vecXvec");
+}
+int ivecXivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2) {
+    if (hi1 - lo1 != hi2 - lo2) nrerror("length of 2 vectors differs in ivecXivec");
+    return dotProduct(x, lo1, hi1, y, lo2, "ivecXivec");
+}
+double** vecTXvecT(double* u, long lo1, long hi1, double* v, long lo2, long hi2) {
+    return outerProduct(u, lo1, hi1, v, lo2, hi2, "vecTXvecT");
+}
+int** ivecTXivecT(int* u, long lo1, long hi1, int* v, long lo2, long hi2) {
+    return outerProduct(u, lo1, hi1, v, lo2, hi2, "ivecTXivecT");
+}
+
+double vecXmat_diag(double* v, long lo, long hi, double** a, long rl, long rh, long cl, long ch) {
+    if (rh - rl != ch - cl) nrerror("non-suare matrix in vecXmat_diag");
+    if (hi - lo != rh - rl) nrerror("vector and diagonal lengths are different in vecXmat_diag");
+    double sum = 0.0;
+    for (long k = 0; k <= hi - lo; k++) sum += v[lo + k] * a[rl + k][cl + k];
+    return sum;
+}
+double* matXvec(double** a, long rl, long rh, long cl, long ch, double* v, long lo, long hi) {
+    return matrixTimesVector(a, rl, rh, cl, ch, v, lo, hi,
+                             "vector length does not match the number of columns in the matrix in matXvec",
+                             "matXvec");
+}
+int* imatXivec(int** a, long rl, long rh, long cl, long ch, int* v, long lo, long hi) {
+    return matrixTimesVector(a, rl, rh, cl, ch, v, lo, hi,
+                             "vector length does not match the number of columns in the matrix in imatXivec",
+                             "imatXivec");
+}
+double* imatXvec(int** a, long rl, long rh, long cl, long ch, double* v, long lo, long hi) {
+    return matrixTimesVector(a, rl, rh, cl, ch, v, lo, hi,
+                             "vector length does not match the number of columns in the matrix", "imatXvec");
+}
+double* vecXmat(double* v, long lo, long hi, double** a, long rl, long rh, long cl, long ch) {
+    return vectorTimesMatrix(v, lo, hi, a, rl, rh, cl, ch, "vecXmat");
+}
+int* ivecXimat(int* v, long lo, long hi, int** a, long rl, long rh, long cl, long ch) {
+    return vectorTimesMatrix(v, lo, hi, a, rl, rh, cl, ch, "ivecXimat");
+}
+double** matXmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2) {
+    return matrixProduct(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, "matXmat");
+}
+long double** ldmatXldmat(long double** a, long rl1, long rh1, long cl1, long ch1, long double** b, long rl2,
+                          long rh2, long cl2, long ch2) {
+    return matrixProduct(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, "ldmatXldmat");
+}
+int** imatXimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2) {
+    return matrixProduct(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, "imatXimat");
+}
+
+void UxDxU_1(double** U, double* d, double** Ui, double** R, double** W, int n) {
+    for (int i = 1; i <= n; i++)
+        for (int j = 1; j <= n; j++) W[i][j] = d[i] * Ui[i][j];
+    for (int i = 1; i <= n; i++)
+        for (int j = 1; j <= n; j++) {
+            double sum = 0.0;
+            for (int k = 1; k <= n; k++) sum += U[i][k] * W[k][j];
+            R[i][j] = sum;
+        }
+}
+
+double sqnorm_vec(double* v, long lo, long hi) {
+    double sum = 0.0;
+    for (long i = lo; i <= hi; i++) sum += v[i] * v[i];
+    return std::sqrt(sum);
+}
+double sqnorm_ivec(int* v, long lo, long hi) {
+    long double sum = 0;
+    for (long i = lo; i <= hi; i++) sum += static_cast<long double>(v[i]) * v[i];
+    return std::sqrt(static_cast<double>(sum));
+}
+double sqnorm_mat(double** a, long rl, long rh, long cl, long ch) {
+    double sum = 0.0;
+    for (long i = rl; i <= rh; i++)
+        for (long j = cl; j <= ch; j++) sum += a[i][j] * a[i][j];
+    return std::sqrt(sum);
+}
+double sqnorm_imat(int** a, long rl, long rh, long cl, long ch) {
+    return std::sqrt(static_cast<double>(squaredSum(a, rl, rh, cl, ch)));
+}
+double trace_mat(double** a, long rl, long rh, long cl, long ch) {
+    return traceOf(a, rl, rh, cl, ch, "trace_mat");
+}
+int trace_imat(int** a, long rl, long rh, long cl, long ch) {
+    return traceOf(a, rl, rh, cl, ch, "trace_imat");
+}
+double** matPOWi(double** a, long rl, long rh, long cl, long ch, int p) {
+    return matrixPower(a, rl, rh, cl, ch, p, "matXmat");
+}
+int** imatPOWi(int** a, long rl, long rh, long cl, long ch, int p) {
+    return matrixPower(a, rl, rh, cl, ch, p, "imatXimat");
 }
 
 // ---------------------------------------------------------------------------------------

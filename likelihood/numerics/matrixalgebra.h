@@ -50,6 +50,95 @@ void forvect2mat(double* v, long rl, long rh, long cl, long ch, double** a);
 // A new dmatrix(lo, hi, lo, hi) with v[0..hi-lo] on the diagonal and 0.0 elsewhere.
 double** foreigen2diagmat(double* v, long lo, long hi);
 
+// ---- Residue alphabets and letter codes ----
+
+// Position = code: gap, the 20 residues, B Z X * ., then the residues in lower case.
+extern const char am[];
+// The alphabetical order of the residue names: gap, A R N D C Q E G H I L K M F P S T W Y V.
+extern const char am_dayhoff[];
+// Three-letter names in the order of am, up to code 24.
+extern const char* const am3[25];
+
+int am2num_c(int c);             // upper case 1..20, lower case 26..45 (positions in am)
+int am2num(int c);               // either case, 1..20
+int am2num_dayhoff(int c);       // upper case only, positions in am_dayhoff
+int am2numBZX(int c);            // either case, also B, Z, X and '*': 1..24
+int a3let2num(const char* name); // always 0
+
+// ---- Copies, builders and conversions; every result is new storage ----
+
+double** vec2mat(double* v, long lo, long hi);
+double* matcol2vec(long col, double** a, long rl, long rh);
+double* vec_duplicate(double* v, long lo, long hi);
+int* ivec_duplicate(int* v, long lo, long hi);
+double** mat_duplicate(double** a, long rl, long rh, long cl, long ch);
+int** imat_duplicate(int** a, long rl, long rh, long cl, long ch);
+double** identity_mat(long n); // [0..n][0..n]
+int** identity_imat(long n);
+double* identity_vec(long n); // [0..n] of ones
+int* identity_ivec(long n);
+double** vec2diagmat(double* v, long lo, long hi);
+int** ivec2idiagmat(int* v, long lo, long hi);
+double* vec2double(int* iv, long lo, long hi);
+double** mat2double(int** ia, long rl, long rh, long cl, long ch);
+double** matT(double** a, long rl, long rh, long cl, long ch);
+int** imatT(int** a, long rl, long rh, long cl, long ch);
+// 1 when some element and its mirror image differ (by at least tol); 0 for a symmetric
+// matrix. The range must be square.
+int d_ifsymm(double** a, long rl, long rh, long cl, long ch, double tol);
+int i_ifsymm(int** a, long rl, long rh, long cl, long ch);
+
+// ---- Arithmetic. Operands carry their own ranges; element k of one pairs with element k
+// of the other. Integer results are formed in 64 bits and a result that does not fit an
+// int ends the program instead of wrapping. ----
+
+double* dXvec(double s, double* v, long lo, long hi);
+int* iXivec(int s, int* v, long lo, long hi);
+double** dXmat(double s, double** a, long rl, long rh, long cl, long ch);
+long double** lddXldmat(long double s, long double** a, long rl, long rh, long cl, long ch);
+int** iXimat(int s, int** a, long rl, long rh, long cl, long ch);
+
+double* vecPvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2);
+int* ivecPivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2);
+double* vecMvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2);
+int* ivecMivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2);
+double** matPmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2);
+int** imatPimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2);
+double** matMmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2);
+int** imatMimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2);
+
+double vecXvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2);
+int ivecXivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2);
+double** vecTXvecT(double* u, long lo1, long hi1, double* v, long lo2, long hi2);
+int** ivecTXivecT(int* u, long lo1, long hi1, int* v, long lo2, long hi2);
+double vecXmat_diag(double* v, long lo, long hi, double** a, long rl, long rh, long cl, long ch);
+double* matXvec(double** a, long rl, long rh, long cl, long ch, double* v, long lo, long hi);
+int* imatXivec(int** a, long rl, long rh, long cl, long ch, int* v, long lo, long hi);
+double* imatXvec(int** a, long rl, long rh, long cl, long ch, double* v, long lo, long hi);
+double* vecXmat(double* v, long lo, long hi, double** a, long rl, long rh, long cl, long ch);
+int* ivecXimat(int* v, long lo, long hi, int** a, long rl, long rh, long cl, long ch);
+double** matXmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2);
+long double** ldmatXldmat(long double** a, long rl1, long rh1, long cl1, long ch1, long double** b, long rl2,
+                          long rh2, long cl2, long ch2);
+int** imatXimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2);
+// R = U diag(d) Ui for the caller's n x n matrices (1..n), through the work matrix W = diag(d) Ui.
+void UxDxU_1(double** U, double* d, double** Ui, double** R, double** W, int n);
+
+double sqnorm_vec(double* v, long lo, long hi); // Euclidean norm
+double sqnorm_ivec(int* v, long lo, long hi);
+double sqnorm_mat(double** a, long rl, long rh, long cl, long ch); // Frobenius norm
+double sqnorm_imat(int** a, long rl, long rh, long cl, long ch);
+double trace_mat(double** a, long rl, long rh, long cl, long ch);
+int trace_imat(int** a, long rl, long rh, long cl, long ch);
+double** matPOWi(double** a, long rl, long rh, long cl, long ch, int p); // a^p, p >= 1
+int** imatPOWi(int** a, long rl, long rh, long cl, long ch, int p);
+
 // ---- Linear systems on matrices indexed 1..n ----
 
 // Crout LU decomposition with implicit partial pivoting, in place: U on and above the
