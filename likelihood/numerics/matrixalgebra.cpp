@@ -1,6 +1,7 @@
 #include "numerics/matrixalgebra.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -628,6 +629,233 @@ int** imatPOWi(int** a, long rl, long rh, long cl, long ch, int p) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Residue tables: reading and printing
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr int maxTableLetters = 24; // the coded symbols of am2numBZX
+constexpr int maxNumberLength = 10;
+constexpr long amLetters = sizeof(am) - 2;              // labels 1..48
+constexpr long dayhoffLetters = sizeof(am_dayhoff) - 2; // labels 1..20
+
+[[noreturn]] void tableError(const std::string& message) {
+    nrerror(message.c_str());
+}
+
+// The integer that text starts with, as the standard conversion reads it; one that does
+// not fit an int is refused rather than wrapped.
+int integerOf(const char* text, const char* routine) {
+    errno = 0;
+    long value = std::strtol(text, nullptr, 10);
+    if (errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        tableError(std::string("number out of range in ") + routine + ": " + text);
+    return static_cast<int>(value);
+}
+
+// The state of read_aa_imatrix while it walks its stream.
+struct PairTableReader {
+    int** m = nullptr;
+    int columns[maxTableLetters + 1] = {0};
+    int columnCount = 0;
+    bool haveHeader = false;
+    int rowCount = 0;
+    int rowCode = 0;
+    int numbersInRow = 0;
+    std::string number;
+
+    void header(int c) {
+        if (c == ' ') return;
+        if (++columnCount > maxTableLetters) nrerror("matrix has more than 25 columns: FATAL");
+        columns[columnCount] = am2numBZX(c);
+    }
+
+    void startRow(int label) {
+        if (!haveHeader)
+            tableError("matrix row " + std::string(1, char(label)) + " comes before any header line");
+        if (++rowCount > maxTableLetters) nrerror("matrix has more than 25 rows: FATAL");
+        rowCode = am2numBZX(label);
+        numbersInRow = 0;
+    }
+
+    void digit(int c) {
+        if (number.size() == maxNumberLength) nrerror("string too long:FATAL");
+        number += char(c);
+    }
+
+    // Stores the number just ended, if any, at the row's letter and its header column.
+    void endNumber() {
+        if (number.empty()) return;
+        if (++numbersInRow > columnCount)
+            tableError("matrix row " + std::to_string(rowCount) + " has more numbers than the " +
+                       std::to_string(columnCount) + " columns of its header");
+        m[rowCode][columns[numbersInRow]] = integerOf(number.c_str(), "read_aa_imatrix");
+        number.clear();
+    }
+};
+
+enum class LineState { start, comment, header, row };
+
+void checkAlphabet(long n, long letters, const char* routine) {
+    if (n > letters)
+        tableError(std::string(routine) + ": size " + std::to_string(n) + " is larger than the " +
+                   std::to_string(letters) + " letters of its alphabet");
+}
+
+void printValue(FILE* out, int width, int value) {
+    std::fprintf(out, "%*d", width, value);
+}
+void printValue(FILE* out, int width, double value) {
+    std::fprintf(out, "%*.4f", width, value);
+}
+
+// A residue-pair table [1..n][1..n]: a header of column letters, then each row's letter and
+// its values, all in fields of the given width.
+template <typename T, typename Convert>
+void printPairTable(FILE* out, T** m, long n, const char* alphabet, long letters, int width,
+                    const char* routine, Convert convert) {
+    checkAlphabet(n, letters, routine);
+    std::fprintf(out, " ");
+    for (long j = 1; j <= n; j++) std::fprintf(out, "%*c", width, alphabet[j]);
+    std::fprintf(out, "\n");
+    for (long i = 1; i <= n; i++) {
+        std::fprintf(out, "%1c", alphabet[i]);
+        for (long j = 1; j <= n; j++) printValue(out, width, convert(m[i][j]));
+        std::fprintf(out, "\n");
+    }
+}
+
+int asInt(int x) {
+    return x;
+}
+double asDouble(double x) {
+    return x;
+}
+double fromLong(long double x) {
+    return static_cast<double>(x);
+}
+
+// Reads whole lines "<letter> <value>" into a new vector [0..25]; lines starting with '#',
+// a space or nothing are skipped.
+template <typename T, typename Convert> T* readResidueVector(FILE* stream, Convert convert) {
+    T* v = newVector<T>(0, 25);
+    for (int i = 0; i <= 25; i++) v[i] = 0;
+    std::string line;
+    int c;
+    do {
+        c = std::fgetc(stream);
+        if (c != '\n' && c != EOF) {
+            line += char(c);
+            continue;
+        }
+        if (!line.empty() && line[0] != '#' && line[0] != ' ') {
+            int code = am2numBZX(static_cast<unsigned char>(line[0]));
+            line[0] = ' ';
+            v[code] = convert(line.c_str());
+        }
+        line.clear();
+    } while (c != EOF);
+    return v;
+}
+
+} // namespace
+
+int** read_aa_imatrix(FILE* stream) {
+    int** m = imatrix(0, 25, 0, 25);
+    for (int i = 0; i <= 25; i++)
+        for (int j = 0; j <= 25; j++) m[i][j] = 0;
+    PairTableReader reader;
+    reader.m = m;
+    LineState state = LineState::start;
+    for (int c = std::fgetc(stream);; c = std::fgetc(stream)) {
+        // The end of the file also ends a last row that lacks its newline.
+        bool lineEnd = c == '\n' || c == EOF;
+        switch (state) {
+        case LineState::start:
+            if (c == EOF) return m;
+            if (c == '#') {
+                state = LineState::comment;
+            } else if (c == ' ') {
+                reader.columnCount = 0;
+                reader.haveHeader = true;
+                state = LineState::header;
+            } else {
+                reader.startRow(c);
+                state = lineEnd ? LineState::start : LineState::row;
+            }
+            break;
+        case LineState::comment:
+            if (lineEnd) state = LineState::start;
+            break;
+        case LineState::header:
+            if (lineEnd)
+                state = LineState::start;
+            else
+                reader.header(c);
+            break;
+        case LineState::row:
+            if (lineEnd || c == ' ') {
+                reader.endNumber();
+                if (lineEnd) state = LineState::start;
+            } else {
+                reader.digit(c);
+            }
+            break;
+        }
+        if (c == EOF) return m;
+    }
+}
+
+double* read_aa_vector(FILE* stream) {
+    return readResidueVector<double>(stream, [](const char* text) { return std::strtod(text, nullptr); });
+}
+
+int* read_aa_ivector(FILE* stream) {
+    return readResidueVector<int>(stream,
+                                  [](const char* text) { return integerOf(text, "read_aa_ivector"); });
+}
+
+void print_aa_imatrix(int** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 3, "print_aa_imatrix", asInt);
+}
+void print_aa_imatrix5(int** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 5, "print_aa_imatrix5", asInt);
+}
+void fprint_aa_imatrix5(FILE* stream, int** m, int n) {
+    printPairTable(stream, m, n, am, amLetters, 5, "fprint_aa_imatrix5", asInt);
+}
+void print_aa_imatrix6(int** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 6, "print_aa_imatrix6", asInt);
+}
+void print_aa_imatrix_dayhoff(int** m, int n) {
+    printPairTable(stdout, m, n, am_dayhoff, dayhoffLetters, 4, "print_aa_imatrix_dayhoff", asInt);
+}
+void print_aa_matrix(double** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 7, "print_aa_matrix", asDouble);
+}
+void print_aa_ldmatrix(long double** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 7, "print_aa_ldmatrix", fromLong);
+}
+
+void print_aa_vector(double* v, int n) {
+    checkAlphabet(n, amLetters, "print_aa_vector");
+    for (int i = 1; i <= n; i++) std::printf("%1c %14.12f\n", am[i], v[i]);
+}
+
+void print_aa_ivector(int* v, int n) {
+    checkAlphabet(n, amLetters, "print_aa_ivector");
+    for (int i = 1; i <= n; i++) std::printf("%1c %10d\n", am[i], v[i]);
+}
+
+void print_matrix(double** m, int rows, int cols, const char* title) {
+    std::printf("%s\n", title);
+    for (int i = 1; i <= rows; i++) {
+        for (int j = 1; j <= cols; j++) std::printf("%10.4f", m[i][j]);
+        std::printf("\n");
+    }
+}
+
+// ---------------------------------------------------------------------------------------
 // Linear systems
 // ---------------------------------------------------------------------------------------
 
@@ -691,6 +919,167 @@ void lubksb(double** a, int n, int* perm, double* b) {
         for (int k = i + 1; k <= n; k++) sum -= a[i][k] * b[k];
         b[i] = sum / a[i][i];
     }
+}
+
+namespace {
+
+// One decomposition of a copy of a; the caller releases copy and perm.
+struct Decomposed {
+    double** copy;
+    int* perm;
+    double sign;
+};
+
+Decomposed decomposedCopy(double** a, long n) {
+    Decomposed d{mat_duplicate(a, 1, n, 1, n), ivector(1, n), 1.0};
+    ludcmp(d.copy, static_cast<int>(n), d.perm, &d.sign);
+    return d;
+}
+
+void release(Decomposed& d, long n) {
+    free_dmatrix(d.copy, 1, n, 1, n);
+    free_ivector(d.perm, 1, n);
+}
+
+} // namespace
+
+double* LUsolve(double** a, long n, double* b) {
+    Decomposed d = decomposedCopy(a, n);
+    double* x = vec_duplicate(b, 1, n);
+    lubksb(d.copy, static_cast<int>(n), d.perm, x);
+    release(d, n);
+    return x;
+}
+
+double** LUinverse(double** a, long n) {
+    Decomposed d = decomposedCopy(a, n);
+    double** inverse = dmatrix(1, n, 1, n);
+    double* column = dvector(1, n);
+    for (long j = 1; j <= n; j++) {
+        for (long i = 1; i <= n; i++) column[i] = 0.0;
+        column[j] = 1.0;
+        lubksb(d.copy, static_cast<int>(n), d.perm, column);
+        for (long i = 1; i <= n; i++) inverse[i][j] = column[i];
+    }
+    free_dvector(column, 1, n);
+    release(d, n);
+    return inverse;
+}
+
+double LUdet(double** a, long n) {
+    Decomposed d = decomposedCopy(a, n);
+    double det = d.sign;
+    for (long j = 1; j <= n; j++) det *= d.copy[j][j];
+    release(d, n);
+    return det;
+}
+
+namespace {
+
+// Gauss-Jordan elimination with full pivoting: a becomes its inverse and, when b is given,
+// its m columns become the solutions. firstSingular names the family member.
+void gaussJordan(double** a, int n, double** b, int m, const char* firstSingular) {
+    int* pivotColumn = ivector(1, n);
+    int* pivotRow = ivector(1, n);
+    int* pivots = ivector(1, n);
+    for (int j = 1; j <= n; j++) pivots[j] = 0;
+    for (int i = 1; i <= n; i++) {
+        double big = 0.0;
+        int row = 1, col = 1;
+        for (int j = 1; j <= n; j++) {
+            if (pivots[j] == 1) continue;
+            for (int k = 1; k <= n; k++) {
+                if (pivots[k] == 0) {
+                    if (std::fabs(a[j][k]) >= big) {
+                        big = std::fabs(a[j][k]);
+                        row = j;
+                        col = k;
+                    }
+                } else if (pivots[k] > 1) {
+                    nrerror(firstSingular);
+                }
+            }
+        }
+        pivots[col]++;
+        if (row != col) {
+            for (int l = 1; l <= n; l++) std::swap(a[row][l], a[col][l]);
+            if (b)
+                for (int l = 1; l <= m; l++) std::swap(b[row][l], b[col][l]);
+        }
+        pivotRow[i] = row;
+        pivotColumn[i] = col;
+        if (a[col][col] == 0.0) nrerror("gaussj: Singular Matrix-2");
+        double inverse = 1.0 / a[col][col];
+        a[col][col] = 1.0;
+        for (int l = 1; l <= n; l++) a[col][l] *= inverse;
+        if (b)
+            for (int l = 1; l <= m; l++) b[col][l] *= inverse;
+        for (int r = 1; r <= n; r++) {
+            if (r == col) continue;
+            double factor = a[r][col];
+            a[r][col] = 0.0;
+            for (int l = 1; l <= n; l++) a[r][l] -= a[col][l] * factor;
+            if (b)
+                for (int l = 1; l <= m; l++) b[r][l] -= b[col][l] * factor;
+        }
+    }
+    for (int l = n; l >= 1; l--)
+        if (pivotRow[l] != pivotColumn[l])
+            for (int k = 1; k <= n; k++) std::swap(a[k][pivotRow[l]], a[k][pivotColumn[l]]);
+    free_ivector(pivots, 1, n);
+    free_ivector(pivotRow, 1, n);
+    free_ivector(pivotColumn, 1, n);
+}
+
+} // namespace
+
+void gaussj(double** a, int n, double** b, int m) {
+    gaussJordan(a, n, b, m, "gaussj: Singular Matrix-1");
+}
+void linsys_gaussjordan(double** a, int n, double** b, int m) {
+    gaussJordan(a, n, b, m, "gaussj:Singular Matrix-1");
+}
+void inv_gaussjordan(double** a, int n) {
+    gaussJordan(a, n, nullptr, 0, "gaussj:Singular Matrix-1");
+}
+
+void choldc(double** a, int n, double* p) {
+    for (int i = 1; i <= n; i++)
+        for (int j = i; j <= n; j++) {
+            double sum = a[i][j];
+            for (int k = i - 1; k >= 1; k--) sum -= a[i][k] * a[j][k];
+            if (i == j) {
+                if (sum <= 0.0) nrerror("choldc failed");
+                p[i] = std::sqrt(sum);
+            } else {
+                a[j][i] = sum / p[i];
+            }
+        }
+}
+
+void cholsl(double** a, int n, double* p, double* b, double* x) {
+    for (int i = 1; i <= n; i++) {
+        double sum = b[i];
+        for (int k = i - 1; k >= 1; k--) sum -= a[i][k] * x[k];
+        x[i] = sum / p[i];
+    }
+    for (int i = n; i >= 1; i--) {
+        double sum = x[i];
+        for (int k = i + 1; k <= n; k++) sum -= a[k][i] * x[k];
+        x[i] = sum / p[i];
+    }
+}
+
+double* CHsolve(double** a, long n, double* b) {
+    double* x = dvector(1, n);
+    double* p = dvector(1, n);
+    double** copy = mat_duplicate(a, 1, n, 1, n);
+    print_aa_matrix(copy, static_cast<int>(n));
+    choldc(copy, static_cast<int>(n), p);
+    cholsl(copy, static_cast<int>(n), p, b, x);
+    free_dmatrix(copy, 1, n, 1, n);
+    free_dvector(p, 1, n);
+    return x;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -921,6 +1310,123 @@ void svdcmp(double** a, int m, int n, double* w, double** v) {
     free_dvector(super, 1, n);
 }
 
+void SVDcmp(double** a, int m, int n, double** u, double* w, double** v) {
+    for (int i = 1; i <= m; i++)
+        for (int j = 1; j <= n; j++) u[i][j] = a[i][j];
+    svdcmp(u, m, n, w, v);
+}
+
+void dsvbksb(double** u, double* w, double** v, int m, int n, double* b, double* x) {
+    double* t = dvector(1, n);
+    for (int j = 1; j <= n; j++) {
+        double sum = 0.0;
+        if (w[j] != 0.0) {
+            for (int i = 1; i <= m; i++) sum += u[i][j] * b[i];
+            sum /= w[j];
+        }
+        t[j] = sum;
+    }
+    for (int j = 1; j <= n; j++) {
+        double sum = 0.0;
+        for (int jj = 1; jj <= n; jj++) sum += v[j][jj] * t[jj];
+        x[j] = sum;
+    }
+    free_dvector(t, 1, n);
+}
+
+namespace {
+
+struct Decomposition {
+    double** u;
+    double* w;
+    double** v;
+    double wmax;
+};
+
+Decomposition decomposition(double** a, long m, long n) {
+    Decomposition d{dmatrix(1, m, 1, n), dvector(1, n), dmatrix(1, n, 1, n), 0.0};
+    SVDcmp(a, static_cast<int>(m), static_cast<int>(n), d.u, d.w, d.v);
+    for (long i = 1; i <= n; i++)
+        if (d.w[i] > d.wmax) d.wmax = d.w[i];
+    return d;
+}
+
+void release(Decomposition& d, long m, long n) {
+    free_dmatrix(d.u, 1, m, 1, n);
+    free_dvector(d.w, 1, n);
+    free_dmatrix(d.v, 1, n, 1, n);
+}
+
+} // namespace
+
+double* SVDsolve(double** a, long m, long n, double* b) {
+    Decomposition d = decomposition(a, m, n);
+    double threshold = d.wmax * 1e-12;
+    for (long i = 1; i <= n; i++)
+        if (d.w[i] < threshold) d.w[i] = 0.0;
+    double* x = dvector(1, n);
+    dsvbksb(d.u, d.w, d.v, static_cast<int>(m), static_cast<int>(n), b, x);
+    release(d, m, n);
+    return x;
+}
+
+double** SVDinverse(double** a, long m, long n) {
+    Decomposition d = decomposition(a, m, n);
+    double threshold = d.wmax * 1e-12;
+    for (long i = 1; i <= n; i++) {
+        // A zero value is refused too: when every value is 0 the threshold is 0 as well.
+        if (d.w[i] < threshold || d.w[i] == 0.0) {
+            std::printf("The eigenvalue number %ld is %.5E, which is essentially zero\n", i, d.w[i]);
+            std::printf("Inverse does not exist.\n");
+            std::printf("If you object, study and change SVDinverse routine in matrixalgebra\n\n");
+            std::fflush(stdout);
+            fatalExit(1);
+        }
+    }
+    double** scaledUT = dmatrix(1, n, 1, m);
+    for (long j = 1; j <= n; j++)
+        for (long k = 1; k <= m; k++) scaledUT[j][k] = d.u[k][j] / d.w[j];
+    double** inverse = dmatrix(1, n, 1, m);
+    for (long j = 1; j <= n; j++)
+        for (long k = 1; k <= m; k++) {
+            double sum = 0.0;
+            for (long l = 1; l <= n; l++) sum += d.v[j][l] * scaledUT[l][k];
+            inverse[j][k] = sum;
+        }
+    free_dmatrix(scaledUT, 1, n, 1, m);
+    release(d, m, n);
+    return inverse;
+}
+
+double** svd_inverse(double** u, double* w, double** p, long n) {
+    double** winv = dmatrix(1, n, 1, n);
+    double** wdiag = dmatrix(1, n, 1, n);
+    for (long i = 1; i <= n; i++) {
+        if (std::fabs(w[i]) < 1e-13) {
+            std::printf("\n one of the eigenvalues is %25.20f\n", w[i]);
+            std::fflush(stdout);
+            nrerror("Possibly singular matrix");
+        }
+        for (long j = 1; j <= n; j++) winv[i][j] = wdiag[i][j] = 0.0;
+        winv[i][i] = 1.0 / w[i];
+        wdiag[i][i] = w[i];
+    }
+    double** ut = matT(u, 1, n, 1, n);
+    double** pt = matT(p, 1, n, 1, n);
+    double** winvUt = matXmat(winv, 1, n, 1, n, ut, 1, n, 1, n);
+    double** result = matXmat(pt, 1, n, 1, n, winvUt, 1, n, 1, n);
+    double** wp = matXmat(wdiag, 1, n, 1, n, p, 1, n, 1, n);
+    double** original = matXmat(u, 1, n, 1, n, wp, 1, n, 1, n);
+    double** check = matXmat(result, 1, n, 1, n, original, 1, n, 1, n);
+    double sum = 0.0;
+    for (long i = 1; i <= n; i++)
+        for (long j = 1; j <= n; j++) sum += square(check[i][j] - (i == j ? 1.0 : 0.0));
+    double error = sum > 0.0 ? std::sqrt(sum) : 0.0;
+    for (double** m : {winv, wdiag, ut, pt, winvUt, wp, original, check}) free_dmatrix(m, 1, n, 1, n);
+    if (error > 1e-10) nrerror("the precision of inversion is unsatisfactory");
+    return result;
+}
+
 // ---------------------------------------------------------------------------------------
 // Eigenvalues of a general real matrix
 // ---------------------------------------------------------------------------------------
@@ -1135,4 +1641,24 @@ void ldelmhes(long double** a, int n) {
 }
 void ldhqr(long double** a, int n, long double* wr, long double* wi) {
     hessenbergEigenvalues(a, n, wr, wi, roundedRoot, "Too many iterations in ldhqr");
+}
+
+void eigenvalues(double** a, long n, double* wr, double* wi) {
+    double** copy = mat_duplicate(a, 1, n, 1, n);
+    int size = static_cast<int>(n);
+    balanc(copy, size);
+    elmhes(copy, size);
+    hqr(copy, size, wr, wi);
+    free_dmatrix(copy, 1, n, 1, n);
+}
+
+void ldeigenvalues(long double** a, long n, long double* wr, long double* wi) {
+    long double** copy = ldmatrix(1, n, 1, n);
+    for (long i = 1; i <= n; i++)
+        for (long j = 1; j <= n; j++) copy[i][j] = a[i][j];
+    int size = static_cast<int>(n);
+    ldbalanc(copy, size);
+    ldelmhes(copy, size);
+    ldhqr(copy, size, wr, wi);
+    releaseMatrix(copy, 1, 1);
 }

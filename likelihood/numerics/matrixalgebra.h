@@ -7,6 +7,8 @@
 #ifndef NUMERICS_MATRIXALGEBRA_H
 #define NUMERICS_MATRIXALGEBRA_H
 
+#include <cstdio>
+
 // How a fatal error ends the program. The library itself knows nothing of parallel jobs:
 // a program that runs as one of several processes installs a hook that ends the whole job.
 // Without a hook the process exits with the given status.
@@ -147,6 +149,21 @@ int** imatPOWi(int** a, long rl, long rh, long cl, long ch, int p);
 void ludcmp(double** a, int n, int* perm, double* sign);
 // Solves A x = b for the A that ludcmp decomposed into a and perm; b[1..n] becomes x.
 void lubksb(double** a, int n, int* perm, double* b);
+// Through ludcmp on a copy; a and b are unchanged and the result is new storage 1..n.
+double* LUsolve(double** a, long n, double* b);
+double** LUinverse(double** a, long n);
+double LUdet(double** a, long n);
+// Gauss-Jordan elimination with full pivoting: a becomes its inverse, the m columns of b
+// the solutions. The members differ in one message; inv_gaussjordan has no right-hand side.
+void gaussj(double** a, int n, double** b, int m);
+void linsys_gaussjordan(double** a, int n, double** b, int m);
+void inv_gaussjordan(double** a, int n);
+// Cholesky factor of the symmetric positive-definite a (upper triangle read): the factor
+// below the diagonal of a, its diagonal in p[1..n].
+void choldc(double** a, int n, double* p);
+void cholsl(double** a, int n, double* p, double* b, double* x);
+// Prints a, then solves a x = b through choldc on a copy.
+double* CHsolve(double** a, long n, double* b);
 
 // ---- Singular value decomposition ----
 
@@ -155,6 +172,17 @@ double dpythag(double a, double b);
 // A = U diag(w) V^T for the m x n matrix a: a becomes U, w[1..n] the singular values (not
 // sorted), v[1..n][1..n] the matrix V itself.
 void svdcmp(double** a, int m, int n, double* w, double** v);
+// svdcmp on a copy of a held in u; a is unchanged.
+void SVDcmp(double** a, int m, int n, double** u, double* w, double** v);
+// x[1..n] from a decomposition; a singular value of exactly 0 is ignored.
+void dsvbksb(double** u, double* w, double** v, int m, int n, double* b, double* x);
+// Least-squares solution, singular values below 1e-12 of the largest dropped.
+double* SVDsolve(double** a, long m, long n, double* b);
+// The pseudo-inverse [1..n][1..m]; a singular value below 1e-12 of the largest ends the
+// program with a report on standard output.
+double** SVDinverse(double** a, long m, long n);
+// p^T diag(1/w) u^T for A = u diag(w) p, checked against A.
+double** svd_inverse(double** u, double* w, double** p, long n);
 
 // ---- Eigenvalues of a general real matrix, in place on a[1..n][1..n] ----
 
@@ -167,5 +195,33 @@ void ldbalanc(long double** a, int n);
 void ldelmhes(long double** a, int n);
 // As hqr in long double, its square roots taken in double precision.
 void ldhqr(long double** a, int n, long double* wr, long double* wi);
+// balanc, elmhes and hqr on a copy of a (a is unchanged); likewise in long double.
+void eigenvalues(double** a, long n, double* wr, double* wi);
+void ldeigenvalues(long double** a, long n, long double* wr, long double* wi);
+
+// ---- Residue tables: reading and printing ----
+
+// A residue-pair table from text into a new int matrix [0..25][0..25] indexed by the codes
+// of am2numBZX, 0 where the text sets nothing: '#' lines are comments, a line starting with
+// a space lists the column letters, every other line is a row letter and its numbers.
+int** read_aa_imatrix(FILE* stream);
+// Lines "<letter> <value>" into a new vector [0..25] by letter code; lines starting with
+// '#' or a space, and empty lines, are skipped. A later line for a letter overwrites.
+double* read_aa_vector(FILE* stream);
+int* read_aa_ivector(FILE* stream);
+
+// Residue-pair tables [1..n][1..n] on standard output (or the stream), labelled with the
+// letters of am (am_dayhoff for the _dayhoff printer); n may not exceed the alphabet.
+void print_aa_imatrix(int** m, int n);
+void print_aa_imatrix5(int** m, int n);
+void fprint_aa_imatrix5(FILE* stream, int** m, int n);
+void print_aa_imatrix6(int** m, int n);
+void print_aa_imatrix_dayhoff(int** m, int n);
+void print_aa_matrix(double** m, int n);
+void print_aa_ldmatrix(long double** m, int n);
+void print_aa_vector(double* v, int n);
+void print_aa_ivector(int* v, int n);
+// The title line, then rows 1..rows of columns 1..cols.
+void print_matrix(double** m, int rows, int cols, const char* title);
 
 #endif
