@@ -1,5 +1,6 @@
 // Index-range vectors, matrices and tensors, the fatal error routine, and the library's
-// vector and matrix algebra.
+// algebra on them: vector and matrix operations, linear systems, singular value
+// decomposition, eigenvalues and eigensystems, and readers and printers of residue tables.
 //
 // A vector made for lo..hi is indexed with exactly those numbers; a matrix is one run of
 // elements with row handles, m[i][j] for rl..rh, cl..ch. The caller owns every block and
