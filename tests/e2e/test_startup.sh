@@ -89,4 +89,9 @@ run_job 2 -i "$deep/alignment_file_with_a_long_name_too.aln" -o "$deep/result_fi
 expect_status 0
 expect_has "$deep/result_file_with_a_long_name.txt" "The input sequences:"
 
+case_name "the bundled example"
+run_job 4 -i "$EXAMPLES/pkinase.aln" -t "$EXAMPLES/pkinase_fasttree.tre" -o result.txt
+expect_status 0
+expect_has result.txt "$(printf '%5d %20s  %s' 38 FUSED_DROME YAVSSLVGQGSFGCVYKATDD)"
+
 finish
