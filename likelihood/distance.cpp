@@ -23,16 +23,9 @@ bool writesFiles() {
     return jobSize == 0 || jobRank == 0;
 }
 
-// A fault that every process meets alike is reported by rank 0, which ends the job; the
-// other processes wait for that instead of repeating the message.
-void leaveFaultToRankZero() {
-    if (writesFiles()) return;
-    if (awaitJobEndHook) awaitJobEndHook();
-    fatalExit(1);
-}
-
+// A fault that every process meets alike: reported once, by rank 0.
 [[noreturn]] void refuse(const std::string& message) {
-    leaveFaultToRankZero();
+    awaitRankZeroReport();
     std::fprintf(stderr, "%s\n", message.c_str());
     fatalExit(1);
 }
@@ -63,7 +56,7 @@ void checkTreeInputs(const std::string& alignment, const std::string& treeFile) 
     if (seqNum < 3)
         refuse("Too few sequences to build a tree: " + std::to_string(seqNum) + "; at least 3 are needed");
     if (wnj::longLeafName(seqNum, node)) {
-        leaveFaultToRankZero();
+        awaitRankZeroReport();
         wnj::checkLeafNames(seqNum, node);
     }
     checkOutputPaths(alignment, treeFile);

@@ -58,11 +58,11 @@ void setLengths(int J, int M, double lJ, double lM) {
 } // namespace
 
 void createWorkingState(int n, double** D, char** names) {
-    // b, s and the other n x n matrices exist, so 2n-3 cannot overflow.
-    int N = 2 * n - 3;
     s = matrix(n);
     deltaB = matrix(n);
     delta2B = matrix(n);
+    // n x n doubles exist, so 2n-3 cannot overflow.
+    int N = 2 * n - 3;
     mD = matrix(N);
     vC = vector(N);
     mS = matrix(N);

@@ -17,6 +17,13 @@ double pairWeight(int a, int k, int c) {
     return 1.0 / (sigma2_3(a, k, c) + sigma2_3(c, k, a) + EPSILON);
 }
 
+// One third node's term, weight w and difference e, in the sums of a pair.
+void addTerm(double w, double e, double& sum, double& delta, double& delta2) {
+    sum += w;
+    delta += w * e;
+    delta2 += w * e * e;
+}
+
 [[noreturn]] void negativeSum(int a, int c, int k, double w, double sum) {
     std::printf("i %d j %d k %d weight %lf s_ij %lf\n", a, c, k, w, sum);
     std::fflush(stdout);
@@ -28,10 +35,7 @@ void fullSums(int i, int a, int c, double** deltaB, double** delta2B, double** s
     for (int k = 0; k < i; k++) {
         if (k == a || k == c) continue;
         double w = pairWeight(a, k, c);
-        double e = slotD(a, k) - slotD(c, k);
-        s[a][c] += w;
-        deltaB[a][c] += w * e;
-        delta2B[a][c] += w * e * e;
+        addTerm(w, slotD(a, k) - slotD(c, k), s[a][c], deltaB[a][c], delta2B[a][c]);
         if (s[a][c] < 0) negativeSum(a, c, k, w, s[a][c]);
     }
 }
@@ -47,10 +51,7 @@ void correctedSums(int a, int c, double** deltaB, double** delta2B, double** s) 
     const double sign[3] = {-1.0, -1.0, 1.0};
     for (int t = 0; t < 3; t++) {
         double w = sign[t] * pairWeight(a, slot[t], c);
-        double e = slotD(a, slot[t]) - slotD(c, slot[t]);
-        s[a][c] += w;
-        deltaB[a][c] += w * e;
-        delta2B[a][c] += w * e * e;
+        addTerm(w, slotD(a, slot[t]) - slotD(c, slot[t]), s[a][c], deltaB[a][c], delta2B[a][c]);
     }
 }
 
@@ -108,10 +109,7 @@ void recalc_b(int n, double** b, double** deltaB, double** delta2B, double** s) 
                 if (k == a || k == c) continue;
                 double sa = sigma2_3p(a, k, c, oldDeltaB[a][c]), sc = sigma2_3p(c, k, a, oldDeltaB[c][a]);
                 double w = 1.0 / (sa + sc + EPSILON);
-                double e = slotD(a, k) - slotD(c, k);
-                s[a][c] += w;
-                deltaB[a][c] += w * e;
-                delta2B[a][c] += w * e * e;
+                addTerm(w, slotD(a, k) - slotD(c, k), s[a][c], deltaB[a][c], delta2B[a][c]);
                 if (s[a][c] < 0) {
                     std::printf(
                         "Recalc N %d i %d j %d k %d weight=%g sij=%lg sigma %lg %lg [%g %g] deltaB %lg "

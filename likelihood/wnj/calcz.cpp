@@ -31,15 +31,20 @@ void pooledQuartets(int n, int i, int j, double& sum, double& total) {
     for (int k = 0; k < n; k++) {
         if (k == i || k == j) continue;
         int l = -1;
+        double best = 0.0;
         for (int m = 0; m < n; m++) {
             if (m == i || m == j || m == k) continue;
-            if (l < 0 || PQ(i, j, k, m) < PQ(i, j, k, l)) l = m;
+            double value = PQ(i, j, k, m);
+            if (l < 0 || value < best) {
+                l = m;
+                best = value;
+            }
         }
         r[k] = l;
         if (l < k && r[l] == k) continue;
         double h = sigma2PQ(i, j, k, l) + EPSILON;
         sum += 1.0 / h;
-        total += PQ(i, j, k, l) / h;
+        total += best / h;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -112,6 +113,39 @@ TEST(Rooting, WithoutACandidateEveryBranchCompetesWithItsPointClampedIntoIt) {
                         "left point: 5:  right point: 6: \n");
     expectRootedTree(
         {{0, 5, 6, 0, 0, -1, 1, 0, 0.0}, {5, 4, 3, 0, 0, -1, 0, 0, 0.0}, {6, 1, 2, 0, 0, -1, 0, 0, 1000.0}});
+}
+
+// Below record 0 every inner record has two children, and the path between two leaves is as
+// long as in the unrooted tree.
+TEST(Rooting, TheRootedTreeKeepsEveryLeafAndEveryDistance) {
+    rootTree(8, "(((a:0.1,b:0.2):0.3,(c:0.15,(d:0.05,e:0.25):0.12):0.08):0.2,f:0.4,(g:0.33,h:0.07):0.11);");
+    const SiteTreeNode* t = gapTree[0];
+    int chosen = 0;
+    for (int b = 1; b <= branchNo; b++)
+        if (branch[b].leftPoint == t[0].left && branch[b].rightPoint == t[0].right) chosen = b;
+    ASSERT_NE(chosen, 0);
+    EXPECT_DOUBLE_EQ(t[t[0].left].length + t[t[0].right].length, branch[chosen].length);
+    std::vector<int> pending = {0}, leaves;
+    while (!pending.empty()) {
+        int k = pending.back();
+        pending.pop_back();
+        EXPECT_EQ(t[k].third, 0) << "record " << k;
+        if (t[k].left == 0 && t[k].right == 0) {
+            leaves.push_back(k);
+            continue;
+        }
+        for (int child : {t[k].left, t[k].right}) {
+            ASSERT_NE(child, 0) << "record " << k;
+            EXPECT_EQ(t[child].parent, k);
+            pending.push_back(child);
+        }
+    }
+    std::sort(leaves.begin(), leaves.end());
+    EXPECT_EQ(leaves, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+    for (int a = 1; a <= 8; a++)
+        for (int b = a + 1; b <= 8; b++)
+            EXPECT_NEAR(testsupport::pathLength(t, a, b), testsupport::pathLength(node, a, b), 1e-12)
+                << "leaves " << a << " and " << b;
 }
 
 TEST(ChangeRoot, TurnsThePathToTheNewRootAroundAndKeepsEveryLength) {

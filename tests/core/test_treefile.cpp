@@ -99,7 +99,7 @@ TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
         {"((a:1,b):1,c:1,(d:1,e:1):1);", "leaf 'b' has no ':' and branch length"},
         {"((a:1,b:x):1,c:1,(d:1,e:1):1);", "no branch length after ':' of leaf 'b'"},
         {"((a:1,b:nan):1,c:1,(d:1,e:1):1);", "no branch length after ':' of leaf 'b'"},
-        {"((a:1,b:1e99):1,c:1,(d:1,e:1):1);", "branch length '1e99' of leaf 'b' is not a number"},
+        {"((a:1,b:1e99):1,c:1,(d:1,e:1):1);", "branch length '1e99' of leaf 'b' is out of range"},
         {"((a:1,b:1),c:1,(d:1,e:1):1);", "an inner node has no ':' and branch length after its '\\)'"},
         {"((a:1,b:1)90:1,c:1,(d:1,e:1):1);", "a label after '\\)' is not accepted"},
         {"((a:1,b:1):1,c:1,(d:1,e:1):1);x", "line 1: text after the ';' that ends the tree"},

@@ -74,6 +74,29 @@ void expectRecords(const Record* tree, const std::vector<ExpectedRecord>& expect
     }
 }
 
+// Path length between two records of a tree, over the parent links (a root is its own
+// parent or has parent 0).
+template <typename Record> double pathLength(const Record* tree, int from, int to) {
+    std::vector<int> above;
+    std::vector<double> distance;
+    double sum = 0.0;
+    for (int k = from;; k = tree[k].parent) {
+        above.push_back(k);
+        distance.push_back(sum);
+        if (tree[k].isRoot) break;
+        sum += tree[k].length;
+    }
+    sum = 0.0;
+    for (int k = to;; k = tree[k].parent) {
+        for (std::size_t i = 0; i < above.size(); i++)
+            if (above[i] == k) return sum + distance[i];
+        if (tree[k].isRoot) break;
+        sum += tree[k].length;
+    }
+    ADD_FAILURE() << "records " << from << " and " << to << " are not in one tree";
+    return -1.0;
+}
+
 } // namespace testsupport
 
 #endif
