@@ -3,6 +3,11 @@
 #include "alignment.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
+#include "rates.h"
+#include "rooting.h"
+#include "rootprob.h"
+#include "sitetree.h"
+#include "treefile.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -32,12 +37,6 @@ std::time_t startTime = 0;
 // one intact copy results.
 bool writesResults() {
     return jobSize == 0 || jobRank == 0;
-}
-
-// Leaves reporting a fault that every process meets alike to rank 0.
-[[noreturn]] void awaitRankZero() {
-    if (awaitJobEndHook) awaitJobEndHook();
-    fatalExit(1);
 }
 
 void allocateModelStorage() {
@@ -79,6 +78,7 @@ void setGapForEst(const char* value) {
 void setAlignmentPath(const char* path) {
     FILE* file = std::fopen(path, "r");
     if (!file) {
+        awaitRankZeroReport();
         std::printf("can not open file:%s\n", path);
         fatalExit(1);
     }
@@ -88,8 +88,12 @@ void setAlignmentPath(const char* path) {
 
 } // namespace
 
+void awaitRankZeroReport() {
+    if (jobSize > 0 && jobRank != 0 && awaitJobEndHook) awaitJobEndHook();
+}
+
 void usage() {
-    if (!writesResults()) awaitRankZero();
+    awaitRankZeroReport();
     std::printf(
         "Usage: dadiverur [-O/-C] [-D] [-R/-RO [-Z]] [-PD/-PA/-PP/-PS] [-G] -i sequencefile [-t treefile] "
         "[-o outputfile] -T function file\n");
@@ -178,7 +182,7 @@ void checkProcessCount() {
     bool countFits = jobSize >= 2 && jobSize <= seqLength;
     bool tagsFit = seqLength <= jobTagLimit;
     if (countFits && tagsFit) return;
-    if (jobRank != 0) awaitRankZero();
+    awaitRankZeroReport();
     if (!tagsFit)
         std::fprintf(stderr,
                      "dadiverur: the alignment has %d sites, more than the largest message tag of this MPI "
@@ -194,10 +198,27 @@ void checkProcessCount() {
 
 void runPreparation() {
     startTime = std::time(nullptr);
+    init_S();
     readali(alignmentPath.c_str());
     checkProcessCount();
     searchGap();
     checkComputedSites();
+    cal_PI();
+    cal_Q(PI);
+    cal_Eign();
+    alpha();
+    // The tree built from distances (no -t) joins here once the builder is in place.
+    if (!treeFlag) return;
+    readTree(treePath.c_str());
+    assignTree();
+    std::printf("Finish assign tree\n");
+    branchNo = 0;
+    assignBranch(seqNum + 1);
+    std::printf("Finish assign branch\n");
+    std::printf("Prepare time: %ds\n", static_cast<int>(std::time(nullptr) - startTime));
+    readRootProbMatrix(rootProbPath.c_str());
+    std::printf("finish reading RootProbMatrix\n");
+    findMidpoint();
 }
 
 void main_function(int argc, char** argv) {
