@@ -1,5 +1,16 @@
 #include "alignment.h"
 
+#include "numerics/matrixalgebra.h"
+#include "vantrel.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
 const char aa[] = "-ARNDCQEGHILKMFPSTWYV";
 
 int nal = 0;
@@ -22,3 +33,406 @@ char* dashFlag = nullptr;
 char* calFlag = nullptr;
 double* alfa = nullptr;
 int* gapNumber = nullptr;
+
+// ---- the list and buffer routines --------------------------------------------------------
+
+[[noreturn]] static void outOfMemory(long size) {
+    std::fprintf(stderr, "Not enough memory: %ld\n", size);
+    fatalExit(1);
+}
+
+char* mymalloc(int size) {
+    char* block = static_cast<char*>(std::malloc(size > 0 ? size : 1));
+    if (!block) outOfMemory(size);
+    return block;
+}
+
+char* strsave(const char* s) {
+    return strnsave(s, static_cast<int>(std::strlen(s)));
+}
+
+char* strnsave(const char* s, int n) {
+    char* copy = mymalloc(n + 1);
+    std::memcpy(copy, s, n);
+    copy[n] = '\0';
+    return copy;
+}
+
+char** incbuf(int n, char** list) {
+    char** grown = static_cast<char**>(std::malloc((n + 1) * sizeof(char*)));
+    if (!grown) outOfMemory(n + 1);
+    for (int i = 0; i < n; i++) grown[i] = list[i];
+    grown[n] = nullptr;
+    if (n > 0) std::free(list);
+    return grown;
+}
+
+int* incibuf(int n, int* list) {
+    int* grown = static_cast<int*>(std::malloc((n + 1) * sizeof(int)));
+    if (!grown) outOfMemory(n + 1);
+    for (int i = 0; i < n; i++) grown[i] = list[i];
+    grown[n] = 0;
+    if (n > 0) std::free(list);
+    return grown;
+}
+
+char* ccvector(long lo, long hi) {
+    char* v = static_cast<char*>(std::malloc(hi - lo + 2));
+    if (!v) nrerror("allocation failure in cvector()");
+    return v - lo + 1;
+}
+
+SiteTreeNode** topmatrix(long rl, long rh, long cl, long ch) {
+    long nrow = rh - rl + 1, ncol = ch - cl + 1;
+    SiteTreeNode** m = static_cast<SiteTreeNode**>(std::malloc((nrow + 1) * sizeof(SiteTreeNode*)));
+    if (!m) nrerror("allocation failure 1 in matrix()");
+    m = m + 1 - rl;
+    // Cleared in one request: the per-site trees are large, and the pruning and rooting rely
+    // on every record starting with no children, no parent and no flags.
+    long records;
+    SiteTreeNode* data = nullptr;
+    if (!__builtin_mul_overflow(nrow, ncol, &records) && records < LONG_MAX)
+        data = static_cast<SiteTreeNode*>(std::calloc(records + 1, sizeof(SiteTreeNode)));
+    if (!data) nrerror("allocation failure 2 in matrix()");
+    m[rl] = data + 1 - cl;
+    for (long i = rl + 1; i <= rh; i++) m[i] = m[i - 1] + ncol;
+    return m;
+}
+
+// ---- reading the file -------------------------------------------------------------------
+
+namespace {
+
+// Where the reader stands, for the location line under each of its messages.
+const char* readerPath = "";
+long readerLine = 0; // 0 once the whole file has been read
+
+[[noreturn]] void readerFault() {
+    if (readerLine > 0)
+        std::fprintf(stderr, "(alignment file \"%s\", line %ld)\n", readerPath, readerLine);
+    else
+        std::fprintf(stderr, "(alignment file \"%s\", at its end)\n", readerPath);
+    fatalExit(1);
+}
+
+bool isBlank(char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+long skipBlanks(const char* line, long pos, long length) {
+    while (pos < length && isBlank(line[pos])) pos++;
+    return pos;
+}
+
+long skipWord(const char* line, long pos, long length) {
+    while (pos < length && !isBlank(line[pos])) pos++;
+    return pos;
+}
+
+struct BlockState {
+    int k = 0;           // lines of the current block so far
+    int blockLength = 0; // segment length of the block's first line
+    long threshold = -1; // column of the first data line's second field; -1 before it
+};
+
+void endBlock(BlockState& block) {
+    if (block.k == 0) return;
+    if (nal == 0) {
+        nal = block.k;
+    } else if (block.k != nal) {
+        std::fprintf(stderr, "Wrong nal, was: %d, now: %d\n", nal, block.k);
+        readerFault();
+    }
+    block.k = 0;
+}
+
+// Checks or stores the name of line k of a block.
+void takeName(const BlockState& block, const char* name, long nameLength) {
+    int k = block.k;
+    if (nal == 0) {
+        if (nameLength > NODE_NAME_MAX) {
+            std::fprintf(stderr, "Sequence name longer than %d characters (%ld): %.*s\n", NODE_NAME_MAX,
+                         nameLength, static_cast<int>(nameLength), name);
+            readerFault();
+        }
+        astart = incibuf(k, astart);
+        alen = incibuf(k, alen);
+        aseq = incbuf(k, aseq);
+        aname = incbuf(k, aname);
+        aname[k] = strnsave(name, static_cast<int>(nameLength));
+        return;
+    }
+    if (k >= nal) {
+        std::fprintf(stderr, "Bad sequence number: %d of %d\n", k, nal);
+        readerFault();
+    }
+    if (static_cast<long>(std::strlen(aname[k])) != nameLength || std::strncmp(aname[k], name, nameLength)) {
+        std::fprintf(stderr, "Names do not match");
+        std::fprintf(stderr, ", was: %s, now: %.*s\n", aname[k], static_cast<int>(nameLength), name);
+        readerFault();
+    }
+}
+
+// A second field of digits followed by blanks or the line end is a start number.
+bool isStartNumber(const char* line, long pos, long length) {
+    long end = pos;
+    while (end < length && std::isdigit(static_cast<unsigned char>(line[end]))) end++;
+    return end > pos && (end == length || isBlank(line[end]));
+}
+
+int startNumber(const char* digits) {
+    long value = std::strtol(digits, nullptr, 10);
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
+}
+
+void appendSegment(BlockState& block, const char* segment, long length) {
+    int k = block.k;
+    if (length > INT_MAX - alilen) {
+        std::fprintf(stderr, "Alignment longer than %d sites\n", INT_MAX);
+        readerFault();
+    }
+    int segmentLength = static_cast<int>(length);
+    if (k == 0) {
+        alilen += segmentLength;
+        block.blockLength = segmentLength;
+    } else if (segmentLength != block.blockLength) {
+        std::fprintf(stderr, "wrong len for %s", aname[k]);
+        std::fprintf(stderr, ", was: %d, now: %d\n", block.blockLength, segmentLength);
+        readerFault();
+    }
+    for (long i = 0; i < length; i++)
+        if (std::isalpha(static_cast<unsigned char>(segment[i]))) alen[k]++;
+    if (nal == 0) {
+        aseq[k] = strnsave(segment, segmentLength);
+    } else {
+        // Every earlier block had the same length in every sequence, so the text so far is
+        // alilen - segmentLength long.
+        int kept = alilen - segmentLength;
+        char* joined = mymalloc(alilen + 1);
+        std::memcpy(joined, aseq[k], kept);
+        std::memcpy(joined + kept, segment, segmentLength);
+        joined[alilen] = '\0';
+        std::free(aseq[k]);
+        aseq[k] = joined;
+    }
+    block.k++;
+}
+
+// One line of the file, with its line end.
+void examineLine(BlockState& block, const char* line, long length) {
+    long indent = skipBlanks(line, 0, length);
+    // Past the first data line, lines indented as far as its second field are the
+    // conservation lines under a block.
+    if (block.threshold >= 0 && indent >= block.threshold) return;
+    if (indent == length) {
+        endBlock(block);
+        return;
+    }
+    long nameEnd = skipWord(line, indent, length);
+    takeName(block, line + indent, nameEnd - indent);
+    long field = skipBlanks(line, nameEnd, length);
+    if (block.threshold < 0) block.threshold = field;
+    if (isStartNumber(line, field, length)) {
+        if (nal == 0) astart[block.k] = startNumber(line + field);
+        field = skipBlanks(line, skipWord(line, field, length), length);
+    }
+    long segmentEnd = skipWord(line, field, length);
+    appendSegment(block, line + field, segmentEnd - field);
+}
+
+void readLines(FILE* file) {
+    BlockState block;
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    ssize_t length;
+    readerLine = 0;
+    while ((length = getline(&line, &capacity, file)) >= 0) {
+        readerLine++;
+        if (readerLine == 1 && std::strncmp(line, "CLUSTAL W", 9) == 0) continue;
+        examineLine(block, line, length);
+    }
+    std::free(line);
+    readerLine = 0;
+    if (nal == 0) {
+        if (block.k == 0) {
+            std::fprintf(stderr, "No alignments read\n");
+            readerFault();
+        }
+        nal = block.k;
+    } else if (block.k > 0 && block.k != nal) {
+        std::fprintf(stderr, "Wrong nal, was: %d, now: %d\n", nal, block.k);
+        readerFault();
+    }
+    // Close both lists with their empty entry.
+    aname = incbuf(nal, aname);
+    aseq = incbuf(nal, aseq);
+}
+
+// The tree and the bound of n-3 gaps on a computed site need three sequences; a site at least.
+void checkSize() {
+    if (nal < 3) {
+        std::fprintf(stderr, "Too few sequences: %d; at least 3 are needed\n", nal);
+        readerFault();
+    }
+    if (alilen == 0) {
+        std::fprintf(stderr, "No sites: every sequence is empty\n");
+        readerFault();
+    }
+}
+
+// ---- the stores -------------------------------------------------------------------------
+
+template <typename T> T* clearedArray(long count, const char* store) {
+    T* block = static_cast<T*>(std::calloc(count, sizeof(T)));
+    if (!block)
+        nrerror(("allocation failure of " + std::string(store) + " (" + std::to_string(count) + " records)")
+                    .c_str());
+    return block;
+}
+
+void allocateStores() {
+    long n = seqNum, L = seqLength;
+    node = clearedArray<NODE>(DIM, "node");
+    for (int i = 0; i < DIM; i++) {
+        node[i].seq = clearedArray<char>(L + 2, "node letters");
+        node[i].code = clearedArray<int>(L + 1, "node codes");
+    }
+    branch = clearedArray<BranchRecord>(2 * n - 2, "branch");
+    gapTree = topmatrix(0, L + 1, 0, DIM - 1);
+    copyTree = topmatrix(0, 1, 0, DIM - 1);
+    treeRoot = ivector(1, L);
+    for (long s = 1; s <= L; s++) treeRoot[s] = 0;
+    dashFlag = clearedArray<char>(L + 1, "dashFlag");
+    calFlag = clearedArray<char>(L + 1, "calFlag");
+}
+
+void fillNodes() {
+    for (int i = 1; i < DIM; i++) node[i].id = i;
+    for (int i = 0; i < DIM; i++) {
+        node[i].seq[0] = ' ';
+        node[i].seq[seqLength + 1] = '\0';
+    }
+    for (int i = 1; i <= seqNum; i++) {
+        std::strcpy(node[i].name, aname[i - 1]);
+        std::memcpy(node[i].seq + 1, aseq[i - 1], seqLength);
+    }
+}
+
+// The letters exactly as read, under a ruler that marks every tenth site.
+void writeInputTable() {
+    std::fprintf(resultFile, "The input sequences:\n");
+    std::fprintf(resultFile, "%27s", " ");
+    for (int i = 0; i <= seqLength / 10; i++) std::fprintf(resultFile, "%-10d", i * 10);
+    std::fprintf(resultFile, "\n");
+    for (int i = 1; i <= seqNum; i++) std::fprintf(resultFile, "%5d %20s %s\n", i, node[i].name, node[i].seq);
+}
+
+// Upper case first; anything outside the alphabet then becomes a gap.
+void foldLetters() {
+    for (int i = 1; i <= seqNum; i++) {
+        for (int s = 1; s <= seqLength; s++) {
+            node[i].code[s] = residueCode(node[i].seq[s]);
+            node[i].seq[s] = aa[node[i].code[s]];
+        }
+    }
+}
+
+void checkDuplicateNames() {
+    std::printf("try to find the duplicate name of different sequences\n");
+    bool found = false;
+    for (int i = 1; i <= seqNum; i++) {
+        for (int j = i + 1; j <= seqNum; j++) {
+            if (std::strcmp(node[i].name, node[j].name) != 0) continue;
+            std::printf("duplication: seqNo:%d seqName:%s  seqNo:%d seqName:%s\n", i, node[i].name, j,
+                        node[j].name);
+            found = true;
+        }
+    }
+    if (found) fatalExit(1);
+}
+
+void setSiteRates() {
+    alfa = dvector(0, seqLength);
+    for (int s = 0; s <= seqLength; s++) alfa[s] = 1.0;
+    gapNumber = ivector(1, seqLength);
+    for (int s = 1; s <= seqLength; s++) gapNumber[s] = 0;
+    for (int i = 1; i <= seqNum; i++)
+        for (int s = 1; s <= seqLength; s++)
+            if (node[i].seq[s] == '-') gapNumber[s]++;
+}
+
+} // namespace
+
+namespace {
+
+// Code of every byte: its upper case looked up in aa, the first match; 0 when none.
+struct CodeTable {
+    int code[256] = {};
+    CodeTable() {
+        for (int c = 0; c < 256; c++) {
+            int upper = std::toupper(c);
+            for (int r = 20; r >= 0; r--)
+                if (aa[r] == upper) code[c] = r;
+        }
+    }
+};
+
+} // namespace
+
+int residueCode(char c) {
+    static const CodeTable table;
+    return table.code[static_cast<unsigned char>(c)];
+}
+
+void readali(const char* path) {
+    std::printf("Reading sequences\n");
+    FILE* file = std::fopen(path, "r");
+    if (!file) {
+        std::fprintf(stderr, "No such file: \"%s\"\n", path);
+        fatalExit(1);
+    }
+    readerPath = path;
+    nal = alilen = 0;
+    aname = aseq = nullptr;
+    astart = alen = nullptr;
+    readLines(file);
+    std::fclose(file);
+    checkSize();
+
+    seqNum = nal;
+    seqLength = alilen;
+    DIM = 2 * seqNum - 1;
+    allocateStores();
+    fillNodes();
+    writeInputTable();
+    foldLetters();
+    checkDuplicateNames();
+    setSiteRates();
+    std::printf("Finish reading alignment\n");
+}
+
+void searchGap() {
+    int* gaps = ivector(1, seqLength);
+    for (int s = 1; s <= seqLength; s++) gaps[s] = 0;
+    for (int i = 1; i <= seqNum; i++) {
+        for (int s = 1; s <= seqLength; s++) {
+            node[i].code[s] = residueCode(node[i].seq[s]);
+            if (node[i].seq[s] == '-') gaps[s]++;
+        }
+    }
+    for (int s = 1; s <= seqLength; s++) {
+        dashFlag[s] = gaps[s] > 0;
+        calFlag[s] = gaps[s] > 0 && gaps[s] <= seqNum - 3;
+    }
+    free_ivector(gaps, 1, seqLength);
+    for (int i = seqNum + 1; i < DIM; i++)
+        for (int s = 1; s <= seqLength; s++) node[i].code[s] = 0;
+}
+
+void checkComputedSites() {
+    for (int s = 1; s <= seqLength; s++)
+        if (!dashFlag[s] || calFlag[s]) return;
+    std::fprintf(stderr, "No site to compute: every site has more than %d gaps (fewer than three letters)\n",
+                 seqNum - 3);
+    fatalExit(1);
+}

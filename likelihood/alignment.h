@@ -8,29 +8,39 @@
 extern const char aa[];
 
 // The reader's lists, in input order.
-extern int nal;       // number of sequences
-extern int alilen;    // alignment length
-extern char** aname;  // sequence names, closed by a null entry
-extern char** aseq;   // sequence texts
-extern int* astart;   // start numbers (0 where absent)
-extern int* alen;     // alphabetic characters per sequence
+extern int nal;      // number of sequences
+extern int alilen;   // alignment length
+extern char** aname; // sequence names, closed by a null entry
+extern char** aseq;  // sequence texts, closed by a null entry
+extern int* astart;  // start numbers (0 where absent)
+extern int* alen;    // alphabetic characters per sequence
 
 extern int seqNum;    // n: sequences (leaves 1..n)
 extern int seqLength; // L: sites 1..L
 extern int DIM;       // 2n-1 records in node and in every tree
 
-extern NODE* node;                // records 0..2n-2
-extern BranchRecord* branch;      // entries 1..2n-3
-extern SiteTreeNode** gapTree;    // trees 0..L+1, records 0..2n-2
-extern SiteTreeNode** copyTree;   // trees 0..1; tree 0 holds the rooted copy
-extern int* treeRoot;             // 1..L; 0 for a site left out
-extern char* dashFlag;            // 1..L: the column holds a gap
-extern char* calFlag;             // 1..L: gapped but still computed
-extern double* alfa;              // 0..L, rate of each site
-extern int* gapNumber;            // 1..L
+// Every record of node, branch, gapTree and copyTree starts cleared (children, parents,
+// depths, lengths, flags 0; names empty).
+extern NODE* node;              // records 0..2n-2
+extern BranchRecord* branch;    // entries 0..2n-3, used 1..2n-3
+extern SiteTreeNode** gapTree;  // trees 0..L+1, records 0..2n-2, one block
+extern SiteTreeNode** copyTree; // trees 0..1; tree 0 holds the rooted copy
+extern int* treeRoot;           // 1..L; 0 for a site left out
+extern char* dashFlag;          // 1..L: the column holds a gap
+extern char* calFlag;           // 1..L: gapped but still computed
+extern double* alfa;            // 0..L, rate of each site
+extern int* gapNumber;          // 1..L
 
+// Reads the alignment file, writes the input table into resultFile, folds the letters to
+// residue codes and allocates the stores above. Every fault of the file ends the program.
 void readali(const char* path);
+// Sets dashFlag and calFlag, recomputes the leaf codes and clears the inner records' codes.
 void searchGap();
+// Ends the program when no site is computed (every column has fewer than three letters).
+void checkComputedSites();
+
+// The residue code of a letter after folding: 1..20 for a residue (either case), else 0.
+int residueCode(char c);
 
 char* mymalloc(int size);
 char* strsave(const char* s);
@@ -38,6 +48,7 @@ char* strnsave(const char* s, int n);
 char** incbuf(int n, char** list);
 int* incibuf(int n, int* list);
 char* ccvector(long lo, long hi);
+// Records are cleared, unlike the numerical library's matrices.
 SiteTreeNode** topmatrix(long rl, long rh, long cl, long ch);
 
 #endif

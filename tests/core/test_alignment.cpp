@@ -1,0 +1,235 @@
+#include "alignment.h"
+#include "alignmentfile.h"
+#include "vantrel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// Two blocks, a conservation line under each, start numbers in the first block.
+const char* twoBlocks = "CLUSTAL W (1.83) multiple sequence alignment\n"
+                        "\n"
+                        "seqA      1 MKVLA\n"
+                        "seqB      1 MKILA\n"
+                        "seqC      1 MRVL-\n"
+                        "            **:* \n"
+                        "\n"
+                        "\n"
+                        "seqA      GW\n"
+                        "seqB      GW\n"
+                        "seqC      GF\n"
+                        "            *.\n";
+
+std::string column(int site) {
+    std::string letters;
+    for (int i = 1; i <= seqNum; i++) letters += node[i].seq[site];
+    return letters;
+}
+
+TEST(Readali, ReadsBlocksIntoTheNodeArray) {
+    loadAlignmentText(twoBlocks);
+    EXPECT_EQ(seqNum, 3);
+    EXPECT_EQ(seqLength, 7);
+    EXPECT_EQ(DIM, 5);
+    EXPECT_STREQ(node[1].name, "seqA");
+    EXPECT_STREQ(node[3].name, "seqC");
+    EXPECT_STREQ(node[2].seq, " MKILAGW");
+    EXPECT_EQ(astart[0], 1);
+    EXPECT_EQ(alen[2], 6);
+    EXPECT_EQ(aname[3], nullptr);
+    for (int i = 1; i < DIM; i++) EXPECT_EQ(node[i].id, i);
+    EXPECT_EQ(node[1].code[2], 12); // K
+    EXPECT_EQ(node[3].code[5], 0);
+}
+
+TEST(Readali, StoresStartCleared) {
+    loadAlignmentText(twoBlocks);
+    for (int i = 0; i < DIM; i++) {
+        const NODE& r = node[i];
+        EXPECT_EQ(r.level | r.left | r.right | r.isRoot | r.third | r.parent, 0) << i;
+        EXPECT_EQ(r.length, 0.0);
+        EXPECT_EQ(r.seq[0], ' ');
+        EXPECT_EQ(r.seq[seqLength + 1], '\0');
+        if (i == 0 || i > seqNum) {
+            EXPECT_STREQ(r.name, "");
+        }
+    }
+    EXPECT_EQ(node[0].id, 0);
+    // Every tree of both lists, one run of records each.
+    EXPECT_EQ(&gapTree[1][0], &gapTree[0][DIM - 1] + 1);
+    auto cleared = [](const SiteTreeNode& r) {
+        static const SiteTreeNode zero{};
+        return std::memcmp(&r, &zero, sizeof r) == 0;
+    };
+    for (int t = 0; t <= seqLength + 1; t++)
+        for (int i = 0; i < DIM; i++) EXPECT_TRUE(cleared(gapTree[t][i])) << t << " " << i;
+    for (int t = 0; t <= 1; t++)
+        for (int i = 0; i < DIM; i++) EXPECT_TRUE(cleared(copyTree[t][i]));
+    for (int b = 0; b <= 2 * seqNum - 3; b++) EXPECT_EQ(branch[b].leftPoint | branch[b].rightPoint, 0);
+    for (int s = 1; s <= seqLength; s++) {
+        EXPECT_EQ(alfa[s], 1.0);
+        EXPECT_EQ(treeRoot[s], 0);
+    }
+}
+
+TEST(Readali, WritesTheInputTableAsRead) {
+    loadAlignmentText("a  mkV.x*B\nbb MKVLAGW\ncc MKVLAGW\n");
+    std::string ruler = std::string(27, ' ') + "0         ";
+    EXPECT_EQ(resultText(), "The input sequences:\n" + ruler + "\n" +
+                                "    1                    a  mkV.x*B\n"
+                                "    2                   bb  MKVLAGW\n"
+                                "    3                   cc  MKVLAGW\n");
+}
+
+TEST(Readali, RulerMarksEveryTenthSite) {
+    std::string letters(20, 'A');
+    loadAlignmentText("a " + letters + "\nb " + letters + "\nc " + letters + "\n");
+    std::string table = resultText();
+    std::string ruler = std::string(27, ' ') + "0         10        20        \n";
+    EXPECT_NE(table.find("\n" + ruler), std::string::npos) << table;
+}
+
+TEST(Readali, FoldsLettersIntoTheAlphabet) {
+    loadAlignmentText("s1 mx.*BA\ns2 MAAAAA\ns3 MAAAAA\n");
+    EXPECT_STREQ(node[1].seq, " M----A");
+    EXPECT_EQ(node[1].code[1], 13);
+    for (int s = 2; s <= 5; s++) {
+        EXPECT_EQ(node[1].code[s], 0);
+        EXPECT_EQ(gapNumber[s], 1);
+        EXPECT_EQ(dashFlag[s], 1);
+    }
+    EXPECT_EQ(gapNumber[6], 0);
+    EXPECT_EQ(residueCode('v'), 20);
+    EXPECT_EQ(residueCode('\0'), 0);
+}
+
+TEST(SearchGap, MarksGappedAndComputedSites) {
+    // Sites: no gap, 2 gaps, 3 gaps, 1 gap.
+    loadAlignmentText("s1 A--A\ns2 A--A\ns3 AA-A\ns4 AAAA\ns5 AAA-\n");
+    const char dash[] = {0, 0, 1, 1, 1};
+    const char cal[] = {0, 0, 1, 0, 1};
+    for (int s = 1; s <= 4; s++) {
+        EXPECT_EQ(dashFlag[s], dash[s]) << s;
+        EXPECT_EQ(calFlag[s], cal[s]) << s;
+    }
+    EXPECT_EQ(gapNumber[3], 3);
+    for (int i = seqNum + 1; i < DIM; i++)
+        for (int s = 1; s <= seqLength; s++) EXPECT_EQ(node[i].code[s], 0);
+}
+
+TEST(Readali, FirstLineIsSkippedOnlyForClustalW) {
+    loadAlignmentText("CLUSTAL W anything at all\nx ACD\ny ACD\nz ACD\n");
+    EXPECT_EQ(seqNum, 3);
+    loadAlignmentText("CLUSTAL 2.1\nx ACD\ny ACD\nz ACD\n");
+    EXPECT_EQ(seqNum, 4);
+    EXPECT_STREQ(node[1].name, "CLUSTAL");
+    EXPECT_EQ(column(1), "-AAA");
+}
+
+TEST(Readali, BlockLayouts) {
+    // Single block without a closing empty line; empty lines between blocks have no effect.
+    loadAlignmentText("a AC\nb AC\nc AC");
+    EXPECT_EQ(seqLength, 2);
+    loadAlignmentText("a AC\nb AC\nc AC\n\n\n\n\na DE\nb DE\nc DE\n\n");
+    EXPECT_EQ(seqNum, 3);
+    EXPECT_STREQ(node[3].seq, " ACDE");
+    // A line of four blanks is indented as far as the second field: ignored, no block end.
+    loadAlignmentText("aa AC\nbb AC\n    \ncc AC\n");
+    EXPECT_EQ(seqNum, 3);
+}
+
+TEST(Readali, StartNumberOnlyBeforeTheSegment) {
+    loadAlignmentText("a 10 MKV\nb MKV 10\nc MKV\n");
+    EXPECT_EQ(astart[0], 10);
+    EXPECT_EQ(astart[1], 0);
+    EXPECT_STREQ(node[1].seq, " MKV");
+    EXPECT_STREQ(node[2].seq, " MKV");
+}
+
+TEST(Readali, LongLinesAreNeverSplit) {
+    std::string letters(25000, 'W');
+    loadAlignmentText("first " + letters + "\nsecond " + letters + "\nthird " + letters + "\n");
+    EXPECT_EQ(seqNum, 3);
+    EXPECT_EQ(seqLength, 25000);
+    EXPECT_EQ(node[3].code[25000], 18);
+}
+
+TEST(Readali, KeepsNamesOfFiftyOneCharacters) {
+    std::string name(NODE_NAME_MAX, 'n');
+    loadAlignmentText(name + " AC\nb AC\nc AC\n");
+    EXPECT_EQ(std::string(node[1].name), name);
+}
+
+struct ReaderFault {
+    const char* name;
+    const char* text;
+    const char* message; // regular expression on standard error
+};
+
+class ReaderFaults : public testing::TestWithParam<ReaderFault> {};
+
+TEST_P(ReaderFaults, EndWithStatusOne) {
+    std::string path = writeAlignmentFile(GetParam().text);
+    EXPECT_EXIT(loadAlignment(path), testing::ExitedWithCode(1), GetParam().message);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Readali, ReaderFaults,
+    testing::Values(
+        ReaderFault{"NamesDoNotMatch", "a AC\nb AC\nc AC\n\nb DE\na DE\nc DE\n",
+                    "Names do not match, was: a, now: b\n\\(alignment file \".*\", line 5\\)"},
+        ReaderFault{"WrongNal", "a AC\nb AC\nc AC\n\na DE\nb DE\n\n",
+                    "Wrong nal, was: 3, now: 2\n\\(.*line 7\\)"},
+        ReaderFault{"WrongNalAtEnd", "a AC\nb AC\nc AC\n\na DE\nb DE\n",
+                    "Wrong nal, was: 3, now: 2\n\\(.*at its end\\)"},
+        ReaderFault{"BadSequenceNumber", "a AC\nb AC\nc AC\n\na DE\nb DE\nc DE\nd DE\n",
+                    "Bad sequence number: 3 of 3\n\\(.*line 8\\)"},
+        ReaderFault{"WrongLen", "a AC\nb ACD\nc AC\n", "wrong len for b, was: 2, now: 3\n\\(.*line 2\\)"},
+        ReaderFault{"OnlyEmptyLines", "\n\n  \n", "No alignments read\n"},
+        ReaderFault{"EmptyFile", "", "No alignments read\n"},
+        ReaderFault{"TooFewSequences", "a AC\nb AC\n", "Too few sequences: 2; at least 3 are needed\n"},
+        ReaderFault{"NoSites", "a\nb\nc\n", "No sites: every sequence is empty\n"},
+        ReaderFault{"NameTooLong", "a_name_of_fifty_two_characters_which_is_one_too_long AC\nb AC\nc AC\n",
+                    "Sequence name longer than 51 characters \\(52\\): "
+                    "a_name_of_fifty_two_characters_which_is_one_too_long\n\\(.*line 1\\)"}),
+    [](const testing::TestParamInfo<ReaderFault>& info) { return std::string(info.param.name); });
+
+TEST(Readali, MissingFile) {
+    EXPECT_EXIT(loadAlignment("/nonexistent/x.aln"), testing::ExitedWithCode(1),
+                "No such file: \"/nonexistent/x.aln\"\n");
+}
+
+// Duplicates are listed on standard output; the death test watches standard error.
+void loadWithStdoutOnStderr(const std::string& path) {
+    dup2(2, 1);
+    loadAlignment(path);
+}
+
+TEST(Readali, DuplicateNamesAreAllListed) {
+    std::string two = writeAlignmentFile("a A\nd A\nb A\nd A\n");
+    EXPECT_EXIT(loadWithStdoutOnStderr(two), testing::ExitedWithCode(1),
+                "try to find the duplicate name of different sequences\n"
+                "duplication: seqNo:2 seqName:d  seqNo:4 seqName:d\n$");
+    std::string three = writeAlignmentFile("x A\nx A\nx A\n");
+    EXPECT_EXIT(loadWithStdoutOnStderr(three), testing::ExitedWithCode(1),
+                "seqNo:1 seqName:x  seqNo:2 seqName:x\n.*seqNo:1 seqName:x  seqNo:3 seqName:x\n"
+                ".*seqNo:2 seqName:x  seqNo:3 seqName:x\n$");
+}
+
+TEST(CheckComputedSites, NeedsOneComputedSite) {
+    loadAlignmentText("a A-\nb A-\nc AA\nd AA\n");
+    checkComputedSites();
+    std::string path = writeAlignmentFile("a A-\nb -A\nc AA\n");
+    EXPECT_EXIT(
+        {
+            loadAlignment(path);
+            checkComputedSites();
+        },
+        testing::ExitedWithCode(1), "No site to compute: every site has more than 0 gaps");
+}
+
+} // namespace
