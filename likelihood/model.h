@@ -29,4 +29,18 @@ double pij(int i, int j, double t, double alfa);
 double dpij(int i, int j, double t, double alfa);
 double dpij_alfa(int i, int j, double t, double alfa);
 
+// pij, dpij and dpij_alfa at one (t, alfa) share the factors e[k] = exp(t*alfa*wr[k]),
+// k = 1..20. pijFactors computes them once; the *_e forms evaluate entries from them with
+// exactly the results of pij, dpij and dpij_alfa (same guards, same order of operations).
+// The factors belong to the model of the call; they are stale after the next cal_Eign.
+void pijFactors(double t, double alfa, double* e);
+double pij_e(int i, int j, const double* e);
+double dpij_e(int i, int j, const double* e, double alfa);
+double dpij_alfa_e(int i, int j, const double* e, double t);
+
+// The column of svdv that cal_Eign takes as the eigenvector, from the singular values
+// values[1..n]: the last k whose value lies strictly within the threshold of 0; when none
+// does, the smallest value (the first of equal ones), so that no column is left unset.
+int nullColumn(const double* values, int n, double threshold);
+
 #endif
