@@ -1,0 +1,143 @@
+#include "sitetree.h"
+
+#include "alignment.h"
+#include "treefile.h"
+
+#include <initializer_list>
+
+int branchNo = 0;
+
+namespace {
+
+// Tree s as a plain copy of the unrooted tree in node, leaves flagged where site s has a gap
+// (tree 0 flags none: position 0 of every letter string is a blank).
+void copyUnrootedTree(int s) {
+    SiteTreeNode* t = gapTree[s];
+    for (int k = 1; k <= 2 * seqNum - 2; k++) {
+        const NODE& n = node[k];
+        t[k].level = n.level;
+        t[k].left = n.left;
+        t[k].right = n.right;
+        t[k].third = n.third;
+        t[k].parent = n.parent;
+        t[k].isRoot = n.isRoot;
+        t[k].length = n.length;
+        t[k].gap = k <= seqNum && n.seq[s] == '-';
+    }
+}
+
+// In the parent of j, the slot that holds j (left, else right, else third) now holds to.
+void replaceChild(SiteTreeNode* t, int j, int to) {
+    SiteTreeNode& p = t[t[j].parent];
+    if (p.left == j)
+        p.left = to;
+    else if (p.right == j)
+        p.right = to;
+    else if (p.third == j)
+        p.third = to;
+}
+
+// Inner record j loses a flagged child: the other one takes j's place and its length, or,
+// with both children flagged, j is flagged itself.
+void pruneInner(SiteTreeNode* t, int j) {
+    int l = t[j].left, r = t[j].right;
+    bool leftGap = t[l].gap, rightGap = t[r].gap;
+    if (!leftGap && !rightGap) return;
+    if (leftGap != rightGap) {
+        int survivor = leftGap ? r : l;
+        t[survivor].parent = t[j].parent;
+        t[survivor].length += t[j].length;
+        replaceChild(t, j, survivor);
+    }
+    t[j].left = t[j].right = 0;
+    t[j].gap = 1;
+}
+
+// newRoot takes other as its third child; the branch between them keeps its whole length.
+void hangUnder(SiteTreeNode* t, int newRoot, int other) {
+    t[other].parent = newRoot;
+    t[newRoot].third = other;
+    t[newRoot].isRoot = 1;
+    t[other].length += t[newRoot].length;
+    t[newRoot].length = 0;
+}
+
+// Two survivors x, y become one tree with three children at the top: x is that top when it
+// is an inner node, else y is.
+void joinSurvivors(SiteTreeNode* t, int x, int y) {
+    if (x > seqNum)
+        hangUnder(t, x, y);
+    else
+        hangUnder(t, y, x);
+}
+
+// A top node that lost a child no longer has three; the survivors are rejoined under a new
+// top.
+void rejoinAtTop(SiteTreeNode* t) {
+    int top = seqNum + 1;
+    int survivors[3], count = 0;
+    for (int child : {t[top].left, t[top].right, t[top].third})
+        if (!t[child].gap) survivors[count++] = child;
+    if (count == 3) return;
+    t[top].gap = 1;
+    t[top].isRoot = 0;
+    if (count == 2) {
+        joinSurvivors(t, survivors[0], survivors[1]);
+    } else {
+        // A computed site has at least three letters, so a lone survivor is an inner node.
+        int only = survivors[0];
+        t[only].gap = 1;
+        joinSurvivors(t, t[only].left, t[only].right);
+    }
+}
+
+} // namespace
+
+void assignTree() {
+    for (int s = 0; s <= seqLength; s++) copyUnrootedTree(s);
+    for (int s = 1; s <= seqLength; s++) {
+        if (!dashFlag[s]) {
+            treeRoot[s] = seqNum + 1;
+        } else if (calFlag[s]) {
+            treeRoot[s] = rebuildTree(s);
+        } else {
+            treeRoot[s] = 0;
+            for (int k = 0; k <= 2 * seqNum - 2; k++) gapTree[s][k].gap = 1;
+        }
+    }
+}
+
+int rebuildTree(int s) {
+    SiteTreeNode* t = gapTree[s];
+    copyUnrootedTree(s);
+    int deepest = 0;
+    for (int k = 1; k <= 2 * seqNum - 2; k++)
+        if (node[k].level > deepest) deepest = node[k].level;
+    // Deepest inner nodes first, so that every child is settled before its parent looks at it.
+    for (int d = deepest - 1; d >= 1; d--)
+        for (int j = seqNum + 1; j <= 2 * seqNum - 2; j++)
+            if (t[j].level == d) pruneInner(t, j);
+    rejoinAtTop(t);
+    int root = 1;
+    while (!t[root].isRoot) root++;
+    t[root].parent = root;
+    setRLevel(s, root);
+    return root;
+}
+
+void setRLevel(int s, int k) {
+    setDepths(gapTree[s], k);
+}
+
+void assignBranch(int k) {
+    const NODE& r = node[k];
+    if (r.left == 0 || r.right == 0) return;
+    for (int child : {r.left, r.right, r.isRoot ? r.third : 0}) {
+        if (!child) continue;
+        branchNo++;
+        branch[branchNo].length = node[child].length;
+        branch[branchNo].leftPoint = k;
+        branch[branchNo].rightPoint = child;
+        assignBranch(child);
+    }
+}

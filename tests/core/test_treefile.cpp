@@ -1,0 +1,155 @@
+#include "tree_setup.h"
+
+#include "alignment.h"
+#include "treefile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using testsupport::loadSequences;
+using testsupport::readTreeText;
+using testsupport::writeTreeFile;
+
+namespace {
+
+void setUpFiveSequences() {
+    loadSequences({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}});
+}
+
+struct Expected {
+    int k, left, right, third, parent, level, isRoot;
+    double length;
+};
+
+// ((a,b),c,(d,e)): top 6, then 7 = (a,b) and 8 = (d,e) in the order of their '('.
+const std::vector<Expected> fiveLeafTree = {
+    {1, 0, 0, 0, 7, 2, 0, 0.1f}, {2, 0, 0, 0, 7, 2, 0, 0.2f}, {3, 0, 0, 0, 6, 1, 0, 0.3f},
+    {4, 0, 0, 0, 8, 2, 0, 0.4f}, {5, 0, 0, 0, 8, 2, 0, 0.5f}, {6, 7, 3, 8, 6, 0, 1, 0.0},
+    {7, 1, 2, 0, 6, 1, 0, 0.6f}, {8, 4, 5, 0, 6, 1, 0, 0.7f},
+};
+
+void expectFiveLeafTree() {
+    for (const Expected& e : fiveLeafTree) {
+        SCOPED_TRACE("record " + std::to_string(e.k));
+        const NODE& r = node[e.k];
+        EXPECT_EQ(r.id, e.k);
+        EXPECT_EQ(r.left, e.left);
+        EXPECT_EQ(r.right, e.right);
+        EXPECT_EQ(r.third, e.third);
+        EXPECT_EQ(r.parent, e.parent);
+        EXPECT_EQ(r.level, e.level);
+        EXPECT_EQ(r.isRoot, e.isRoot);
+        EXPECT_EQ(r.length, e.length);
+    }
+}
+
+TEST(TreeFile, ReadsTheTreeInWhateverLayoutItIsWritten) {
+    const std::vector<std::string> layouts = {
+        "((a:0.1,b:0.2):0.6,c:0.3,(d:0.4,e:0.5):0.7);",
+        "((a:0.1,b:0.2):0.6,c:0.3,(d:0.4,e:0.5):0.7);\n",
+        // as the tree builder cuts its lines: after a ')' and before its ':'
+        "((a:0.1,b:0.2)\n:0.6,c:0.3,(d:0.4,e:0.5)\n:0.7);\n\n",
+        "((a:0.1,b:0.2)\r\n:0.6,c:0.3,\r\n(d:0.4,e:0.5):0.7);\r\n",
+        "tree one = ( (a:0.1, b:0.2):0.6,\tc:0.3 , (d:0.4,e:0.5) :0.7 ) ;  \n",
+    };
+    for (const std::string& text : layouts) {
+        SCOPED_TRACE(text);
+        setUpFiveSequences();
+        readTreeText(text);
+        expectFiveLeafTree();
+    }
+}
+
+TEST(TreeFile, LengthsAreReadInSinglePrecision) {
+    setUpFiveSequences();
+    readTreeText("((a:0.1,b:2.5e-1):1,c:0,(d:7,e:-0):3);");
+    EXPECT_EQ(node[1].length, static_cast<double>(0.1f));
+    EXPECT_NEAR(node[1].length, 0.100000001490116, 1e-15);
+    EXPECT_EQ(node[2].length, 0.25);
+    EXPECT_EQ(node[3].length, 0.0);
+    EXPECT_EQ(node[5].length, 0.0);
+}
+
+TEST(TreeFile, ReportsProgressAndTakesNamesUpToTheRecordLimit) {
+    std::string longest(NODE_NAME_MAX, 'x');
+    loadSequences({{longest, "A"}, {"b", "R"}, {"c", "N"}});
+    std::string path = writeTreeFile("(" + longest + ":1,b:2,c:3);");
+    testing::internal::CaptureStdout();
+    readTree(path.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Reading treefile: " + path + "\nFinish reading tree\n");
+    EXPECT_EQ(node[4].left, 1);
+    EXPECT_EQ(node[1].length, 1.0);
+}
+
+TEST(TreeFile, DepthsFollowTheParents) {
+    loadSequences({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}, {"f", "Q"}});
+    readTreeText("((((a:1,b:1):1,c:1):1,d:1):1,e:1,f:1);");
+    const int expected[] = {0, 4, 4, 3, 2, 1, 1, 0, 1, 2, 3};
+    for (int k = 1; k <= 10; k++) EXPECT_EQ(node[k].level, expected[k]) << "record " << k;
+    node[8].length = 5; // depths do not depend on lengths
+    setLevel(7);
+    for (int k = 1; k <= 10; k++) EXPECT_EQ(node[k].level, expected[k]) << "record " << k;
+}
+
+struct BadTree {
+    const char* text;
+    const char* message;
+};
+
+TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
+    const BadTree cases[] = {
+        {"((a:1,b:1):1,c:1,(d:1,x:1):1);", "line 1: leaf 'x' is not a sequence of the alignment"},
+        {"((a:1,b:1):1,c:1,d:1);", "sequence 'e' of the alignment is not in the tree"},
+        {"((a:1,b:1):1,c:1,(d:1,a:1):1);", "leaf 'a' appears more than once"},
+        {"((a:1,b:1):1,(c:1,d:1):1);", "the top level has 2 children instead of three"},
+        {"((a:1,b:1):1,c:1,d:1,e:1);", "the top level has more than three children"},
+        {"((a:1,b:1,c:1):1,d:1,e:1);", "an inner node has more than two children"},
+        {"((a:1):1,b:1,c:1,(d:1,e:1):1);", "an inner node has 1 child instead of two"},
+        {"(():1,a:1,b:1,c:1,(d:1,e:1):1);", "an inner node has 0 children instead of two"},
+        {"((a:1,b):1,c:1,(d:1,e:1):1);", "leaf 'b' has no ':' and branch length"},
+        {"((a:1,b:x):1,c:1,(d:1,e:1):1);", "no branch length after ':' of leaf 'b'"},
+        {"((a:1,b:nan):1,c:1,(d:1,e:1):1);", "no branch length after ':' of leaf 'b'"},
+        {"((a:1,b:1e99):1,c:1,(d:1,e:1):1);", "branch length '1e99' of leaf 'b' is not a number"},
+        {"((a:1,b:1),c:1,(d:1,e:1):1);", "an inner node has no ':' and branch length after its '\\)'"},
+        {"((a:1,b:1)90:1,c:1,(d:1,e:1):1);", "a label after '\\)' is not accepted"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1);x", "line 1: text after the ';' that ends the tree"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1);\n(a:1,b:1,c:1);", "line 2: text after the ';'"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1):0;", "expected ';' after the last '\\)', found ':'"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1)", "the tree does not end with ';'"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1;", "';' before every '\\(' is closed"},
+        {"((a:1,b:1):1,c:1,\n(d:1,e:1):1\n", "line 3: the tree ends before every '\\(' is closed"},
+        {"((a:1,b:-0.5):1,c:1,(d:1,e:1):1);", "negative branch length -0.5 of leaf 'b'"},
+        {"((a:1,b:1):-1,c:1,(d:1,e:1):1);", "negative branch length -1 of an inner node"},
+        {"a:1,b:1;", "no '\\(' found"},
+        {"", "no '\\(' found"},
+        {"((a:1,:1):1,c:1,(d:1,e:1):1);", "a branch length without a leaf name"},
+        {"((a:1,b", "the tree ends inside leaf name 'b'"},
+        {"(((((a:1,b:1):1,c:1):1,d:1):1,e:1):1,f:1,g:1);",
+         "more inner nodes than a tree of the 5 sequences has"},
+    };
+    for (const BadTree& bad : cases) {
+        SCOPED_TRACE(bad.text);
+        setUpFiveSequences();
+        std::string path = writeTreeFile(bad.text);
+        EXPECT_EXIT(readTree(path.c_str()), testing::ExitedWithCode(1),
+                    "Error in tree file .*" + std::string(bad.message));
+    }
+}
+
+TEST(TreeFileDeathTest, RefusesANameLongerThanARecordHolds) {
+    setUpFiveSequences();
+    std::string path = writeTreeFile("(" + std::string(NODE_NAME_MAX + 1, 'x') + ":1,b:1,c:1,(d:1,e:1):1);");
+    EXPECT_EXIT(readTree(path.c_str()), testing::ExitedWithCode(1),
+                "Error in tree file .*: leaf name 'x+\\.\\.\\.' is longer than 51 characters");
+}
+
+TEST(TreeFileDeathTest, AFileThatCannotBeOpenedKeepsItsFixedMessage) {
+    setUpFiveSequences();
+    EXPECT_EXIT(readTree("/nonexistent/dir/my.tre"), testing::ExitedWithCode(1),
+                "Data file pii2.tre not found\n\nFATAL - execution terminated");
+}
+
+} // namespace
