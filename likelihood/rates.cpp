@@ -1,0 +1,220 @@
+#include "rates.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "numerics/matrixalgebra.h"
+#include "vantrel.h"
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+char* estFlag = nullptr;
+
+int nonGapMinimum() {
+    if (gapForEst < 1.000000001) {
+        int m = static_cast<int>(seqNum * gapForEst);
+        return m < 3 ? 3 : m;
+    }
+    return static_cast<int>(gapForEst + 0.000001);
+}
+
+double siteEntropy(int s) {
+    int count[21] = {0};
+    int total = 0;
+    for (int i = 1; i <= seqNum; i++) {
+        int k = node[i].code[s];
+        if (k >= 1 && k <= 20) {
+            count[k]++;
+            total++;
+        }
+    }
+    double h = 0.0;
+    for (int k = 1; k <= 20; k++) {
+        double f = static_cast<double>(count[k]) / total;
+        if (f > 1e-8) h += -f * std::log(f);
+    }
+    return h;
+}
+
+namespace {
+
+// A rate that is negative, infinite or not a number cannot scale branch lengths; the site is
+// then run at 1.0 like a site without an estimate.
+bool usableRate(double r) {
+    return std::isfinite(r) && r >= 0.0;
+}
+
+void warnUnusableRate(int s) {
+    printf("Warning: no valid initial rate for site %d, rate 1.0 used\n", s);
+}
+
+void writeSiteTable(const char* title, const char* format, const std::vector<double>& value) {
+    fprintf(resultFile, "%s", title);
+    for (int s = 1; s <= seqLength; s++) fprintf(resultFile, format, s, value[s]);
+}
+
+void entropyRates(int estimated) {
+    std::vector<double> H(seqLength + 1, 1.0), A(seqLength + 1, 1.0), G(seqLength + 1, 0.0);
+    for (int s = 1; s <= seqLength; s++)
+        if (estFlag[s]) H[s] = siteEntropy(s);
+    writeSiteTable("entropy for each site\n", "site: %3d  entropy: %10.6f\n", H);
+
+    double m1 = 0.0;
+    for (int s = 1; s <= seqLength; s++)
+        if (estFlag[s]) m1 += H[s] / estimated;
+    double S2 = 0.0;
+    for (int s = 1; s <= seqLength; s++)
+        if (estFlag[s]) S2 += (H[s] - m1) * (H[s] - m1);
+    double m2 = 0.0;
+    for (int s = 1; s <= seqLength; s++) {
+        if (!estFlag[s]) continue;
+        G[s] = S2 * (1 - std::exp(-H[s] / m1));
+        m2 += G[s] / estimated;
+    }
+
+    // x = 1.4874 A / (0.4649 + A) inverted; sites whose value is unusable (x above 1.4874,
+    // or the 0/0 of a single entropy value or of all-invariant columns) drop out.
+    std::vector<char> used(seqLength + 1, 0);
+    int usedCount = 0;
+    double T = 0.0;
+    for (int s = 1; s <= seqLength; s++) {
+        if (!estFlag[s]) continue;
+        double x = G[s] / m2;
+        double value = 0.4649 * x / (1.4874 - x);
+        if (!usableRate(value)) {
+            warnUnusableRate(s);
+            continue;
+        }
+        A[s] = value;
+        used[s] = 1;
+        usedCount++;
+        T += A[s];
+    }
+    writeSiteTable("alpha for each site before normalize\n", "site: %3d  alpha: %10.6f\n", A);
+
+    for (int s = 1; s <= seqLength; s++) {
+        alfa[s] = 1.0;
+        if (!used[s]) continue;
+        double r = usedCount * A[s] / T;
+        if (usableRate(r))
+            alfa[s] = r;
+        else
+            warnUnusableRate(s);
+    }
+    std::vector<double> finalRate(alfa, alfa + seqLength + 1);
+    writeSiteTable("final alpha for each site\n", "site: %3d  alpha: %10.6f\n", finalRate);
+    fflush(resultFile);
+}
+
+// Every non-gap leaf at s holds the code of the first non-gap leaf.
+bool invariantColumn(int s) {
+    int first = 0;
+    for (int i = 1; i <= seqNum; i++) {
+        int k = node[i].code[s];
+        if (k == 0) continue;
+        if (first == 0)
+            first = k;
+        else if (k != first)
+            return false;
+    }
+    return true;
+}
+
+bool gapFreeInvariant(int s) {
+    for (int i = 2; i <= seqNum; i++)
+        if (node[i].code[s] != node[1].code[s]) return false;
+    return true;
+}
+
+void correlatedRates(int estimated) {
+    double** P = dmatrix(1, 20, 1, 20);
+    for (int i = 1; i <= 20; i++)
+        for (int j = 1; j <= 20; j++) P[i][j] = pij(i, j, 1.0, 1.0);
+    for (int i = 1; i <= 20; i++)
+        for (int j = 1; j <= i; j++) P[i][j] = P[j][i] = (P[i][j] + P[j][i]) / 2;
+
+    std::vector<double> R(seqLength + 1, 0.0);
+    std::vector<char> used(seqLength + 1, 0);
+    int usedCount = estimated;
+    double T = 0.0;
+    for (int s = 1; s <= seqLength; s++) {
+        if (!estFlag[s]) continue;
+        double sum = 0.0;
+        int c = 0;
+        for (int i = 1; i <= seqNum; i++) {
+            int ki = node[i].code[s];
+            if (ki == 0) continue;
+            for (int j = i + 1; j <= seqNum; j++) {
+                int kj = node[j].code[s];
+                if (kj == 0) continue;
+                sum += P[ki][kj];
+                c++;
+            }
+        }
+        double value = std::pow(c / sum, 1.3);
+        if (!usableRate(value)) {
+            warnUnusableRate(s);
+            usedCount--;
+            continue;
+        }
+        R[s] = value;
+        used[s] = 1;
+        T += R[s];
+    }
+    free_dmatrix(P, 1, 20, 1, 20);
+
+    for (int s = 1; s <= seqLength; s++) {
+        bool invariant;
+        if (!dashFlag[s])
+            invariant = gapFreeInvariant(s);
+        else if (estFlag[s] && calFlag[s])
+            invariant = invariantColumn(s);
+        else {
+            alfa[s] = 1.0;
+            continue;
+        }
+        if (invariant) {
+            T = T - R[s];
+            R[s] = 0;
+            printf("invariant site: %d\n", s);
+        }
+    }
+
+    // With no variable estimated site T is 0, up to the rounding of adding and removing the
+    // same terms: the scaled rate E 0 / 0 has no value.
+    bool variable = false;
+    for (int s = 1; s <= seqLength; s++)
+        if (used[s] && R[s] != 0.0) variable = true;
+    for (int s = 1; s <= seqLength; s++) {
+        if (!estFlag[s]) continue;
+        double r = variable && used[s] ? usedCount * R[s] / T : NAN;
+        if (usableRate(r)) {
+            alfa[s] = r;
+        } else {
+            alfa[s] = 1.0;
+            if (used[s]) warnUnusableRate(s);
+        }
+    }
+}
+
+} // namespace
+
+void alpha() {
+    delete[] estFlag;
+    estFlag = new char[seqLength + 1];
+    estFlag[0] = 0;
+    int m = nonGapMinimum();
+    int estimated = 0;
+    for (int s = 1; s <= seqLength; s++) {
+        estFlag[s] = seqNum - gapNumber[s] >= m ? 1 : 0;
+        estimated += estFlag[s];
+    }
+
+    if (EntropyEstimatedFlag)
+        entropyRates(estimated);
+    else if (refineFlag == 0 || refineFlag == 2)
+        correlatedRates(estimated);
+    else
+        for (int s = 1; s <= seqLength; s++) alfa[s] = 1.0;
+}

@@ -1,0 +1,103 @@
+#include "sitefixture.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "rootprob.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+using namespace sitefixture;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+namespace {
+
+class RootProbabilities : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        makeAlignment(4, 3);
+        sitePI = dmatrix(1, 3, 1, 20);
+        for (int s = 1; s <= 3; s++)
+            for (int k = 1; k <= 20; k++) sitePI[s][k] = (s * 20 + k) / 1000.0;
+    }
+    std::string write(const std::string& name, const std::string& text) {
+        std::string path = testing::TempDir() + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+    // One row as the program that writes these files lays it out.
+    static std::string row(int site, char letter, const double* p) {
+        char buffer[256];
+        int len = snprintf(buffer, sizeof buffer, "%4d  %c ", site, letter);
+        for (int k = 1; k <= 20; k++)
+            len += snprintf(buffer + len, sizeof buffer - len, "%6.0f", p[k] * 10000);
+        return std::string(buffer) + "\n";
+    }
+};
+
+TEST_F(RootProbabilities, WithoutAFileTheSiteFrequenciesStandIn) {
+    for (const char* path : {"", "/nonexistent/rootprob.txt"}) {
+        CaptureStdout();
+        readRootProbMatrix(path);
+        EXPECT_EQ(GetCapturedStdout(), std::string("can not open RootProbMatrix file: ") + path +
+                                           ", use PI for each site instead\n");
+        for (int s = 1; s <= 3; s++)
+            for (int k = 1; k <= 20; k++) EXPECT_EQ(RootProbMatrix[s][k], sitePI[s][k]);
+    }
+}
+
+TEST_F(RootProbabilities, RowsFollowTheFirstLineOfSiteOne) {
+    double first[21] = {0, 1.0}, uniform[21], skewed[21];
+    for (int k = 1; k <= 20; k++) uniform[k] = 0.05, skewed[k] = k / 210.0;
+    std::string text = "root state probabilities\n"
+                       "  1 this line starts too far left\n" +
+                       row(1, 'A', first) + row(2, 'R', uniform) + row(3, 'N', skewed) +
+                       "   4  D  anything after the last site\n";
+    readRootProbMatrix(write("rootprob_layout.txt", text).c_str());
+    EXPECT_EQ(RootProbMatrix[1][1], 1.0);
+    for (int k = 2; k <= 20; k++) EXPECT_EQ(RootProbMatrix[1][k], 0.0);
+    for (int k = 1; k <= 20; k++) {
+        EXPECT_EQ(RootProbMatrix[2][k], 500 * 0.0001);
+        EXPECT_NEAR(RootProbMatrix[3][k], skewed[k], 0.00005);
+    }
+
+    // Only the whole part of a value counts.
+    std::string fractional = "   1  A  2500.9 2500";
+    for (int k = 3; k <= 20; k++) fractional += " 0";
+    readRootProbMatrix(
+        write("rootprob_fraction.txt", fractional + "\n" + row(2, 'R', uniform) + row(3, 'N', uniform))
+            .c_str());
+    EXPECT_EQ(RootProbMatrix[1][1], 0.25);
+    EXPECT_EQ(RootProbMatrix[1][2], 0.25);
+}
+
+TEST_F(RootProbabilities, UnusableFileEndsWithMessageNamingFileAndSite) {
+    double uniform[21];
+    for (int k = 1; k <= 20; k++) uniform[k] = 0.05;
+    std::string shortRow = "   2  R  500 500 500\n";
+    std::string badNumber = row(2, 'R', uniform);
+    badNumber.replace(badNumber.find("500"), 3, "x50");
+    struct Case {
+        const char* name;
+        std::string text, message;
+    } cases[] = {
+        {"rootprob_nostart.txt", "  1  A  10000\n 1 A\n", "rootprob_nostart.txt.*no row of site 1"},
+        {"rootprob_fewrows.txt", row(1, 'A', uniform) + row(2, 'R', uniform),
+         "rootprob_fewrows.txt.*ends before the row of site 3"},
+        {"rootprob_shortrow.txt", row(1, 'A', uniform) + shortRow + row(3, 'N', uniform),
+         "rootprob_shortrow.txt.*row of site 2 holds 5 fields"},
+        {"rootprob_badnumber.txt", row(1, 'A', uniform) + badNumber + row(3, 'N', uniform),
+         "rootprob_badnumber.txt.*row of site 2 holds \"x50\""},
+        {"rootprob_empty.txt", "", "rootprob_empty.txt.*no row of site 1"},
+    };
+    for (const Case& c : cases) {
+        std::string path = write(c.name, c.text);
+        EXPECT_EXIT(readRootProbMatrix(path.c_str()), testing::ExitedWithCode(1), c.message) << c.name;
+    }
+}
+
+} // namespace

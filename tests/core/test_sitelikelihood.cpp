@@ -1,0 +1,287 @@
+#include "sitefixture.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "sitelikelihood.h"
+#include "transitioncache.h"
+#include "vantrel.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <random>
+
+using namespace sitefixture;
+
+namespace {
+
+bool sameBits(double x, double y) {
+    return std::memcmp(&x, &y, sizeof x) == 0;
+}
+
+// The likelihood of site s on the unrooted tree in node, summed over every assignment of
+// states to its inner nodes, with transition matrices from the matrix exponential; a leaf in
+// gapped is summed out.
+long double bruteForceLikelihood(int s, double rate, const std::vector<int>& gapped) {
+    int n = seqNum, top = n + 1;
+    std::vector<Matrix> P(DIM);
+    for (int c = 1; c < DIM; c++)
+        if (c != top) P[c] = transitionByExponential(node[c].length * rate);
+    std::vector<int> inner;
+    for (int c = n + 1; c < DIM; c++) inner.push_back(c);
+    std::vector<int> state(DIM, 1);
+    long double total = 0.0L;
+    std::function<void(size_t)> assign = [&](size_t k) {
+        if (k < inner.size()) {
+            for (int x = 1; x <= 20; x++) {
+                state[inner[k]] = x;
+                assign(k + 1);
+            }
+            return;
+        }
+        long double product = PI[state[top]];
+        for (int c = 1; c < DIM; c++) {
+            if (c == top) continue;
+            int from = state[node[c].parent];
+            if (c > n) {
+                product *= P[c][from][state[c]];
+            } else if (std::find(gapped.begin(), gapped.end(), c) == gapped.end()) {
+                product *= P[c][from][node[c].code[s]];
+            }
+        }
+        total += product;
+    };
+    assign(0);
+    return total;
+}
+
+// Five leaves: top 6 holds leaf 1 and the cherries 7 = (2, 3) and 8 = (4, 5).
+void fiveLeafTree() {
+    makeAlignment(5, 4);
+    const int parent[] = {0, 6, 7, 7, 8, 8, 6, 6, 6};
+    const double length[] = {0, 0.31, 0.12, 0.45, 0.07, 0.66, 0, 0.22, 0.18};
+    for (int c = 1; c <= 8; c++) {
+        node[c].parent = parent[c];
+        node[c].length = length[c];
+    }
+    node[6].left = 1, node[6].right = 7, node[6].third = 8, node[6].isRoot = 1;
+    node[7].left = 2, node[7].right = 3;
+    node[8].left = 4, node[8].right = 5;
+    for (int s = 1; s <= 4; s++) copyTreeToSite(s);
+}
+
+class SiteLikelihood : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::mt19937 rng(11);
+        auto f = randomFrequencies(rng);
+        buildModel(f.data());
+        transitionCacheEnabled = true;
+    }
+};
+
+TEST_F(SiteLikelihood, MatchesTheSumOverInnerStatesOnSmallTrees) {
+    std::mt19937 rng(5);
+    for (int n : {4, 5}) {
+        makeAlignment(n, 3);
+        randomTree(rng, 0.05, 0.8);
+        for (int s = 1; s <= 3; s++) {
+            copyTreeToSite(s);
+            setColumn(s, randomColumn(rng, n, s == 3 ? 3 : 20));
+            double rate = 0.4 + s;
+            long double L = bruteForceLikelihood(s, rate, {});
+            EXPECT_NEAR(calTree(s, n + 1, rate), std::log(static_cast<double>(L)), 1e-9) << n << " " << s;
+        }
+    }
+}
+
+TEST_F(SiteLikelihood, PrunedGappedSiteEqualsSummingTheGapOut) {
+    fiveLeafTree();
+    // Leaf 5 gapped: its sibling 4 takes the place of the cherry 8 with both lengths.
+    setColumn(1, "RNDC-");
+    SiteTreeNode* t = gapTree[1];
+    t[6].third = 4, t[4].parent = 6, t[4].length = 0.07 + 0.18;
+    t[5].gap = t[8].gap = 1;
+    // Leaf 1 gapped: the top node is dissolved and the cherry 7 becomes the root with 8 as
+    // its third child.
+    setColumn(2, "-NDCW");
+    t = gapTree[2];
+    t[1].gap = t[6].gap = 1, t[6].isRoot = 0;
+    t[7].third = 8, t[7].isRoot = 1, t[7].parent = 7, t[8].parent = 7;
+    t[8].length = 0.18 + 0.22, t[7].length = 0;
+    treeRoot[1] = 6, treeRoot[2] = 7;
+
+    EXPECT_NEAR(calTree(1, 6, 1.3), std::log(static_cast<double>(bruteForceLikelihood(1, 1.3, {5}))), 1e-9);
+    EXPECT_NEAR(calTree(2, 7, 0.8), std::log(static_cast<double>(bruteForceLikelihood(2, 0.8, {1}))), 1e-9);
+}
+
+TEST_F(SiteLikelihood, SiteLeftOutOfComputationScoresZero) {
+    fiveLeafTree();
+    setColumn(3, "--A--");
+    for (int c = 0; c < DIM; c++) gapTree[3][c].gap = 1;
+    treeRoot[3] = 0;
+    EXPECT_EQ(calTree(3, 0, 1.0), 0.0);
+}
+
+// Long branches on 200 leaves with rare letters: the likelihood lies far below the range of a
+// double, yet the rescaled recursion returns its logarithm.
+TEST_F(SiteLikelihood, RescalingKeepsTheLogLikelihoodOfHugeTreesExact) {
+    std::mt19937 rng(3);
+    std::array<double, 21> f = randomFrequencies(rng, 0.004);
+    buildModel(f.data());
+    int n = 200;
+    makeAlignment(n, 1);
+    randomTree(rng, 2.0, 5.0);
+    copyTreeToSite(1);
+    std::vector<int> byFrequency;
+    for (int k = 1; k <= 20; k++) byFrequency.push_back(k);
+    std::sort(byFrequency.begin(), byFrequency.end(), [&](int x, int y) { return f[x] < f[y]; });
+    std::string column;
+    for (int i = 0; i < n; i++) column += aa[byFrequency[i % 3]];
+    setColumn(1, column);
+
+    // Plain pruning in long double, no scaling.
+    std::vector<std::array<long double, 21>> vec(DIM);
+    std::function<void(int)> prune = [&](int c) {
+        const NODE& r = node[c];
+        for (int i = 1; i <= 20; i++) vec[c][i] = r.left ? 0.0L : pij(i, r.code[1], r.length, 1.0);
+        if (!r.left) return;
+        prune(r.left);
+        prune(r.right);
+        for (int i = 1; i <= 20; i++)
+            for (int j = 1; j <= 20; j++)
+                vec[c][i] +=
+                    static_cast<long double>(pij(i, j, r.length, 1.0)) * vec[r.left][j] * vec[r.right][j];
+    };
+    int top = n + 1;
+    prune(node[top].left), prune(node[top].right), prune(node[top].third);
+    long double L = 0.0L;
+    for (int i = 1; i <= 20; i++)
+        L += PI[i] * vec[node[top].left][i] * vec[node[top].right][i] * vec[node[top].third][i];
+    double reference = static_cast<double>(std::log(L));
+    ASSERT_LT(reference, -746.0); // below the smallest double
+
+    double logL = calTree(1, top, 1.0);
+    EXPECT_TRUE(std::isfinite(logL));
+    EXPECT_NEAR(logL, reference, 1e-9 * std::fabs(reference));
+}
+
+// Two leaves whose letters the model forbids below one cherry: the column has probability 0
+// at every rate. Neither the likelihood nor its derivative may hang on the vanishing vectors,
+// and the rate search keeps the grid's first point when nothing beats it.
+TEST_F(SiteLikelihood, ImpossibleColumnGivesMinusInfinityAndEnds) {
+    fiveLeafTree();
+    setColumn(1, "ARNWY");
+    PI[18] = 0.0, PI[19] = 0.0;
+    cal_Eign(); // the model is rebuilt as the program would after a change
+    EXPECT_EQ(calTree(1, 6, 1.0), -HUGE_VAL);
+    int sign = 0;
+    calTree_alfa(1, 6, 1.0, &sign);
+    EXPECT_EQ(std::abs(sign), 1);
+    EXPECT_EQ(optimizeAlpha(1), 1e-8);
+}
+
+TEST_F(SiteLikelihood, DerivativeMatchesFiniteDifference) {
+    std::mt19937 rng(8);
+    fiveLeafTree();
+    setColumn(1, "RNDCW");
+    // Gapped site: leaf 5 pruned; records 5 and 8 keep their lengths but are not in the tree.
+    setColumn(2, "RNDC-");
+    SiteTreeNode* t = gapTree[2];
+    t[6].third = 4, t[4].parent = 6, t[4].length = 0.07 + 0.18;
+    t[5].gap = t[8].gap = 1;
+    for (int s : {1, 2}) {
+        for (double rate : {0.2, 1.0, 3.5}) {
+            double h = 1e-5 * rate;
+            double slope = (calTree(s, 6, rate + h) - calTree(s, 6, rate - h)) / (2 * h);
+            int sign = 0;
+            double lnD = calTree_alfa(s, 6, rate, &sign);
+            double fromDerivative = sign * std::exp(lnD - calTree(s, 6, rate));
+            EXPECT_NEAR(fromDerivative, slope, 1e-6 * (1 + std::fabs(slope))) << s << " " << rate;
+        }
+    }
+}
+
+// Many columns scored with the stored matrices and with pij directly must agree to the bit,
+// through site changes, rate changes, model switches and an edited branch length.
+TEST_F(SiteLikelihood, StoredMatricesGiveTheUncachedResultBitForBit) {
+    std::mt19937 rng(21);
+    int n = 30;
+    makeAlignment(n, 2);
+    randomTree(rng, 0.01, 1.5);
+    copyTreeToSite(1);
+    copyTreeToSite(2);
+    auto score = [&](int s, double rate) {
+        transitionCacheEnabled = true;
+        double cached = calTree(s, n + 1, rate);
+        transitionCacheEnabled = false;
+        double direct = calTree(s, n + 1, rate);
+        transitionCacheEnabled = true;
+        return std::make_pair(cached, direct);
+    };
+    int mismatches = 0;
+    for (int round = 0; round < 600; round++) {
+        int s = 1 + round / 150 % 2;
+        double rate = round % 300 < 150 ? 0.7 : 2.25;
+        if (round == 300) {
+            auto f = randomFrequencies(rng);
+            buildModel(f.data());
+        }
+        if (round == 450) gapTree[s][5].length *= 1.5;
+        setColumn(s, randomColumn(rng, n, round % 2 ? 20 : 4));
+        auto [cached, direct] = score(s, rate);
+        if (!sameBits(cached, direct)) mismatches++;
+    }
+    EXPECT_EQ(mismatches, 0);
+
+    int signCached = 0, signDirect = 0;
+    double cached = calTree_alfa(1, n + 1, 1.1, &signCached);
+    transitionCacheEnabled = false;
+    double direct = calTree_alfa(1, n + 1, 1.1, &signDirect);
+    transitionCacheEnabled = true;
+    EXPECT_TRUE(sameBits(cached, direct));
+    EXPECT_EQ(signCached, signDirect);
+}
+
+class OptimizeAlpha : public SiteLikelihood {};
+
+TEST_F(OptimizeAlpha, FindsTheMaximumOfAFineGrid) {
+    std::mt19937 rng(2);
+    makeAlignment(8, 40);
+    randomTree(rng, 0.05, 0.5);
+    for (const char* column : {"AAAARNAA", "ARNDCQEG", "AARRAARR"}) {
+        copyTreeToSite(1);
+        setColumn(1, column);
+        double best = optimizeAlpha(1);
+        double gridBest = 0, gridMax = -HUGE_VAL;
+        for (int k = 0; k <= 4000; k++) {
+            double rate = 1e-3 * std::pow(40.0 / 1e-3, k / 4000.0);
+            double value = calTree(1, 9, rate);
+            if (value > gridMax) gridMax = value, gridBest = rate;
+        }
+        EXPECT_GE(calTree(1, 9, best), gridMax - 1e-9) << column;
+        EXPECT_NEAR(best, gridBest, 0.01 * gridBest) << column;
+    }
+}
+
+TEST_F(OptimizeAlpha, FixedValuesForInvariantAndSparseSites) {
+    makeAlignment(6, 12);
+    std::mt19937 rng(4);
+    randomTree(rng, 0.1, 0.3);
+    for (int s = 1; s <= 3; s++) copyTreeToSite(s);
+    gapForEst = 0.5; // at least 3 letters
+    setColumn(1, "KK-KKK");
+    setColumn(2, "AR----");
+    setColumn(3, "ARNDCQ");
+    for (int c = 1; c < DIM; c++) gapTree[3][c].length = 0.001;
+    EXPECT_EQ(optimizeAlpha(1), 1e-8);
+    EXPECT_EQ(optimizeAlpha(2), 1.0);
+    // Six different letters on nearly zero-length branches: the likelihood still rises at the
+    // last grid point, the alignment length.
+    EXPECT_EQ(optimizeAlpha(3), 12.0);
+}
+
+} // namespace
