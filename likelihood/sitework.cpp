@@ -20,10 +20,10 @@ namespace {
 
 // The master's final-phase storage: record values 1..200 by site and the four summaries.
 double** siteValue = nullptr;
-double* siteEntropy = nullptr;
-double* siteAvgEntropy = nullptr;
-double* siteLogL = nullptr;
-double* siteAvgLogL = nullptr;
+double* observedEntropy = nullptr;
+double* averageEntropy = nullptr;
+double* logLikelihood = nullptr;
+double* averageLogLikelihood = nullptr;
 
 bool computedSite(int site) { return !dashFlag[site] || calFlag[site]; }
 
@@ -259,31 +259,31 @@ void printAlphaResult(FILE* out, int site, double v) {
 
 void initFinalTables() {
     siteValue = dmatrix(1, seqLength, 1, 200);
-    siteEntropy = dvector(1, seqLength);
-    siteAvgEntropy = dvector(1, seqLength);
-    siteLogL = dvector(1, seqLength);
-    siteAvgLogL = dvector(1, seqLength);
+    observedEntropy = dvector(1, seqLength);
+    averageEntropy = dvector(1, seqLength);
+    logLikelihood = dvector(1, seqLength);
+    averageLogLikelihood = dvector(1, seqLength);
     for (int s = 1; s <= seqLength; s++) {
         for (int k = 1; k <= 200; k++) siteValue[s][k] = 0.0;
-        siteEntropy[s] = siteAvgEntropy[s] = siteLogL[s] = siteAvgLogL[s] = 0.0;
+        observedEntropy[s] = averageEntropy[s] = logLikelihood[s] = averageLogLikelihood[s] = 0.0;
     }
 }
 
 void storeSiteRecord(int site, const double* record) {
-    siteEntropy[site] = record[201];
-    siteLogL[site] = record[0];
+    observedEntropy[site] = record[201];
+    logLikelihood[site] = record[0];
     double logL = 0.0;
     double entropy = 0.0;
     for (int k = 1; k <= 200; k++) siteValue[site][k] = record[k];
     for (int k = 1; k <= 100; k++) logL += record[k] / 100;
     for (int k = 101; k <= 200; k++) entropy += record[k] / 100;
-    siteAvgLogL[site] = logL;
-    siteAvgEntropy[site] = entropy;
+    averageLogLikelihood[site] = logL;
+    averageEntropy[site] = entropy;
 }
 
 void printSiteSummary(FILE* out, int site) {
-    fprintf(out, "%3d %12.4f %12.4f %12.4f %12.4f\n", site, siteEntropy[site], siteAvgEntropy[site],
-            siteLogL[site], siteAvgLogL[site]);
+    fprintf(out, "%3d %12.4f %12.4f %12.4f %12.4f\n", site, observedEntropy[site], averageEntropy[site],
+            logLikelihood[site], averageLogLikelihood[site]);
 }
 
 void writeRecordColumn(FILE* out, const double* record) {
