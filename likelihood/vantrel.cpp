@@ -1,11 +1,208 @@
 #include "vantrel.h"
 
+#include "alignment.h"
+#include "model.h"
+#include "numerics/matrixalgebra.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+
 int refineFlag = 1;
 double gapForEst = 0.5;
 char EntropyEstimatedFlag = 0;
 char pseudoSitePIFlag = 0;
 FILE* resultFile = stdout;
 
+std::string alignmentPath;
+std::string treePath;
+char treeFlag = 0;
+std::string rootProbPath;
+
 int jobSize = 0;
 int jobRank = 0;
 long jobTagLimit = 0;
+AwaitJobEndHook awaitJobEndHook = nullptr;
+
+namespace {
+
+std::time_t startTime = 0;
+
+// Rank 0 writes the result file; the others run the same preparation into nowhere, so that
+// one intact copy results.
+bool writesResults() {
+    return jobSize == 0 || jobRank == 0;
+}
+
+// Leaves reporting a fault that every process meets alike to rank 0.
+[[noreturn]] void awaitRankZero() {
+    if (awaitJobEndHook) awaitJobEndHook();
+    fatalExit(1);
+}
+
+void allocateModelStorage() {
+    S_ij = dmatrix(1, 20, 1, 20);
+    Q_ij = dmatrix(1, 20, 1, 20);
+    PI = dvector(1, 20);
+    a = dmatrix(1, 20, 1, 20);
+    v = dmatrix(1, 20, 1, 20);
+    inv = dmatrix(1, 20, 1, 20);
+    wr = dvector(1, 20);
+    wi = dvector(1, 20);
+    w = dvector(1, 20);
+    svdv = dmatrix(1, 20, 1, 20);
+    colu = dvector(1, 20);
+}
+
+FILE* openForWriting(const char* path) {
+    FILE* file = std::fopen(path, "w");
+    if (!file) {
+        std::printf("can not open file:%s\n", path);
+        fatalExit(1);
+    }
+    return file;
+}
+
+// The word after word i, taken as its value whatever it begins with.
+const char* optionValue(int argc, char** argv, int& i) {
+    if (i + 1 >= argc) usage();
+    return argv[++i];
+}
+
+void setGapForEst(const char* value) {
+    gapForEst = std::atof(value);
+    // Not a number or infinite: no least number of letters can be derived from it.
+    if (!std::isfinite(gapForEst)) usage();
+    if (gapForEst < 0 || (gapForEst > 1.0000000001 && gapForEst < 2.999999999)) usage();
+}
+
+void setAlignmentPath(const char* path) {
+    FILE* file = std::fopen(path, "r");
+    if (!file) {
+        std::printf("can not open file:%s\n", path);
+        fatalExit(1);
+    }
+    std::fclose(file);
+    alignmentPath = path;
+}
+
+} // namespace
+
+void usage() {
+    if (!writesResults()) awaitRankZero();
+    std::printf(
+        "Usage: dadiverur [-O/-C] [-D] [-R/-RO [-Z]] [-PD/-PA/-PP/-PS] [-G] -i sequencefile [-t treefile] "
+        "[-o outputfile] -T function file\n");
+    std::printf("       DEFAULT: use constant alfa (1.0) and Goldstein method to find the optimal solution "
+                "(lower precision)\n");
+    std::printf("       -O:  optimize alfa (more time and higher precision)\n");
+    std::printf("       -C:  calculate correlated alfa (less time and high precision)\n");
+    std::printf("       -D:  Use Veskar method to find the optimal solution\n");
+    std::printf("       -R:  Reconstruct sequence for biological root and all internal nodes\n");
+    std::printf("       -RO: Only reconstruct sequence for the biological root\n");
+    std::printf("       -Z:  Predict functional sites, should be used with -R/-RO\n");
+    std::printf("       -PP: Optimize PI vector with Powell method\n");
+    std::printf("       -PD: Optimize PI vector with Downhill Simplex Method in Multidimensions\n");
+    std::printf("       -PA: Optimize PI vector with Continuous Minimization by Simulated Annealing\n");
+    std::printf("       -PS: Optimize PI vector for each site with Continuous Minimization by Simulated "
+                "Annealing\n");
+    std::printf(
+        "       -G:  Non-gap number or percentage (>=3 or =0~1), no estimated alpha used at that site "
+        "if non-gap number is less\n");
+    std::printf("       -i   name: read sequences from file\n");
+    std::printf("       -t   name: read tree structure from file or use wnj method to produce tree file\n");
+    std::printf("       -o   name: write the result into file or standard output device\n");
+    std::printf("       -P   use psudocount freq for each site to do simulation\n");
+    fatalExit(1);
+}
+
+int min(int a, int b) {
+    return a < b ? a : b;
+}
+
+void parseOptions(int argc, char** argv) {
+    if (argc <= 1) usage();
+    for (int i = 1; i < argc; i++) {
+        const char* word = argv[i];
+        if (word[0] != '-') usage();
+        switch (word[1]) {
+        case 'O':
+            refineFlag = 0;
+            break;
+        case 'C':
+            refineFlag = 2;
+            break;
+        case 'M':
+            refineFlag = 3;
+            break;
+        case 'V':
+            refineFlag = 4;
+            break;
+        case 'E':
+            EntropyEstimatedFlag = 1;
+            break;
+        case 'P':
+            pseudoSitePIFlag = 1;
+            break;
+        case 'D':
+        case 'R':
+            break;
+        case 'G':
+            setGapForEst(optionValue(argc, argv, i));
+            break;
+        case 'i':
+            setAlignmentPath(optionValue(argc, argv, i));
+            break;
+        case 'o': {
+            const char* path = optionValue(argc, argv, i);
+            if (writesResults()) resultFile = openForWriting(path);
+            break;
+        }
+        case 'r':
+            rootProbPath = optionValue(argc, argv, i);
+            break;
+        case 't':
+            treePath = optionValue(argc, argv, i);
+            treeFlag = 1;
+            break;
+        default:
+            usage();
+        }
+    }
+    // The alignment is the one input every run needs.
+    if (alignmentPath.empty()) usage();
+}
+
+void checkProcessCount() {
+    if (jobSize == 0) return;
+    bool countFits = jobSize >= 2 && jobSize <= seqLength;
+    bool tagsFit = seqLength <= jobTagLimit;
+    if (countFits && tagsFit) return;
+    if (jobRank != 0) awaitRankZero();
+    if (!tagsFit)
+        std::fprintf(stderr,
+                     "dadiverur: the alignment has %d sites, more than the largest message tag of this MPI "
+                     "library (%ld)\n",
+                     seqLength, jobTagLimit);
+    else
+        std::fprintf(stderr,
+                     "dadiverur: started with %d processes, but this alignment of %d sites needs 2 to %d "
+                     "(one master and at most one worker per site)\n",
+                     jobSize, seqLength, seqLength);
+    fatalExit(1);
+}
+
+void runPreparation() {
+    startTime = std::time(nullptr);
+    readali(alignmentPath.c_str());
+    checkProcessCount();
+    searchGap();
+    checkComputedSites();
+}
+
+void main_function(int argc, char** argv) {
+    allocateModelStorage();
+    if (!writesResults()) resultFile = openForWriting("/dev/null");
+    parseOptions(argc, argv);
+    runPreparation();
+}

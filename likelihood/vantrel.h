@@ -3,12 +3,19 @@
 #define CORE_VANTREL_H
 
 #include <cstdio>
+#include <string>
 
-extern int refineFlag;             // 1 default, 0 -O, 2 -C, 3 -M, 4 -V
-extern double gapForEst;           // -G
-extern char EntropyEstimatedFlag;  // -E
-extern char pseudoSitePIFlag;      // -P
-extern FILE* resultFile;           // -o, else standard output
+extern int refineFlag;            // 1 default, 0 -O, 2 -C, 3 -M, 4 -V
+extern double gapForEst;          // -G
+extern char EntropyEstimatedFlag; // -E
+extern char pseudoSitePIFlag;     // -P
+extern FILE* resultFile;          // -o, else standard output; nowhere on ranks other than 0
+
+// The input paths of the command line; empty when not given.
+extern std::string alignmentPath; // -i
+extern std::string treePath;      // -t
+extern char treeFlag;             // 1: a tree file was given
+extern std::string rootProbPath;  // -r
 
 // The job this process belongs to, set by the program before main_function: the number of
 // processes, this process's rank and the largest message tag. jobSize 0 means the core runs
@@ -17,8 +24,20 @@ extern int jobSize;
 extern int jobRank;
 extern long jobTagLimit;
 
+// Installed by the program: a process other than rank 0 that meets a fault every process
+// meets alike calls it to wait while rank 0 reports the fault and ends the job, so that its
+// own end cannot cut rank 0's message short. It may return after a grace period.
+using AwaitJobEndHook = void (*)();
+extern AwaitJobEndHook awaitJobEndHook;
+
 // Parses the options and runs the preparation; returns when it is complete.
 void main_function(int argc, char** argv);
+// The two halves of main_function after the model storage is allocated.
+void parseOptions(int argc, char** argv);
+void runPreparation();
+// Ends the job unless it has 2..seqLength processes and every site can be a message tag.
+void checkProcessCount();
+
 [[noreturn]] void usage();
 int min(int a, int b);
 

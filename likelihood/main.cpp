@@ -1,0 +1,62 @@
+// The program entry of dadiverur: one process of an MPI job.
+#include "numerics/matrixalgebra.h"
+#include "vantrel.h"
+
+#include <mpi.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+// A fatal error in any process ends the whole job with its status, which mpiexec returns;
+// what the process has printed is flushed first.
+void abortJob(int status) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (resultFile) std::fflush(resultFile);
+    // The launcher passes output on through pipes and stops reading them once the job is
+    // aborted: give it a moment to forward what this process has written.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    MPI_Abort(MPI_COMM_WORLD, status);
+    std::_Exit(status);
+}
+
+// Rank 0 reports the fault and aborts the job, which ends this process; should that not
+// come, this process ends the job itself.
+void awaitRankZeroAbort() {
+    std::this_thread::sleep_for(std::chrono::seconds(30));
+}
+
+long tagLimit() {
+    int* value = nullptr;
+    int found = 0;
+    MPI_Comm_get_attr(MPI_COMM_WORLD, MPI_TAG_UB, &value, &found);
+    // Every MPI library supports tags up to 32767 at least.
+    return found ? *value : 32767;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    MPI_Init(&argc, &argv);
+    // Progress lines reach the launcher whole and in time, however many processes write.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    int size = 0, rank = 0;
+    MPI_Comm_size(MPI_COMM_WORLD, &size);
+    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+    jobSize = size;
+    jobRank = rank;
+    jobTagLimit = tagLimit();
+    fatalExitHook = abortJob;
+    awaitJobEndHook = awaitRankZeroAbort;
+
+    main_function(argc, argv);
+
+    // The master/worker phases go here: cal_likelihood(size) on rank 0, cal_Tree() on the others.
+
+    MPI_Finalize();
+    return 0;
+}
