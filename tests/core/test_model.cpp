@@ -1,6 +1,7 @@
 #include "model.h"
 
 #include "alignment.h"
+#include "alignmentfile.h"
 #include "model_setup.h"
 #include "vantrel.h"
 
@@ -316,4 +317,45 @@ TEST(Model, FrequencyTableRoundsToWholeUnits) {
     ASSERT_EQ(table.size(), 4u);
     EXPECT_EQ(table[2], tableRow("All:  ", {{1, 66667}, {5, 33333}}));
     EXPECT_EQ(table[3], tableRow("    1 ", {{1, 66667}, {5, 33333}}));
+}
+
+TEST(Model, ReaderAlignmentGivesProperFrequenciesAndSiteModels) {
+    // six.aln has sites with four and five gaps among six leaves: left out of the counts
+    // without the profile, still given a profile row with it.
+    allocateModelStorage();
+    init_S();
+    for (char profile : {0, 1}) {
+        loadAlignment(FIXTURES_DIR "/six.aln");
+        pseudoSitePIFlag = profile;
+        cal_PI();
+        pseudoSitePIFlag = 0;
+        std::string text = resultText();
+        EXPECT_NE(text.find(profile ? "\nPsudocount vector for each site (*10^(-5))\nsite  "
+                                    : "\nPI vector for each site (*10^(-5))\nsite  "),
+                  std::string::npos);
+        double total = 0.0;
+        for (int k = 1; k <= 20; k++) total += PI[k];
+        EXPECT_NEAR(total, 1.0, 1e-14);
+        int leftOut = 0;
+        for (int s = 1; s <= seqLength; s++) {
+            double sum = 0.0;
+            for (int k = 1; k <= 20; k++) sum += sitePI[s][k];
+            bool computed = dashFlag[s] == 0 || calFlag[s] == 1;
+            leftOut += !computed;
+            EXPECT_NEAR(sum, computed || profile ? 1.0 : 0.0, 1e-14) << "site " << s;
+        }
+        EXPECT_GT(leftOut, 0);
+        std::fclose(resultFile);
+        resultFile = stdout;
+    }
+    // The profile row of a site is a model of its own, as a worker uses it.
+    for (double* f : {PI, sitePI[16], sitePI[22]}) {
+        cal_Q(f);
+        cal_Eign();
+        for (int i = 1; i <= 20; i++) {
+            double row = 0.0;
+            for (int j = 1; j <= 20; j++) row += pij(i, j, 0.4, 1.0);
+            EXPECT_NEAR(row, 1.0, 1e-12);
+        }
+    }
 }
