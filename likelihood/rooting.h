@@ -1,0 +1,15 @@
+// Rooting the unrooted tree for the column simulations.
+#ifndef CORE_ROOTING_H
+#define CORE_ROOTING_H
+
+// Roots tree 0 of gapTree on the branch that splits the leaves most evenly among those whose
+// point of least root-to-leaf variance lies inside them, at that point. Fills the leaf counts
+// of branch, prints one line per such branch, writes the chosen point into resultFile and
+// keeps the rooted tree (root record 0) in copyTree[0].
+void findMidpoint();
+
+// Makes the inner node target the root of tree s. The outermost call passes k = target (prev
+// is then not used); the recursion passes the node it comes from as prev.
+void changeRoot(int s, int k, int target, int prev);
+
+#endif

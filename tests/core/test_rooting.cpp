@@ -1,0 +1,149 @@
+#include "tree_setup.h"
+
+#include "alignment.h"
+#include "rooting.h"
+#include "sitetree.h"
+#include "vantrel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+using testsupport::loadSequences;
+using testsupport::readTreeText;
+
+namespace {
+
+struct Rooting {
+    std::string printed; // standard output of findMidpoint
+    std::string result;  // what it wrote into the result file
+};
+
+// The start-up from the tree on: per-site trees, branch table, rooting.
+Rooting rootTree(int sequences, const std::string& tree) {
+    std::vector<std::pair<std::string, std::string>> alignment;
+    for (int i = 0; i < sequences; i++)
+        alignment.push_back({std::string(1, static_cast<char>('a' + i)), "A"});
+    loadSequences(alignment);
+    readTreeText(tree);
+    assignTree();
+    branchNo = 0;
+    assignBranch(seqNum + 1);
+    resultFile = std::tmpfile();
+    testing::internal::CaptureStdout();
+    findMidpoint();
+    Rooting r{testing::internal::GetCapturedStdout(), resultText()};
+    std::fclose(resultFile);
+    resultFile = stdout;
+    return r;
+}
+
+struct Link {
+    int k, left, right, third, parent, isRoot;
+    double length;
+};
+
+// Tree 0 and its copy hold the rooted tree.
+void expectRootedTree(const std::vector<Link>& expected) {
+    for (SiteTreeNode* tree : {gapTree[0], copyTree[0]})
+        for (const Link& e : expected) {
+            SCOPED_TRACE((tree == gapTree[0] ? "tree 0, record " : "copy, record ") + std::to_string(e.k));
+            const SiteTreeNode& r = tree[e.k];
+            EXPECT_EQ(r.left, e.left);
+            EXPECT_EQ(r.right, e.right);
+            EXPECT_EQ(r.third, e.third);
+            EXPECT_EQ(r.parent, e.parent);
+            EXPECT_EQ(r.isRoot, e.isRoot);
+            EXPECT_DOUBLE_EQ(r.length, e.length);
+        }
+}
+
+const char* leafCounts = "\t LeftLeaf number:   2 RightLeaf number:   1 difference:    1\n";
+
+TEST(Rooting, TheSmallerVarianceWinsAmongEqualSplits) {
+    Rooting r = rootTree(3, "(a:1,b:2,c:3);");
+    // a's branch has its point outside (x = -0.75) and is not shown.
+    EXPECT_EQ(r.printed, "finish find all LPoint and RPoint\n"
+                         "branch:  2 x value:  0.000000 variance:  2.000000" +
+                             std::string(leafCounts) + "branch:  3 x value:  0.750000 variance:  0.500000" +
+                             leafCounts);
+    EXPECT_EQ(r.result, "best point: branch No:  3 distance from left point:  0.750000\n"
+                        "left point: 4:  right point: 3: c\n");
+    expectRootedTree({{0, 4, 3, 0, 0, 1, 0.0},
+                      {4, 1, 2, 0, 0, 0, 0.75},
+                      {3, 0, 0, 0, 0, 0, 2.25},
+                      {1, 0, 0, 0, 4, 0, 1.0},
+                      {2, 0, 0, 0, 4, 0, 2.0}});
+}
+
+TEST(Rooting, ExactTiesKeepTheLowerBranchNumber) {
+    Rooting r = rootTree(3, "(a:1,b:1,c:1);");
+    std::string expected = "finish find all LPoint and RPoint\n";
+    for (int b = 1; b <= 3; b++)
+        expected += "branch:  " + std::to_string(b) + " x value:  0.000000 variance:  0.000000" + leafCounts;
+    EXPECT_EQ(r.printed, expected);
+    EXPECT_EQ(r.result, "best point: branch No:  1 distance from left point:  0.000000\n"
+                        "left point: 4:  right point: 1: a\n");
+    // a was the top's left child: the top's third child takes its slot.
+    expectRootedTree({{0, 4, 1, 0, 0, 1, 0.0}, {4, 3, 2, 0, 0, 0, 0.0}, {1, 0, 0, 0, 0, 0, 1.0}});
+}
+
+// ((a,b),c,d) with d far out: branch 1 (top 5 to 6) splits evenly, but only d's branch
+// (5) holds its point, 5/3 from the top.
+const char* farLeaf = "((a:1,b:1):1,c:1,d:5);";
+
+TEST(Rooting, OnlyBranchesHoldingTheirPointAreCandidates) {
+    Rooting r = rootTree(4, farLeaf);
+    const int right[] = {0, 2, 1, 1, 1, 1};
+    for (int b = 1; b <= 5; b++) {
+        EXPECT_EQ(branch[b].rightLeafNumber, right[b]) << "branch " << b;
+        EXPECT_EQ(branch[b].leftLeafNumber, 4 - right[b]) << "branch " << b;
+    }
+    EXPECT_EQ(r.printed, "finish find all LPoint and RPoint\n"
+                         "branch:  5 x value:  1.666667 variance:  0.666667\t LeftLeaf number:   3 RightLeaf "
+                         "number:   1 difference:    2\n");
+    EXPECT_EQ(r.result, "best point: branch No:  5 distance from left point:  1.666667\n"
+                        "left point: 5:  right point: 4: d\n");
+    // d was the top's third child: only the third slot is cleared.
+    expectRootedTree({{0, 5, 4, 0, 0, 1, 0.0}, {5, 6, 3, 0, 0, 0, 5.0 / 3}, {4, 0, 0, 0, 0, 0, 5 - 5.0 / 3}});
+}
+
+TEST(Rooting, WithoutACandidateEveryBranchCompetesWithItsPointClampedIntoIt) {
+    // The same tree a thousand times longer: d's branch still holds its point, but with a
+    // variance above the candidate limit; the even split of branch 1 wins with its point
+    // (-500) moved to the branch's upper end.
+    Rooting r = rootTree(4, "((a:1000,b:1000):1000,c:1000,d:5000);");
+    EXPECT_EQ(r.printed,
+              "finish find all LPoint and RPoint\n"
+              "branch:  5 x value:1666.666667 variance:666666.666667\t LeftLeaf number:   3 RightLeaf "
+              "number:   1 difference:    2\n");
+    EXPECT_EQ(r.result, "best point: branch No:  1 distance from left point:  0.000000\n"
+                        "left point: 5:  right point: 6: \n");
+    expectRootedTree({{0, 5, 6, 0, 0, 1, 0.0}, {5, 4, 3, 0, 0, 0, 0.0}, {6, 1, 2, 0, 0, 0, 1000.0}});
+}
+
+TEST(ChangeRoot, TurnsThePathToTheNewRootAroundAndKeepsEveryLength) {
+    loadSequences({{"a", "A"}, {"b", "A"}, {"c", "A"}, {"d", "A"}, {"e", "A"}, {"f", "A"}});
+    readTreeText("(((a:1,b:2):3,c:4):5,d:6,(e:7,f:8):9);");
+    assignTree();
+    changeRoot(0, 9, 9, 9);
+    const SiteTreeNode* t = gapTree[0];
+    const Link expected[] = {{9, 1, 2, 8, 9, 1, 0.0},  {8, 7, 3, 0, 9, 0, 3.0}, {7, 10, 4, 0, 8, 0, 5.0},
+                             {10, 5, 6, 0, 7, 0, 9.0}, {1, 0, 0, 0, 9, 0, 1.0}, {4, 0, 0, 0, 7, 0, 6.0}};
+    for (const Link& e : expected) {
+        SCOPED_TRACE("record " + std::to_string(e.k));
+        EXPECT_EQ(t[e.k].left, e.left);
+        EXPECT_EQ(t[e.k].right, e.right);
+        EXPECT_EQ(t[e.k].third, e.third);
+        EXPECT_EQ(t[e.k].parent, e.parent);
+        EXPECT_EQ(t[e.k].isRoot, e.isRoot);
+        EXPECT_EQ(t[e.k].length, e.length);
+    }
+    changeRoot(0, 9, 9, 9); // already the root: nothing changes
+    EXPECT_EQ(t[9].third, 8);
+    EXPECT_EQ(t[8].parent, 9);
+}
+
+} // namespace
