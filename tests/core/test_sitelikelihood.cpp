@@ -224,13 +224,14 @@ TEST_F(SiteLikelihood, StoredMatricesGiveTheUncachedResultBitForBit) {
     };
     int mismatches = 0;
     for (int round = 0; round < 600; round++) {
-        int s = 1 + round / 150 % 2;
-        double rate = round % 300 < 150 ? 0.7 : 2.25;
-        if (round == 300) {
+        // Each change falls inside a run of one site and one rate.
+        int s = 1 + round / 200 % 2;
+        double rate = round / 100 % 2 ? 2.25 : 0.7;
+        if (round == 250) {
             auto f = randomFrequencies(rng);
             buildModel(f.data());
         }
-        if (round == 450) gapTree[s][5].length *= 1.5;
+        if (round == 350) gapTree[s][5].length *= 1.5;
         setColumn(s, randomColumn(rng, n, round % 2 ? 20 : 4));
         auto [cached, direct] = score(s, rate);
         if (!sameBits(cached, direct)) mismatches++;
