@@ -1,12 +1,14 @@
 #include "numerics/matrixalgebra.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <type_traits>
 
 FatalExitHook fatalExitHook = nullptr;
 
@@ -180,6 +182,680 @@ double** foreigen2diagmat(double* v, long lo, long hi) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Residue alphabets and letter codes
+// ---------------------------------------------------------------------------------------
+
+const char am[] = "-WFYMLIVACGPTSNQDEHRKBZX*.wfymlivacgptsnqdehrkbzx";
+const char am_dayhoff[] = "-ARNDCQEGHILKMFPSTWYV";
+const char* const am3[25] = {"---", "TRP", "PHE", "TYR", "MET", "LEU", "ILE",   "VAL", "ALA",
+                             "CYS", "GLY", "PRO", "THR", "SER", "ASN", "GLN",   "ASP", "GLU",
+                             "HIS", "ARG", "LYS", "ASX", "GLX", "UNK", "***..."};
+
+namespace {
+
+// Position of c among alphabet[first..last], or 0.
+int positionIn(const char* alphabet, int first, int last, int c) {
+    for (int k = first; k <= last; k++)
+        if (alphabet[k] == c) return k;
+    return 0;
+}
+
+int upper(int c) {
+    return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
+}
+
+} // namespace
+
+int am2num_c(int c) {
+    int code = positionIn(am, 1, 20, c);
+    return code != 0 ? code : positionIn(am, 26, 45, c);
+}
+int am2num(int c) {
+    return positionIn(am, 1, 20, upper(c));
+}
+int am2num_dayhoff(int c) {
+    return positionIn(am_dayhoff, 1, 20, c);
+}
+int am2numBZX(int c) {
+    return positionIn(am, 1, 24, upper(c));
+}
+int a3let2num(const char*) {
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Vector and matrix operations
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+// Integers are summed and multiplied in 64 bits; other types in their own precision.
+template <typename T> using Wide = std::conditional_t<std::is_integral_v<T>, long long, T>;
+
+[[noreturn]] void integerOverflow(const char* routine) {
+    nrerror(("integer overflow in " + std::string(routine)).c_str());
+}
+
+template <typename W> W addUp(W sum, W term, const char* routine) {
+    if constexpr (std::is_integral_v<W>) {
+        W result;
+        if (__builtin_add_overflow(sum, term, &result)) integerOverflow(routine);
+        return result;
+    } else {
+        return sum + term;
+    }
+}
+
+// The wide value as the routine's element type; an integer that does not fit is refused.
+template <typename T> T narrowed(Wide<T> value, const char* routine) {
+    if constexpr (std::is_integral_v<T>) {
+        if (value < INT_MIN || value > INT_MAX) integerOverflow(routine);
+    }
+    return static_cast<T>(value);
+}
+
+template <typename T> T** newMatrix(long rl, long rh, long cl, long ch);
+template <> double** newMatrix<double>(long rl, long rh, long cl, long ch) {
+    return dmatrix(rl, rh, cl, ch);
+}
+template <> int** newMatrix<int>(long rl, long rh, long cl, long ch) {
+    return imatrix(rl, rh, cl, ch);
+}
+template <> long double** newMatrix<long double>(long rl, long rh, long cl, long ch) {
+    return ldmatrix(rl, rh, cl, ch);
+}
+template <typename T> T* newVector(long lo, long hi);
+template <> double* newVector<double>(long lo, long hi) {
+    return dvector(lo, hi);
+}
+template <> int* newVector<int>(long lo, long hi) {
+    return ivector(lo, hi);
+}
+
+template <typename T> void releaseOwnMatrix(T** m, long rl, long rh, long cl, long ch);
+template <> void releaseOwnMatrix<double>(double** m, long rl, long rh, long cl, long ch) {
+    free_dmatrix(m, rl, rh, cl, ch);
+}
+template <> void releaseOwnMatrix<int>(int** m, long rl, long rh, long cl, long ch) {
+    free_imatrix(m, rl, rh, cl, ch);
+}
+
+// A new matrix on the given ranges with element [i][j] = value(i, j).
+template <typename T, typename F> T** buildMatrix(long rl, long rh, long cl, long ch, F value) {
+    T** m = newMatrix<T>(rl, rh, cl, ch);
+    for (long i = rl; i <= rh; i++)
+        for (long j = cl; j <= ch; j++) m[i][j] = value(i, j);
+    return m;
+}
+
+template <typename T, typename F> T* buildVector(long lo, long hi, F value) {
+    T* v = newVector<T>(lo, hi);
+    for (long i = lo; i <= hi; i++) v[i] = value(i);
+    return v;
+}
+
+template <typename T> T** transposed(T** a, long rl, long rh, long cl, long ch) {
+    return buildMatrix<T>(cl, ch, rl, rh, [&](long i, long j) { return a[j][i]; });
+}
+
+template <typename T> T** diagonalOf(T* v, long lo, long hi) {
+    return buildMatrix<T>(lo, hi, lo, hi, [&](long i, long j) { return i == j ? v[i] : T(0); });
+}
+
+// Mirror pairs are taken by their offsets from the lower bounds, so that a range numbered
+// differently in rows and columns is compared within the matrix.
+template <typename T, typename Differs>
+int asymmetric(T** a, long rl, long rh, long cl, long ch, const char* routine, Differs differs) {
+    if (rh - rl != ch - cl) nrerror(("Non-diagonal matrix in " + std::string(routine)).c_str());
+    for (long p = 0; p <= rh - rl; p++)
+        for (long q = p + 1; q <= ch - cl; q++)
+            if (differs(a[rl + p][cl + q], a[rl + q][cl + p])) return 1;
+    return 0;
+}
+
+template <typename T> T* scaledVector(T s, T* v, long lo, long hi, const char* routine) {
+    return buildVector<T>(lo, hi, [&](long i) { return narrowed<T>(Wide<T>(s) * Wide<T>(v[i]), routine); });
+}
+
+template <typename T> T** scaledMatrix(T s, T** a, long rl, long rh, long cl, long ch, const char* routine) {
+    return buildMatrix<T>(
+        rl, rh, cl, ch, [&](long i, long j) { return narrowed<T>(Wide<T>(s) * Wide<T>(a[i][j]), routine); });
+}
+
+template <typename T>
+T* vectorSum(T* x, long lo1, long hi1, T* y, long lo2, long hi2, int sign, const char* routine) {
+    if (hi1 - lo1 != hi2 - lo2) nrerror(("length of 2 vectors differs in " + std::string(routine)).c_str());
+    return buildVector<T>(lo1, hi1, [&](long i) {
+        return narrowed<T>(Wide<T>(x[i]) + sign * Wide<T>(y[i - lo1 + lo2]), routine);
+    });
+}
+
+template <typename T>
+T** matrixSum(T** a, long rl1, long rh1, long cl1, long ch1, T** b, long rl2, long rh2, long cl2, long ch2,
+              int sign, const char* routine) {
+    std::string in = std::string(" in ") + routine;
+    if (ch1 - cl1 != ch2 - cl2)
+        nrerror(("number of columns in the first matrix does not match the number of columns in the second "
+                 "matrix" +
+                 in)
+                    .c_str());
+    if (rh1 - rl1 != rh2 - rl2)
+        nrerror(
+            ("number of rows in the first matrix does not match the number of rows in the second matrix" + in)
+                .c_str());
+    return buildMatrix<T>(rl1, rh1, cl1, ch1, [&](long i, long j) {
+        return narrowed<T>(Wide<T>(a[i][j]) + sign * Wide<T>(b[i - rl1 + rl2][j - cl1 + cl2]), routine);
+    });
+}
+
+template <typename T> T dotProduct(T* x, long lo1, long hi1, T* y, long lo2, const char* routine) {
+    Wide<T> sum = 0;
+    for (long k = 0; k <= hi1 - lo1; k++)
+        sum = addUp(sum, Wide<T>(x[lo1 + k]) * Wide<T>(y[lo2 + k]), routine);
+    return narrowed<T>(sum, routine);
+}
+
+template <typename T>
+T** outerProduct(T* u, long lo1, long hi1, T* v, long lo2, long hi2, const char* routine) {
+    return buildMatrix<T>(lo1, hi1, lo2, hi2, [&](long i, long j) {
+        return narrowed<T>(Wide<T>(u[i]) * Wide<T>(v[j]), routine);
+    });
+}
+
+// a v with the vector's elements paired to the columns; R is the result's element type.
+template <typename R, typename M>
+R* matrixTimesVector(M** a, long rl, long rh, long cl, long ch, R* v, long lo, long hi, const char* message,
+                     const char* routine) {
+    if (hi - lo != ch - cl) nrerror(message);
+    return buildVector<R>(rl, rh, [&](long i) {
+        Wide<R> sum = 0;
+        for (long k = 0; k <= ch - cl; k++)
+            sum = addUp(sum, Wide<R>(a[i][cl + k]) * Wide<R>(v[lo + k]), routine);
+        return narrowed<R>(sum, routine);
+    });
+}
+
+template <typename T>
+T* vectorTimesMatrix(T* v, long lo, long hi, T** a, long rl, long rh, long cl, long ch, const char* routine) {
+    if (hi - lo != rh - rl) nrerror("vector length does not match the number of rows in the matrix");
+    return buildVector<T>(cl, ch, [&](long j) {
+        Wide<T> sum = 0;
+        for (long k = 0; k <= rh - rl; k++)
+            sum = addUp(sum, Wide<T>(v[lo + k]) * Wide<T>(a[rl + k][j]), routine);
+        return narrowed<T>(sum, routine);
+    });
+}
+
+template <typename T>
+T** matrixProduct(T** a, long rl1, long rh1, long cl1, long ch1, T** b, long rl2, long rh2, long cl2,
+                  long ch2, const char* routine) {
+    if (ch1 - cl1 != rh2 - rl2)
+        nrerror(
+            "number of columns in the first matrix does not match the number of rows in the second matrix");
+    return buildMatrix<T>(rl1, rh1, cl2, ch2, [&](long i, long j) {
+        Wide<T> sum = 0;
+        for (long k = 0; k <= ch1 - cl1; k++)
+            sum = addUp(sum, Wide<T>(a[i][cl1 + k]) * Wide<T>(b[rl2 + k][j]), routine);
+        return narrowed<T>(sum, routine);
+    });
+}
+
+template <typename T> long double squaredSum(T** a, long rl, long rh, long cl, long ch) {
+    long double sum = 0;
+    for (long i = rl; i <= rh; i++)
+        for (long j = cl; j <= ch; j++) sum += static_cast<long double>(a[i][j]) * a[i][j];
+    return sum;
+}
+
+template <typename T> T traceOf(T** a, long rl, long rh, long cl, long ch, const char* routine) {
+    if (rh - rl != ch - cl) nrerror(("Non-diagonal matrix in " + std::string(routine)).c_str());
+    Wide<T> sum = 0;
+    for (long k = 0; k <= rh - rl; k++) sum = addUp(sum, Wide<T>(a[rl + k][cl + k]), routine);
+    return narrowed<T>(sum, routine);
+}
+
+template <typename T> T** matrixPower(T** a, long rl, long rh, long cl, long ch, int p, const char* product) {
+    if (p <= 0) nrerror("non-positive power in matPOWi");
+    if (rh - rl != ch - cl) nrerror("non-square matrix in matPOWi");
+    T** power = buildMatrix<T>(rl, rh, cl, ch, [&](long i, long j) { return T(j - cl == i - rl ? 1 : 0); });
+    for (int k = 1; k <= p; k++) {
+        T** next = matrixProduct(power, rl, rh, cl, ch, a, rl, rh, cl, ch, product);
+        releaseOwnMatrix(power, rl, rh, cl, ch);
+        power = next;
+    }
+    return power;
+}
+
+} // namespace
+
+double** vec2mat(double* v, long lo, long hi) {
+    return buildMatrix<double>(lo, hi, 1, 1, [&](long i, long) { return v[i]; });
+}
+double* matcol2vec(long col, double** a, long rl, long rh) {
+    return buildVector<double>(rl, rh, [&](long i) { return a[i][col]; });
+}
+double* vec_duplicate(double* v, long lo, long hi) {
+    return buildVector<double>(lo, hi, [&](long i) { return v[i]; });
+}
+int* ivec_duplicate(int* v, long lo, long hi) {
+    return buildVector<int>(lo, hi, [&](long i) { return v[i]; });
+}
+double** mat_duplicate(double** a, long rl, long rh, long cl, long ch) {
+    return buildMatrix<double>(rl, rh, cl, ch, [&](long i, long j) { return a[i][j]; });
+}
+int** imat_duplicate(int** a, long rl, long rh, long cl, long ch) {
+    return buildMatrix<int>(rl, rh, cl, ch, [&](long i, long j) { return a[i][j]; });
+}
+double** identity_mat(long n) {
+    return buildMatrix<double>(0, n, 0, n, [](long i, long j) { return i == j ? 1.0 : 0.0; });
+}
+int** identity_imat(long n) {
+    return buildMatrix<int>(0, n, 0, n, [](long i, long j) { return i == j ? 1 : 0; });
+}
+double* identity_vec(long n) {
+    return buildVector<double>(0, n, [](long) { return 1.0; });
+}
+int* identity_ivec(long n) {
+    return buildVector<int>(0, n, [](long) { return 1; });
+}
+double** vec2diagmat(double* v, long lo, long hi) {
+    return diagonalOf(v, lo, hi);
+}
+int** ivec2idiagmat(int* v, long lo, long hi) {
+    return diagonalOf(v, lo, hi);
+}
+double* vec2double(int* iv, long lo, long hi) {
+    return buildVector<double>(lo, hi, [&](long i) { return double(iv[i]); });
+}
+double** mat2double(int** ia, long rl, long rh, long cl, long ch) {
+    return buildMatrix<double>(rl, rh, cl, ch, [&](long i, long j) { return double(ia[i][j]); });
+}
+double** matT(double** a, long rl, long rh, long cl, long ch) {
+    return transposed(a, rl, rh, cl, ch);
+}
+int** imatT(int** a, long rl, long rh, long cl, long ch) {
+    return transposed(a, rl, rh, cl, ch);
+}
+
+int d_ifsymm(double** a, long rl, long rh, long cl, long ch, double tol) {
+    return asymmetric(a, rl, rh, cl, ch, "d_ifsymm",
+                      [&](double x, double y) { return std::fabs(x - y) >= tol; });
+}
+int i_ifsymm(int** a, long rl, long rh, long cl, long ch) {
+    return asymmetric(a, rl, rh, cl, ch, "i_ifsymm", [](int x, int y) { return x != y; });
+}
+
+double* dXvec(double s, double* v, long lo, long hi) {
+    return scaledVector(s, v, lo, hi, "dXvec");
+}
+int* iXivec(int s, int* v, long lo, long hi) {
+    return scaledVector(s, v, lo, hi, "iXivec");
+}
+double** dXmat(double s, double** a, long rl, long rh, long cl, long ch) {
+    return scaledMatrix(s, a, rl, rh, cl, ch, "dXmat");
+}
+long double** lddXldmat(long double s, long double** a, long rl, long rh, long cl, long ch) {
+    return scaledMatrix(s, a, rl, rh, cl, ch, "lddXldmat");
+}
+int** iXimat(int s, int** a, long rl, long rh, long cl, long ch) {
+    return scaledMatrix(s, a, rl, rh, cl, ch, "iXimat");
+}
+
+double* vecPvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2) {
+    return vectorSum(x, lo1, hi1, y, lo2, hi2, 1, "vecPvec");
+}
+int* ivecPivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2) {
+    return vectorSum(x, lo1, hi1, y, lo2, hi2, 1, "vecPvec");
+}
+double* vecMvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2) {
+    return vectorSum(x, lo1, hi1, y, lo2, hi2, -1, "vecMvec");
+}
+int* ivecMivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2) {
+    return vectorSum(x, lo1, hi1, y, lo2, hi2, -1, "vecMvec");
+}
+double** matPmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2) {
+    return matrixSum(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, 1, "matPmat");
+}
+int** imatPimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2) {
+    return matrixSum(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, 1, "matPmat");
+}
+double** matMmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2) {
+    return matrixSum(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, -1, "matMmat");
+}
+int** imatMimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2) {
+    return matrixSum(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, -1, "matMmat");
+}
+
+double vecXvec(double* x, long lo1, long hi1, double* y, long lo2, long hi2) {
+    if (hi1 - lo1 != hi2 - lo2) nrerror("length of 2 vectors differs in vecXvec");
+    return dotProduct(x, lo1, hi1, y, lo2, "vecXvec");
+}
+int ivecXivec(int* x, long lo1, long hi1, int* y, long lo2, long hi2) {
+    if (hi1 - lo1 != hi2 - lo2) nrerror("length of 2 vectors differs in ivecXivec");
+    return dotProduct(x, lo1, hi1, y, lo2, "ivecXivec");
+}
+double** vecTXvecT(double* u, long lo1, long hi1, double* v, long lo2, long hi2) {
+    return outerProduct(u, lo1, hi1, v, lo2, hi2, "vecTXvecT");
+}
+int** ivecTXivecT(int* u, long lo1, long hi1, int* v, long lo2, long hi2) {
+    return outerProduct(u, lo1, hi1, v, lo2, hi2, "ivecTXivecT");
+}
+
+double vecXmat_diag(double* v, long lo, long hi, double** a, long rl, long rh, long cl, long ch) {
+    if (rh - rl != ch - cl) nrerror("non-suare matrix in vecXmat_diag");
+    if (hi - lo != rh - rl) nrerror("vector and diagonal lengths are different in vecXmat_diag");
+    double sum = 0.0;
+    for (long k = 0; k <= hi - lo; k++) sum += v[lo + k] * a[rl + k][cl + k];
+    return sum;
+}
+double* matXvec(double** a, long rl, long rh, long cl, long ch, double* v, long lo, long hi) {
+    return matrixTimesVector(a, rl, rh, cl, ch, v, lo, hi,
+                             "vector length does not match the number of columns in the matrix in matXvec",
+                             "matXvec");
+}
+int* imatXivec(int** a, long rl, long rh, long cl, long ch, int* v, long lo, long hi) {
+    return matrixTimesVector(a, rl, rh, cl, ch, v, lo, hi,
+                             "vector length does not match the number of columns in the matrix in imatXivec",
+                             "imatXivec");
+}
+double* imatXvec(int** a, long rl, long rh, long cl, long ch, double* v, long lo, long hi) {
+    return matrixTimesVector(a, rl, rh, cl, ch, v, lo, hi,
+                             "vector length does not match the number of columns in the matrix", "imatXvec");
+}
+double* vecXmat(double* v, long lo, long hi, double** a, long rl, long rh, long cl, long ch) {
+    return vectorTimesMatrix(v, lo, hi, a, rl, rh, cl, ch, "vecXmat");
+}
+int* ivecXimat(int* v, long lo, long hi, int** a, long rl, long rh, long cl, long ch) {
+    return vectorTimesMatrix(v, lo, hi, a, rl, rh, cl, ch, "ivecXimat");
+}
+double** matXmat(double** a, long rl1, long rh1, long cl1, long ch1, double** b, long rl2, long rh2, long cl2,
+                 long ch2) {
+    return matrixProduct(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, "matXmat");
+}
+long double** ldmatXldmat(long double** a, long rl1, long rh1, long cl1, long ch1, long double** b, long rl2,
+                          long rh2, long cl2, long ch2) {
+    return matrixProduct(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, "ldmatXldmat");
+}
+int** imatXimat(int** a, long rl1, long rh1, long cl1, long ch1, int** b, long rl2, long rh2, long cl2,
+                long ch2) {
+    return matrixProduct(a, rl1, rh1, cl1, ch1, b, rl2, rh2, cl2, ch2, "imatXimat");
+}
+
+void UxDxU_1(double** U, double* d, double** Ui, double** R, double** W, int n) {
+    for (int i = 1; i <= n; i++)
+        for (int j = 1; j <= n; j++) W[i][j] = d[i] * Ui[i][j];
+    for (int i = 1; i <= n; i++)
+        for (int j = 1; j <= n; j++) {
+            double sum = 0.0;
+            for (int k = 1; k <= n; k++) sum += U[i][k] * W[k][j];
+            R[i][j] = sum;
+        }
+}
+
+double sqnorm_vec(double* v, long lo, long hi) {
+    double sum = 0.0;
+    for (long i = lo; i <= hi; i++) sum += v[i] * v[i];
+    return std::sqrt(sum);
+}
+double sqnorm_ivec(int* v, long lo, long hi) {
+    long double sum = 0;
+    for (long i = lo; i <= hi; i++) sum += static_cast<long double>(v[i]) * v[i];
+    return std::sqrt(static_cast<double>(sum));
+}
+double sqnorm_mat(double** a, long rl, long rh, long cl, long ch) {
+    double sum = 0.0;
+    for (long i = rl; i <= rh; i++)
+        for (long j = cl; j <= ch; j++) sum += a[i][j] * a[i][j];
+    return std::sqrt(sum);
+}
+double sqnorm_imat(int** a, long rl, long rh, long cl, long ch) {
+    return std::sqrt(static_cast<double>(squaredSum(a, rl, rh, cl, ch)));
+}
+double trace_mat(double** a, long rl, long rh, long cl, long ch) {
+    return traceOf(a, rl, rh, cl, ch, "trace_mat");
+}
+int trace_imat(int** a, long rl, long rh, long cl, long ch) {
+    return traceOf(a, rl, rh, cl, ch, "trace_imat");
+}
+double** matPOWi(double** a, long rl, long rh, long cl, long ch, int p) {
+    return matrixPower(a, rl, rh, cl, ch, p, "matXmat");
+}
+int** imatPOWi(int** a, long rl, long rh, long cl, long ch, int p) {
+    return matrixPower(a, rl, rh, cl, ch, p, "imatXimat");
+}
+
+// ---------------------------------------------------------------------------------------
+// Residue tables: reading and printing
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+constexpr int maxTableLetters = 24; // the coded symbols of am2numBZX
+constexpr int maxNumberLength = 10;
+constexpr long amLetters = sizeof(am) - 2;              // labels 1..48
+constexpr long dayhoffLetters = sizeof(am_dayhoff) - 2; // labels 1..20
+
+[[noreturn]] void tableError(const std::string& message) {
+    nrerror(message.c_str());
+}
+
+// The integer that text starts with, as the standard conversion reads it; one that does
+// not fit an int is refused rather than wrapped.
+int integerOf(const char* text, const char* routine) {
+    errno = 0;
+    long value = std::strtol(text, nullptr, 10);
+    if (errno == ERANGE || value < INT_MIN || value > INT_MAX)
+        tableError(std::string("number out of range in ") + routine + ": " + text);
+    return static_cast<int>(value);
+}
+
+// The state of read_aa_imatrix while it walks its stream.
+struct PairTableReader {
+    int** m = nullptr;
+    int columns[maxTableLetters + 1] = {0};
+    int columnCount = 0;
+    bool haveHeader = false;
+    int rowCount = 0;
+    int rowCode = 0;
+    int numbersInRow = 0;
+    std::string number;
+
+    void header(int c) {
+        if (c == ' ') return;
+        if (++columnCount > maxTableLetters) nrerror("matrix has more than 25 columns: FATAL");
+        columns[columnCount] = am2numBZX(c);
+    }
+
+    void startRow(int label) {
+        if (!haveHeader)
+            tableError("matrix row " + std::string(1, char(label)) + " comes before any header line");
+        if (++rowCount > maxTableLetters) nrerror("matrix has more than 25 rows: FATAL");
+        rowCode = am2numBZX(label);
+        numbersInRow = 0;
+    }
+
+    void digit(int c) {
+        if (number.size() == maxNumberLength) nrerror("string too long:FATAL");
+        number += char(c);
+    }
+
+    // Stores the number just ended, if any, at the row's letter and its header column.
+    void endNumber() {
+        if (number.empty()) return;
+        if (++numbersInRow > columnCount)
+            tableError("matrix row " + std::to_string(rowCount) + " has more numbers than the " +
+                       std::to_string(columnCount) + " columns of its header");
+        m[rowCode][columns[numbersInRow]] = integerOf(number.c_str(), "read_aa_imatrix");
+        number.clear();
+    }
+};
+
+enum class LineState { start, comment, header, row };
+
+void checkAlphabet(long n, long letters, const char* routine) {
+    if (n > letters)
+        tableError(std::string(routine) + ": size " + std::to_string(n) + " is larger than the " +
+                   std::to_string(letters) + " letters of its alphabet");
+}
+
+void printValue(FILE* out, int width, int value) {
+    std::fprintf(out, "%*d", width, value);
+}
+void printValue(FILE* out, int width, double value) {
+    std::fprintf(out, "%*.4f", width, value);
+}
+
+// A residue-pair table [1..n][1..n]: a header of column letters, then each row's letter and
+// its values, all in fields of the given width.
+template <typename T, typename Convert>
+void printPairTable(FILE* out, T** m, long n, const char* alphabet, long letters, int width,
+                    const char* routine, Convert convert) {
+    checkAlphabet(n, letters, routine);
+    std::fprintf(out, " ");
+    for (long j = 1; j <= n; j++) std::fprintf(out, "%*c", width, alphabet[j]);
+    std::fprintf(out, "\n");
+    for (long i = 1; i <= n; i++) {
+        std::fprintf(out, "%1c", alphabet[i]);
+        for (long j = 1; j <= n; j++) printValue(out, width, convert(m[i][j]));
+        std::fprintf(out, "\n");
+    }
+}
+
+int asInt(int x) {
+    return x;
+}
+double asDouble(double x) {
+    return x;
+}
+double fromLong(long double x) {
+    return static_cast<double>(x);
+}
+
+// Reads whole lines "<letter> <value>" into a new vector [0..25]; lines starting with '#',
+// a space or nothing are skipped.
+template <typename T, typename Convert> T* readResidueVector(FILE* stream, Convert convert) {
+    T* v = newVector<T>(0, 25);
+    for (int i = 0; i <= 25; i++) v[i] = 0;
+    std::string line;
+    int c;
+    do {
+        c = std::fgetc(stream);
+        if (c != '\n' && c != EOF) {
+            line += char(c);
+            continue;
+        }
+        if (!line.empty() && line[0] != '#' && line[0] != ' ') {
+            int code = am2numBZX(static_cast<unsigned char>(line[0]));
+            line[0] = ' ';
+            v[code] = convert(line.c_str());
+        }
+        line.clear();
+    } while (c != EOF);
+    return v;
+}
+
+} // namespace
+
+int** read_aa_imatrix(FILE* stream) {
+    int** m = imatrix(0, 25, 0, 25);
+    for (int i = 0; i <= 25; i++)
+        for (int j = 0; j <= 25; j++) m[i][j] = 0;
+    PairTableReader reader;
+    reader.m = m;
+    LineState state = LineState::start;
+    for (int c = std::fgetc(stream);; c = std::fgetc(stream)) {
+        // The end of the file also ends a last row that lacks its newline.
+        bool lineEnd = c == '\n' || c == EOF;
+        switch (state) {
+        case LineState::start:
+            if (c == EOF) return m;
+            if (c == '#') {
+                state = LineState::comment;
+            } else if (c == ' ') {
+                reader.columnCount = 0;
+                reader.haveHeader = true;
+                state = LineState::header;
+            } else {
+                reader.startRow(c);
+                state = lineEnd ? LineState::start : LineState::row;
+            }
+            break;
+        case LineState::comment:
+            if (lineEnd) state = LineState::start;
+            break;
+        case LineState::header:
+            if (lineEnd)
+                state = LineState::start;
+            else
+                reader.header(c);
+            break;
+        case LineState::row:
+            if (lineEnd || c == ' ') {
+                reader.endNumber();
+                if (lineEnd) state = LineState::start;
+            } else {
+                reader.digit(c);
+            }
+            break;
+        }
+        if (c == EOF) return m;
+    }
+}
+
+double* read_aa_vector(FILE* stream) {
+    return readResidueVector<double>(stream, [](const char* text) { return std::strtod(text, nullptr); });
+}
+
+int* read_aa_ivector(FILE* stream) {
+    return readResidueVector<int>(stream,
+                                  [](const char* text) { return integerOf(text, "read_aa_ivector"); });
+}
+
+void print_aa_imatrix(int** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 3, "print_aa_imatrix", asInt);
+}
+void print_aa_imatrix5(int** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 5, "print_aa_imatrix5", asInt);
+}
+void fprint_aa_imatrix5(FILE* stream, int** m, int n) {
+    printPairTable(stream, m, n, am, amLetters, 5, "fprint_aa_imatrix5", asInt);
+}
+void print_aa_imatrix6(int** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 6, "print_aa_imatrix6", asInt);
+}
+void print_aa_imatrix_dayhoff(int** m, int n) {
+    printPairTable(stdout, m, n, am_dayhoff, dayhoffLetters, 4, "print_aa_imatrix_dayhoff", asInt);
+}
+void print_aa_matrix(double** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 7, "print_aa_matrix", asDouble);
+}
+void print_aa_ldmatrix(long double** m, int n) {
+    printPairTable(stdout, m, n, am, amLetters, 7, "print_aa_ldmatrix", fromLong);
+}
+
+void print_aa_vector(double* v, int n) {
+    checkAlphabet(n, amLetters, "print_aa_vector");
+    for (int i = 1; i <= n; i++) std::printf("%1c %14.12f\n", am[i], v[i]);
+}
+
+void print_aa_ivector(int* v, int n) {
+    checkAlphabet(n, amLetters, "print_aa_ivector");
+    for (int i = 1; i <= n; i++) std::printf("%1c %10d\n", am[i], v[i]);
+}
+
+void print_matrix(double** m, int rows, int cols, const char* title) {
+    std::printf("%s\n", title);
+    for (int i = 1; i <= rows; i++) {
+        for (int j = 1; j <= cols; j++) std::printf("%10.4f", m[i][j]);
+        std::printf("\n");
+    }
+}
+
+// ---------------------------------------------------------------------------------------
 // Linear systems
 // ---------------------------------------------------------------------------------------
 
@@ -243,6 +919,167 @@ void lubksb(double** a, int n, int* perm, double* b) {
         for (int k = i + 1; k <= n; k++) sum -= a[i][k] * b[k];
         b[i] = sum / a[i][i];
     }
+}
+
+namespace {
+
+// One decomposition of a copy of a; the caller releases copy and perm.
+struct Decomposed {
+    double** copy;
+    int* perm;
+    double sign;
+};
+
+Decomposed decomposedCopy(double** a, long n) {
+    Decomposed d{mat_duplicate(a, 1, n, 1, n), ivector(1, n), 1.0};
+    ludcmp(d.copy, static_cast<int>(n), d.perm, &d.sign);
+    return d;
+}
+
+void release(Decomposed& d, long n) {
+    free_dmatrix(d.copy, 1, n, 1, n);
+    free_ivector(d.perm, 1, n);
+}
+
+} // namespace
+
+double* LUsolve(double** a, long n, double* b) {
+    Decomposed d = decomposedCopy(a, n);
+    double* x = vec_duplicate(b, 1, n);
+    lubksb(d.copy, static_cast<int>(n), d.perm, x);
+    release(d, n);
+    return x;
+}
+
+double** LUinverse(double** a, long n) {
+    Decomposed d = decomposedCopy(a, n);
+    double** inverse = dmatrix(1, n, 1, n);
+    double* column = dvector(1, n);
+    for (long j = 1; j <= n; j++) {
+        for (long i = 1; i <= n; i++) column[i] = 0.0;
+        column[j] = 1.0;
+        lubksb(d.copy, static_cast<int>(n), d.perm, column);
+        for (long i = 1; i <= n; i++) inverse[i][j] = column[i];
+    }
+    free_dvector(column, 1, n);
+    release(d, n);
+    return inverse;
+}
+
+double LUdet(double** a, long n) {
+    Decomposed d = decomposedCopy(a, n);
+    double det = d.sign;
+    for (long j = 1; j <= n; j++) det *= d.copy[j][j];
+    release(d, n);
+    return det;
+}
+
+namespace {
+
+// Gauss-Jordan elimination with full pivoting: a becomes its inverse and, when b is given,
+// its m columns become the solutions. firstSingular names the family member.
+void gaussJordan(double** a, int n, double** b, int m, const char* firstSingular) {
+    int* pivotColumn = ivector(1, n);
+    int* pivotRow = ivector(1, n);
+    int* pivots = ivector(1, n);
+    for (int j = 1; j <= n; j++) pivots[j] = 0;
+    for (int i = 1; i <= n; i++) {
+        double big = 0.0;
+        int row = 1, col = 1;
+        for (int j = 1; j <= n; j++) {
+            if (pivots[j] == 1) continue;
+            for (int k = 1; k <= n; k++) {
+                if (pivots[k] == 0) {
+                    if (std::fabs(a[j][k]) >= big) {
+                        big = std::fabs(a[j][k]);
+                        row = j;
+                        col = k;
+                    }
+                } else if (pivots[k] > 1) {
+                    nrerror(firstSingular);
+                }
+            }
+        }
+        pivots[col]++;
+        if (row != col) {
+            for (int l = 1; l <= n; l++) std::swap(a[row][l], a[col][l]);
+            if (b)
+                for (int l = 1; l <= m; l++) std::swap(b[row][l], b[col][l]);
+        }
+        pivotRow[i] = row;
+        pivotColumn[i] = col;
+        if (a[col][col] == 0.0) nrerror("gaussj: Singular Matrix-2");
+        double inverse = 1.0 / a[col][col];
+        a[col][col] = 1.0;
+        for (int l = 1; l <= n; l++) a[col][l] *= inverse;
+        if (b)
+            for (int l = 1; l <= m; l++) b[col][l] *= inverse;
+        for (int r = 1; r <= n; r++) {
+            if (r == col) continue;
+            double factor = a[r][col];
+            a[r][col] = 0.0;
+            for (int l = 1; l <= n; l++) a[r][l] -= a[col][l] * factor;
+            if (b)
+                for (int l = 1; l <= m; l++) b[r][l] -= b[col][l] * factor;
+        }
+    }
+    for (int l = n; l >= 1; l--)
+        if (pivotRow[l] != pivotColumn[l])
+            for (int k = 1; k <= n; k++) std::swap(a[k][pivotRow[l]], a[k][pivotColumn[l]]);
+    free_ivector(pivots, 1, n);
+    free_ivector(pivotRow, 1, n);
+    free_ivector(pivotColumn, 1, n);
+}
+
+} // namespace
+
+void gaussj(double** a, int n, double** b, int m) {
+    gaussJordan(a, n, b, m, "gaussj: Singular Matrix-1");
+}
+void linsys_gaussjordan(double** a, int n, double** b, int m) {
+    gaussJordan(a, n, b, m, "gaussj:Singular Matrix-1");
+}
+void inv_gaussjordan(double** a, int n) {
+    gaussJordan(a, n, nullptr, 0, "gaussj:Singular Matrix-1");
+}
+
+void choldc(double** a, int n, double* p) {
+    for (int i = 1; i <= n; i++)
+        for (int j = i; j <= n; j++) {
+            double sum = a[i][j];
+            for (int k = i - 1; k >= 1; k--) sum -= a[i][k] * a[j][k];
+            if (i == j) {
+                if (sum <= 0.0) nrerror("choldc failed");
+                p[i] = std::sqrt(sum);
+            } else {
+                a[j][i] = sum / p[i];
+            }
+        }
+}
+
+void cholsl(double** a, int n, double* p, double* b, double* x) {
+    for (int i = 1; i <= n; i++) {
+        double sum = b[i];
+        for (int k = i - 1; k >= 1; k--) sum -= a[i][k] * x[k];
+        x[i] = sum / p[i];
+    }
+    for (int i = n; i >= 1; i--) {
+        double sum = x[i];
+        for (int k = i + 1; k <= n; k++) sum -= a[k][i] * x[k];
+        x[i] = sum / p[i];
+    }
+}
+
+double* CHsolve(double** a, long n, double* b) {
+    double* x = dvector(1, n);
+    double* p = dvector(1, n);
+    double** copy = mat_duplicate(a, 1, n, 1, n);
+    print_aa_matrix(copy, static_cast<int>(n));
+    choldc(copy, static_cast<int>(n), p);
+    cholsl(copy, static_cast<int>(n), p, b, x);
+    free_dmatrix(copy, 1, n, 1, n);
+    free_dvector(p, 1, n);
+    return x;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -473,6 +1310,123 @@ void svdcmp(double** a, int m, int n, double* w, double** v) {
     free_dvector(super, 1, n);
 }
 
+void SVDcmp(double** a, int m, int n, double** u, double* w, double** v) {
+    for (int i = 1; i <= m; i++)
+        for (int j = 1; j <= n; j++) u[i][j] = a[i][j];
+    svdcmp(u, m, n, w, v);
+}
+
+void dsvbksb(double** u, double* w, double** v, int m, int n, double* b, double* x) {
+    double* t = dvector(1, n);
+    for (int j = 1; j <= n; j++) {
+        double sum = 0.0;
+        if (w[j] != 0.0) {
+            for (int i = 1; i <= m; i++) sum += u[i][j] * b[i];
+            sum /= w[j];
+        }
+        t[j] = sum;
+    }
+    for (int j = 1; j <= n; j++) {
+        double sum = 0.0;
+        for (int jj = 1; jj <= n; jj++) sum += v[j][jj] * t[jj];
+        x[j] = sum;
+    }
+    free_dvector(t, 1, n);
+}
+
+namespace {
+
+struct Decomposition {
+    double** u;
+    double* w;
+    double** v;
+    double wmax;
+};
+
+Decomposition decomposition(double** a, long m, long n) {
+    Decomposition d{dmatrix(1, m, 1, n), dvector(1, n), dmatrix(1, n, 1, n), 0.0};
+    SVDcmp(a, static_cast<int>(m), static_cast<int>(n), d.u, d.w, d.v);
+    for (long i = 1; i <= n; i++)
+        if (d.w[i] > d.wmax) d.wmax = d.w[i];
+    return d;
+}
+
+void release(Decomposition& d, long m, long n) {
+    free_dmatrix(d.u, 1, m, 1, n);
+    free_dvector(d.w, 1, n);
+    free_dmatrix(d.v, 1, n, 1, n);
+}
+
+} // namespace
+
+double* SVDsolve(double** a, long m, long n, double* b) {
+    Decomposition d = decomposition(a, m, n);
+    double threshold = d.wmax * 1e-12;
+    for (long i = 1; i <= n; i++)
+        if (d.w[i] < threshold) d.w[i] = 0.0;
+    double* x = dvector(1, n);
+    dsvbksb(d.u, d.w, d.v, static_cast<int>(m), static_cast<int>(n), b, x);
+    release(d, m, n);
+    return x;
+}
+
+double** SVDinverse(double** a, long m, long n) {
+    Decomposition d = decomposition(a, m, n);
+    double threshold = d.wmax * 1e-12;
+    for (long i = 1; i <= n; i++) {
+        // A zero value is refused too: when every value is 0 the threshold is 0 as well.
+        if (d.w[i] < threshold || d.w[i] == 0.0) {
+            std::printf("The eigenvalue number %ld is %.5E, which is essentially zero\n", i, d.w[i]);
+            std::printf("Inverse does not exist.\n");
+            std::printf("If you object, study and change SVDinverse routine in matrixalgebra\n\n");
+            std::fflush(stdout);
+            fatalExit(1);
+        }
+    }
+    double** scaledUT = dmatrix(1, n, 1, m);
+    for (long j = 1; j <= n; j++)
+        for (long k = 1; k <= m; k++) scaledUT[j][k] = d.u[k][j] / d.w[j];
+    double** inverse = dmatrix(1, n, 1, m);
+    for (long j = 1; j <= n; j++)
+        for (long k = 1; k <= m; k++) {
+            double sum = 0.0;
+            for (long l = 1; l <= n; l++) sum += d.v[j][l] * scaledUT[l][k];
+            inverse[j][k] = sum;
+        }
+    free_dmatrix(scaledUT, 1, n, 1, m);
+    release(d, m, n);
+    return inverse;
+}
+
+double** svd_inverse(double** u, double* w, double** p, long n) {
+    double** winv = dmatrix(1, n, 1, n);
+    double** wdiag = dmatrix(1, n, 1, n);
+    for (long i = 1; i <= n; i++) {
+        if (std::fabs(w[i]) < 1e-13) {
+            std::printf("\n one of the eigenvalues is %25.20f\n", w[i]);
+            std::fflush(stdout);
+            nrerror("Possibly singular matrix");
+        }
+        for (long j = 1; j <= n; j++) winv[i][j] = wdiag[i][j] = 0.0;
+        winv[i][i] = 1.0 / w[i];
+        wdiag[i][i] = w[i];
+    }
+    double** ut = matT(u, 1, n, 1, n);
+    double** pt = matT(p, 1, n, 1, n);
+    double** winvUt = matXmat(winv, 1, n, 1, n, ut, 1, n, 1, n);
+    double** result = matXmat(pt, 1, n, 1, n, winvUt, 1, n, 1, n);
+    double** wp = matXmat(wdiag, 1, n, 1, n, p, 1, n, 1, n);
+    double** original = matXmat(u, 1, n, 1, n, wp, 1, n, 1, n);
+    double** check = matXmat(result, 1, n, 1, n, original, 1, n, 1, n);
+    double sum = 0.0;
+    for (long i = 1; i <= n; i++)
+        for (long j = 1; j <= n; j++) sum += square(check[i][j] - (i == j ? 1.0 : 0.0));
+    double error = sum > 0.0 ? std::sqrt(sum) : 0.0;
+    for (double** m : {winv, wdiag, ut, pt, winvUt, wp, original, check}) free_dmatrix(m, 1, n, 1, n);
+    if (error > 1e-10) nrerror("the precision of inversion is unsatisfactory");
+    return result;
+}
+
 // ---------------------------------------------------------------------------------------
 // Eigenvalues of a general real matrix
 // ---------------------------------------------------------------------------------------
@@ -687,4 +1641,24 @@ void ldelmhes(long double** a, int n) {
 }
 void ldhqr(long double** a, int n, long double* wr, long double* wi) {
     hessenbergEigenvalues(a, n, wr, wi, roundedRoot, "Too many iterations in ldhqr");
+}
+
+void eigenvalues(double** a, long n, double* wr, double* wi) {
+    double** copy = mat_duplicate(a, 1, n, 1, n);
+    int size = static_cast<int>(n);
+    balanc(copy, size);
+    elmhes(copy, size);
+    hqr(copy, size, wr, wi);
+    free_dmatrix(copy, 1, n, 1, n);
+}
+
+void ldeigenvalues(long double** a, long n, long double* wr, long double* wi) {
+    long double** copy = ldmatrix(1, n, 1, n);
+    for (long i = 1; i <= n; i++)
+        for (long j = 1; j <= n; j++) copy[i][j] = a[i][j];
+    int size = static_cast<int>(n);
+    ldbalanc(copy, size);
+    ldelmhes(copy, size);
+    ldhqr(copy, size, wr, wi);
+    releaseMatrix(copy, 1, 1);
 }

@@ -101,3 +101,78 @@ TEST(LUDeathTest, SingularMatricesEndWithTheirTexts) {
     EXPECT_EXIT(ludcmp(matrixOf({{1, 2}, {1, 2}}), 2, perm, &sign), testing::ExitedWithCode(1),
                 "POSSIBLY SINGULAR MATRIX in ludcmp: FATAL\nFATAL - execution terminated");
 }
+
+TEST(LinearWrappers, SolveInvertAndDeterminantLeaveTheirInputs) {
+    const int n = 5;
+    double** a = randomMatrix(n, n, 42, 2.0);
+    double** before = copyOf(a, n, n);
+    double b[n + 1] = {0, 1, -2, 3, 0.5, 4};
+    double* x = LUsolve(a, n, b);
+    double** inverse = LUinverse(a, n);
+    for (int i = 1; i <= n; i++) {
+        double sum = 0.0;
+        for (int j = 1; j <= n; j++) {
+            sum += a[i][j] * x[j];
+            EXPECT_EQ(a[i][j], before[i][j]);
+        }
+        EXPECT_NEAR(sum, b[i], 1e-12);
+    }
+    EXPECT_LT(productError(a, inverse, n, n, n, identityOf(n)), 1e-12);
+    EXPECT_NEAR(LUdet(matrixOf({{2, 1}, {2, 1.5}}), 2), 1.0, 1e-15);
+    EXPECT_NEAR(LUdet(matrixOf({{0, 1, 0}, {1, 0, 0}, {0, 0, 3}}), 3), -3.0, 1e-15);
+}
+
+TEST(GaussJordan, InvertsAndSolvesInPlace) {
+    const int n = 4;
+    double** a = randomMatrix(n, n, 8, 1.5);
+    for (void (*solve)(double**, int, double**, int) : {gaussj, linsys_gaussjordan}) {
+        double** inv = copyOf(a, n, n);
+        double** b = dmatrix(1, n, 1, 2);
+        for (int i = 1; i <= n; i++) b[i][1] = i, b[i][2] = -1.0 * i * i;
+        double** rhs = copyOf(b, n, 2);
+        solve(inv, n, b, 2);
+        EXPECT_LT(productError(a, inv, n, n, n, identityOf(n)), 1e-12);
+        EXPECT_LT(productError(a, b, n, n, 2, rhs), 1e-12);
+    }
+    double** inv = copyOf(a, n, n);
+    inv_gaussjordan(inv, n);
+    EXPECT_LT(productError(inv, a, n, n, n, identityOf(n)), 1e-12);
+}
+
+TEST(Cholesky, FactorsAndSolvesASymmetricPositiveDefiniteMatrix) {
+    double** a = matrixOf({{4, 2, -2}, {2, 10, 2}, {-2, 2, 5}});
+    double** original = copyOf(a, 3, 3);
+    double p[4], x[4], b[4] = {0, 2, 14, 5};
+    choldc(a, 3, p);
+    for (int i = 1; i <= 3; i++)
+        for (int j = i; j <= 3; j++) EXPECT_EQ(a[i][j], original[i][j]); // upper triangle kept
+    EXPECT_EQ(p[1], 2.0);
+    cholsl(a, 3, p, b, x);
+    for (int i = 1; i <= 3; i++) {
+        double sum = 0.0;
+        for (int j = 1; j <= 3; j++) sum += original[i][j] * x[j];
+        EXPECT_NEAR(sum, b[i], 1e-13);
+    }
+    testing::internal::CaptureStdout();
+    double* y = CHsolve(original, 3, b);
+    std::string printed = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(printed.substr(0, 23), "       W      F      Y\n");
+    for (int i = 1; i <= 3; i++) EXPECT_NEAR(y[i], x[i], 1e-15);
+}
+
+TEST(LinearWrappersDeathTest, SingularInputsEndWithTheirTexts) {
+    EXPECT_EXIT(LUdet(matrixOf({{1, 2}, {1, 2}}), 2), testing::ExitedWithCode(1),
+                "POSSIBLY SINGULAR MATRIX in ludcmp: FATAL");
+    EXPECT_EXIT(gaussj(matrixOf({{0, 0}, {0, 0}}), 2, dmatrix(1, 2, 1, 1), 1), testing::ExitedWithCode(1),
+                "gaussj: Singular Matrix-2");
+    // Two equal rows: the second step finds only the used column left, then a count above 1.
+    EXPECT_EXIT(inv_gaussjordan(matrixOf({{1, 1, 0}, {1, 1, 0}, {0, 0, 0}}), 3), testing::ExitedWithCode(1),
+                "gaussj");
+    EXPECT_EXIT(choldc(matrixOf({{0, 1}, {1, 2}}), 2, dvector(1, 2)), testing::ExitedWithCode(1),
+                "choldc failed");
+    EXPECT_EXIT(
+        {
+            CHsolve(matrixOf({{-1, 0}, {0, 1}}), 2, dvector(1, 2));
+        },
+        testing::ExitedWithCode(1), "choldc failed");
+}

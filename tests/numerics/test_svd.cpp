@@ -4,6 +4,8 @@
 
 #include <limits>
 
+#include <unistd.h>
+
 namespace {
 
 // Largest |U diag(w) V^T - A| over the m x n matrix.
@@ -112,4 +114,65 @@ TEST(SVDDeathTest, NonConvergenceEndsWithItsText) {
     double** v = dmatrix(1, 2, 1, 2);
     EXPECT_EXIT(svdcmp(a, 2, 2, w, v), testing::ExitedWithCode(1),
                 "no convergence in 30 dsvdcmp iterations\nFATAL - execution terminated");
+}
+
+TEST(SVDSolvers, LeastSquaresAndInverses) {
+    // A square non-singular system.
+    const int n = 4;
+    double** a = randomMatrix(n, n, 77, 1.0);
+    double b[n + 1] = {0, 1, 2, 3, 4};
+    double* x = SVDsolve(a, n, n, b);
+    double** inverse = SVDinverse(a, n, n);
+    for (int i = 1; i <= n; i++) {
+        double sum = 0.0;
+        for (int j = 1; j <= n; j++) sum += a[i][j] * x[j];
+        EXPECT_NEAR(sum, b[i], 1e-12);
+    }
+    EXPECT_LT(productError(a, inverse, n, n, n, identityOf(n)), 1e-12);
+
+    // Rank deficient: x + y = 2 twice over gives the minimum-norm solution (1, 1).
+    double** flat = matrixOf({{1, 1}, {1, 1}});
+    double rhs[3] = {0, 2, 2};
+    double* minimum = SVDsolve(flat, 2, 2, rhs);
+    EXPECT_NEAR(minimum[1], 1.0, 1e-12);
+    EXPECT_NEAR(minimum[2], 1.0, 1e-12);
+    EXPECT_EQ(rhs[1], 2.0);
+
+    // A 3 x 2 matrix has a 2 x 3 pseudo-inverse P with P A = I.
+    double** tall = matrixOf({{1, 2}, {3, 4}, {5, 6}});
+    double** pinv = SVDinverse(tall, 3, 2);
+    EXPECT_LT(productError(pinv, tall, 2, 3, 2, identityOf(2)), 1e-12);
+
+    // svd_inverse from A = u diag(w) p with p = V^T.
+    double** u = copyOf(a, n, n);
+    double w[n + 1];
+    double** v = dmatrix(1, n, 1, n);
+    svdcmp(u, n, n, w, v);
+    double** vt = matT(v, 1, n, 1, n);
+    double** inv2 = svd_inverse(u, w, vt, n);
+    EXPECT_LT(productError(a, inv2, n, n, n, identityOf(n)), 1e-12);
+}
+
+TEST(SVDSolversDeathTest, SingularInversesEndWithTheirReports) {
+    // The report goes to standard output; the child sends it to standard error to be matched.
+    for (double fill : {0.0, 1.0}) {
+        double** a = matrixOf({{fill, 2 * fill}, {2 * fill, 4 * fill}});
+        EXPECT_EXIT(
+            {
+                dup2(2, 1);
+                SVDinverse(a, 2, 2);
+            },
+            testing::ExitedWithCode(1),
+            "The eigenvalue number [12] is [0-9.E+-]+, which is essentially zero\nInverse does not exist.\n"
+            "If you object, study and change SVDinverse routine in matrixalgebra\n");
+    }
+    double w[3] = {0, 1.0, 1e-14};
+    double** e = identityOf(2);
+    EXPECT_EXIT(
+        {
+            dup2(2, 1);
+            svd_inverse(e, w, e, 2);
+        },
+        testing::ExitedWithCode(1),
+        "one of the eigenvalues is +0.0000000000000100000.*\nPossibly singular matrix");
 }
