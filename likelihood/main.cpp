@@ -43,7 +43,8 @@ long tagLimit() {
 int main(int argc, char** argv) {
     MPI_Init(&argc, &argv);
     // Progress lines reach the launcher whole and in time, however many processes write.
-    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    static char lineBuffer[1 << 16];
+    std::setvbuf(stdout, lineBuffer, _IOLBF, sizeof lineBuffer);
     int size = 0, rank = 0;
     MPI_Comm_size(MPI_COMM_WORLD, &size);
     MPI_Comm_rank(MPI_COMM_WORLD, &rank);

@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Start-up of dadiverur under the MPI launcher: the command line, the open failures, the
+# alignment reader's errors, the process-count refusal and the one copy of the result file.
+source "$(dirname "$0")/lib.sh"
+start_test startup
+six="$FIXTURES/six.aln"
+
+case_name "no option words: the usage text once, status 1"
+run_job 3
+expect_status 1
+expect_same out.txt "$FIXTURES/usage.txt"
+
+for words in "-Z" "-T" "-i $six -G 1.5" "-i" "-i $six -o" "-O" "notanoption"; do
+    case_name "usage: $words"
+    # shellcheck disable=SC2086
+    run_job 2 $words
+    expect_status 1
+    expect_count out.txt "Usage: dadiverur" 1
+done
+
+case_name "missing alignment file"
+run_job 2 -i missing.aln
+expect_status 1
+expect_has out.txt "can not open file:missing.aln"
+expect_lacks out.txt "Reading sequences"
+
+case_name "result file in a directory that does not exist"
+run_job 2 -i "$six" -o nodir/result.txt
+expect_status 1
+expect_count out.txt "can not open file:nodir/result.txt" 1
+
+# Reader errors: file text, the message on standard error, the location line.
+check_reader_error() {
+    case_name "reader: $2"
+    printf "$1" >bad.aln
+    run_job 2 -i bad.aln -o result.txt
+    expect_status 1
+    expect_has err.txt "$2"
+    [ -z "${3:-}" ] || expect_has err.txt "$3"
+}
+check_reader_error 'a AC\nb AC\nc AC\n\nb DE\na DE\nc DE\n' "Names do not match, was: a, now: b" \
+    '(alignment file "bad.aln", line 5)'
+check_reader_error 'a AC\nb AC\nc AC\n\na DE\nb DE\n\n' "Wrong nal, was: 3, now: 2" "line 7)"
+check_reader_error 'a AC\nb AC\nc AC\n\na DE\nb DE\nc DE\nd DE\n' "Bad sequence number: 3 of 3" "line 8)"
+check_reader_error 'a AC\nb ACD\nc AC\n' "wrong len for b, was: 2, now: 3" "line 2)"
+check_reader_error '\n\n' "No alignments read"
+check_reader_error 'a AC\nb AC\n' "Too few sequences: 2; at least 3 are needed"
+check_reader_error 'a\nb\nc\n' "No sites: every sequence is empty"
+check_reader_error 'a A-\nb -A\nc AA\n' "No site to compute"
+long=$(printf 'n%.0s' $(seq 1 52))
+check_reader_error "$long AC\nb AC\nc AC\n" "Sequence name longer than 51 characters (52): $long" "line 1)"
+
+case_name "duplicate names"
+printf 'a A\nd A\nb A\nd A\n' >dup.aln
+run_job 2 -i dup.aln -o result.txt
+expect_status 1
+expect_has out.txt "duplication: seqNo:2 seqName:d  seqNo:4 seqName:d"
+
+case_name "one process is refused"
+run_job 1 -i "$six" -o result.txt
+expect_status 1
+expect_count err.txt "dadiverur: started with 1 processes, but this alignment of 54 sites needs 2 to 54" 1
+
+case_name "more processes than sites are refused"
+run_job 5 -i "$FIXTURES/four_sites.aln" -o result.txt
+expect_status 1
+expect_count err.txt "dadiverur: started with 5 processes, but this alignment of 4 sites needs 2 to 4" 1
+
+case_name "a job of four: the input table once, progress from every process"
+run_job 4 -i "$six" -o result.txt
+expect_status 0
+head -n 8 result.txt >table.txt
+expect_same table.txt "$FIXTURES/six.table"
+expect_count result.txt "The input sequences:" 1
+expect_count out.txt "Reading sequences" 4
+expect_count out.txt "Finish reading alignment" 4
+
+case_name "without -o the table goes to standard output once"
+run_job 3 -i "$six"
+expect_status 0
+expect_count out.txt "The input sequences:" 1
+expect_count out.txt "    6                shark  MKILAVGLLGL" 1
+
+case_name "long paths"
+deep=$(printf 'directory_with_a_long_name_%s/' 1 2 3 4 5 6 7 8)
+mkdir -p "$deep"
+cp "$six" "$deep/alignment_file_with_a_long_name_too.aln"
+run_job 2 -i "$deep/alignment_file_with_a_long_name_too.aln" -o "$deep/result_file_with_a_long_name.txt"
+expect_status 0
+expect_has "$deep/result_file_with_a_long_name.txt" "The input sequences:"
+
+finish
