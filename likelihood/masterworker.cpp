@@ -19,9 +19,13 @@ void readProcessorName() {
     MPI_Get_processor_name(processorName, &length);
 }
 
-void sendSite(int site, int worker) { MPI_Send(&site, 1, MPI_INT, worker, site, MPI_COMM_WORLD); }
+void sendSite(int site, int worker) {
+    MPI_Send(&site, 1, MPI_INT, worker, site, MPI_COMM_WORLD);
+}
 
-void sendStop(int worker) { MPI_Send(nullptr, 0, MPI_INT, worker, 0, MPI_COMM_WORLD); }
+void sendStop(int worker) {
+    MPI_Send(nullptr, 0, MPI_INT, worker, 0, MPI_COMM_WORLD);
+}
 
 // Hands out every site once and passes each result (count doubles) to handle(site, result,
 // worker). A worker is answered before its result is handled, so it never waits for the
@@ -44,7 +48,8 @@ template <typename Handle> void handOut(int size, int count, bool finalPhase, Ha
         else
             sendStop(worker);
         handle(status.MPI_TAG, result.data(), worker);
-        if (site > 0 && finalPhase) printf("server: %s send message to %d for site %d\n", processorName, worker, site);
+        if (site > 0 && finalPhase)
+            printf("server: %s send message to %d for site %d\n", processorName, worker, site);
     }
 }
 
@@ -78,7 +83,8 @@ void masterAlphaPhase(int size) {
         adoptClippedAlpha(v.data(), ml ? AlphaEstimate::MaximumLikelihood : AlphaEstimate::SimulatedEntropy,
                           resultFile);
         sendAlphaVector(size, v);
-        writeAlphaTable(ml ? "result from optimizing alpha\n" : "result from optimizing alpha based on simulation\n",
+        writeAlphaTable(ml ? "result from optimizing alpha\n"
+                           : "result from optimizing alpha based on simulation\n",
                         v.data(), resultFile);
     }
     adoptAlpha(v);

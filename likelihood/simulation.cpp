@@ -1,10 +1,10 @@
 #include "simulation.h"
 
 #include "alignment.h"
-#include "sitelikelihood.h"
 #include "model.h"
 #include "numerics/ran1.h"
 #include "rootprob.h"
+#include "sitelikelihood.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -15,12 +15,18 @@ long idum = -64;
 
 namespace {
 
-bool isResidue(int state) { return state >= 1 && state <= 20; }
+bool isResidue(int state) {
+    return state >= 1 && state <= 20;
+}
 
-bool isLeaf(int k) { return k >= 1 && k <= seqNum; }
+bool isLeaf(int k) {
+    return k >= 1 && k <= seqNum;
+}
 
 // A state that pij can take: inner records start with code 0 and a draw may catch nothing.
-int usableState(int state) { return isResidue(state) ? state : NONE_CAUGHT_STATE; }
+int usableState(int state) {
+    return isResidue(state) ? state : NONE_CAUGHT_STATE;
+}
 
 void setState(int k, int site, int state) {
     node[k].code[site] = state;

@@ -1,11 +1,11 @@
 #include "sitework.h"
 
 #include "alignment.h"
-#include "rates.h"
-#include "sitelikelihood.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
+#include "rates.h"
 #include "simulation.h"
+#include "sitelikelihood.h"
 #include "vantrel.h"
 
 #include <cerrno>
@@ -25,9 +25,13 @@ double* averageEntropy = nullptr;
 double* logLikelihood = nullptr;
 double* averageLogLikelihood = nullptr;
 
-bool computedSite(int site) { return !dashFlag[site] || calFlag[site]; }
+bool computedSite(int site) {
+    return !dashFlag[site] || calFlag[site];
+}
 
-bool ownModelSite(int site) { return pseudoSitePIFlag && calFlag[site]; }
+bool ownModelSite(int site) {
+    return pseudoSitePIFlag && calFlag[site];
+}
 
 void useSiteModel(int site) {
     cal_Q(sitePI[site]);
@@ -88,9 +92,13 @@ void checkedFlush(FILE* out) {
 
 } // namespace
 
-int firstSiteCount(int size) { return min(seqLength, size) - 1; }
+int firstSiteCount(int size) {
+    return min(seqLength, size) - 1;
+}
 
-int nextSite(int& next) { return next > seqLength ? 0 : next++; }
+int nextSite(int& next) {
+    return next > seqLength ? 0 : next++;
+}
 
 bool invariantColumn(int site) {
     char first = 0;
@@ -103,7 +111,9 @@ bool invariantColumn(int site) {
     return true;
 }
 
-bool usableSite(int site) { return seqNum - gapNumber[site] >= nonGapMinimum() && !invariantColumn(site); }
+bool usableSite(int site) {
+    return seqNum - gapNumber[site] >= nonGapMinimum() && !invariantColumn(site);
+}
 
 double mlAlphaSite(int site) {
     bool own = ownModelSite(site);
@@ -162,8 +172,8 @@ bool bisectRoot(double (*f)(int, double, int), double x1, double x2, double f1, 
 long siteSeed(int r, int site) {
     uint32_t wrapped = static_cast<uint32_t>(r) * static_cast<uint32_t>(site);
     // The product as a 32-bit signed number, two's complement.
-    int32_t product = wrapped <= INT32_MAX ? static_cast<int32_t>(wrapped)
-                                           : -static_cast<int32_t>(~wrapped) - 1;
+    int32_t product =
+        wrapped <= INT32_MAX ? static_cast<int32_t>(wrapped) : -static_cast<int32_t>(~wrapped) - 1;
     return -static_cast<long>(product % 30000);
 }
 
@@ -240,8 +250,9 @@ void adoptClippedAlpha(double* v, AlphaEstimate kind, FILE* out) {
     fputs("result from optimizing alpha\n", out);
     for (int s = 1; s <= seqLength; s++) {
         double adopted = ratio ? change[s] * alfa[s] : change[s] + alfa[s];
-        fprintf(out, ratio ? "site: %3d original alpha: %10.6f ML alpha: %10.6f final alpha: %10.6f\n"
-                           : "site: %3d original alpha: %10.6f Entropy alpha: %10.6f final alpha: %10.6f\n",
+        fprintf(out,
+                ratio ? "site: %3d original alpha: %10.6f ML alpha: %10.6f final alpha: %10.6f\n"
+                      : "site: %3d original alpha: %10.6f Entropy alpha: %10.6f final alpha: %10.6f\n",
                 s, alfa[s], v[s], adopted);
         if (include[s]) v[s] = adopted;
     }
@@ -299,7 +310,9 @@ void writeFinalTables(FILE* out) {
     writeValueBlock(out, "Entropy for each site\n", 101);
 }
 
-void flushResultFile() { checkedFlush(resultFile); }
+void flushResultFile() {
+    checkedFlush(resultFile);
+}
 
 void closeResultFile() {
     flushResultFile();

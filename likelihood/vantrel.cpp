@@ -2,6 +2,11 @@
 
 #include "alignment.h"
 #include "model.h"
+#include "rates.h"
+#include "rooting.h"
+#include "rootprob.h"
+#include "sitetree.h"
+#include "treefile.h"
 #include "numerics/matrixalgebra.h"
 
 #include <cmath>
@@ -194,10 +199,27 @@ void checkProcessCount() {
 
 void runPreparation() {
     startTime = std::time(nullptr);
+    init_S();
     readali(alignmentPath.c_str());
     checkProcessCount();
     searchGap();
     checkComputedSites();
+    cal_PI();
+    cal_Q(PI);
+    cal_Eign();
+    alpha();
+    // Until the distance tree is built here, a run without a tree file ends after the rates.
+    if (!treeFlag) return;
+    readTree(treePath.c_str());
+    assignTree();
+    std::printf("Finish assign tree\n");
+    branchNo = 0;
+    assignBranch(seqNum + 1);
+    std::printf("Finish assign branch\n");
+    std::printf("Prepare time: %ds\n", static_cast<int>(std::time(nullptr) - startTime));
+    readRootProbMatrix(rootProbPath.c_str());
+    std::printf("finish reading RootProbMatrix\n");
+    findMidpoint();
 }
 
 void main_function(int argc, char** argv) {

@@ -2,9 +2,9 @@
 
 #include "alignment.h"
 #include "model.h"
+#include "model_setup.h"
 #include "numerics/matrixalgebra.h"
 #include "rootprob.h"
-#include "model_setup.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
 
@@ -89,7 +89,9 @@ ChiSquare chiSquare(const std::map<int, double>& p, const std::map<int, int>& se
     return r;
 }
 
-int columnCell(int site) { return (node[1].code[site] * 21 + node[2].code[site]) * 21 + node[3].code[site]; }
+int columnCell(int site) {
+    return (node[1].code[site] * 21 + node[2].code[site]) * 21 + node[3].code[site];
+}
 
 // The exact probability of every leaf column of rootedThree at rate a: the sum over the root
 // state r and the inner state s of R(r) P(r,s;t4) P(s,x;t1) P(s,y;t2) P(r,z;t3).
@@ -102,7 +104,8 @@ std::map<int, double> exactColumns(double t1, double t2, double t3, double t4, d
                 for (int r = 1; r <= 20; r++) {
                     if (RootProbMatrix[1][r] == 0) continue;
                     double inner = 0;
-                    for (int s = 1; s <= 20; s++) inner += pij(r, s, t4, a) * pij(s, x, t1, a) * pij(s, y, t2, a);
+                    for (int s = 1; s <= 20; s++)
+                        inner += pij(r, s, t4, a) * pij(s, x, t1, a) * pij(s, y, t2, a);
                     sum += RootProbMatrix[1][r] * inner * pij(r, z, t3, a);
                 }
                 p[(x * 21 + y) * 21 + z] = sum;
@@ -110,7 +113,9 @@ std::map<int, double> exactColumns(double t1, double t2, double t3, double t4, d
     return p;
 }
 
-void setColumn(int site, const std::string& letters) { sitefixture::setColumn(site, letters); }
+void setColumn(int site, const std::string& letters) {
+    sitefixture::setColumn(site, letters);
+}
 
 } // namespace
 
@@ -174,12 +179,12 @@ TEST(Simulation, PruningSplicesOutEmptiedNodesAndFlagsAWhollyGappedSide) {
         double leftLength, rightLength;
     };
     const Case cases[] = {
-        {"ALLLL", 6, 8, false, 0.01, 0.03},  // nothing gapped
-        {"-LLLL", 6, 8, false, 0.01, 0.03},  // 2 replaces 7 under 6
-        {"--LLL", 3, 8, false, 0.31, 0.03},  // 7 emptied, 3 takes 6's place at the root
-        {"LLL-L", 6, 5, false, 0.01, 0.53},  // 5 takes 8's place
-        {"LLL--", 6, 8, true, 0.01, 0.03},   // the right side wholly gapped
-        {"---LL", 6, 8, true, 0.01, 0.03},   // the left side wholly gapped
+        {"ALLLL", 6, 8, false, 0.01, 0.03}, // nothing gapped
+        {"-LLLL", 6, 8, false, 0.01, 0.03}, // 2 replaces 7 under 6
+        {"--LLL", 3, 8, false, 0.31, 0.03}, // 7 emptied, 3 takes 6's place at the root
+        {"LLL-L", 6, 5, false, 0.01, 0.53}, // 5 takes 8's place
+        {"LLL--", 6, 8, true, 0.01, 0.03},  // the right side wholly gapped
+        {"---LL", 6, 8, true, 0.01, 0.03},  // the left side wholly gapped
         {"LL-L-", 7, 4, false, 0.03, 0.43}, // both sides spliced
     };
     for (const Case& c : cases) {
