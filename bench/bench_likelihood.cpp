@@ -3,9 +3,9 @@
 // Prints both timings, the speed-up and whether every result agrees to the bit.
 //
 // Usage: bench_likelihood [columns]   (default 10000)
+#include "../tests/support/sitefixture.h"
 #include "alignment.h"
 #include "model.h"
-#include "numerics/matrixalgebra.h"
 #include "sitelikelihood.h"
 #include "transitioncache.h"
 
@@ -19,60 +19,6 @@
 namespace {
 
 const int leaves = 50;
-
-void buildModel(std::mt19937& rng) {
-    S_ij = dmatrix(1, 20, 1, 20);
-    Q_ij = dmatrix(1, 20, 1, 20);
-    a = dmatrix(1, 20, 1, 20);
-    v = dmatrix(1, 20, 1, 20);
-    inv = dmatrix(1, 20, 1, 20);
-    svdv = dmatrix(1, 20, 1, 20);
-    PI = dvector(1, 20);
-    wr = dvector(1, 20);
-    wi = dvector(1, 20);
-    w = dvector(1, 20);
-    colu = dvector(1, 20);
-    init_S();
-    std::uniform_real_distribution<double> u(0.5, 1.5);
-    double sum = 0.0;
-    for (int k = 1; k <= 20; k++) sum += (PI[k] = u(rng));
-    for (int k = 1; k <= 20; k++) PI[k] /= sum;
-    cal_Q(PI);
-    cal_Eign();
-}
-
-// One site, a random unrooted tree: leaves 1..n, top node n+1, inner nodes n+2..2n-2.
-void buildSiteTree(std::mt19937& rng) {
-    seqNum = leaves;
-    seqLength = 1;
-    DIM = 2 * leaves - 1;
-    node = new NODE[DIM]();
-    for (int i = 0; i < DIM; i++) node[i].code = new int[2]();
-    gapTree = new SiteTreeNode*[2];
-    gapTree[1] = new SiteTreeNode[DIM]();
-    std::uniform_real_distribution<double> len(0.02, 0.6), u(0.0, 1.0);
-    SiteTreeNode* t = gapTree[1];
-    int top = leaves + 1;
-    t[top].left = 1, t[top].right = 2, t[top].third = 3, t[top].parent = top, t[top].isRoot = 1;
-    for (int i = 1; i <= 3; i++) t[i].parent = top, t[i].length = len(rng);
-    int next = leaves + 2;
-    for (int leaf = 4; leaf <= leaves; leaf++) {
-        std::uniform_int_distribution<int> pick(0, leaf - 2 + (next - (leaves + 2)));
-        int r = pick(rng);
-        int c = r < leaf - 1 ? r + 1 : leaves + 2 + (r - (leaf - 1));
-        int m = next++, p = t[c].parent;
-        if (t[p].left == c)
-            t[p].left = m;
-        else if (t[p].right == c)
-            t[p].right = m;
-        else
-            t[p].third = m;
-        double x = u(rng);
-        t[m].parent = p, t[m].left = c, t[m].right = leaf, t[m].length = t[c].length * x;
-        t[c].length *= 1 - x, t[c].parent = m;
-        t[leaf].parent = m, t[leaf].length = len(rng);
-    }
-}
 
 double scoreAll(const std::vector<int>& columns, int count, std::vector<double>& result) {
     auto start = std::chrono::steady_clock::now();
@@ -91,9 +37,13 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: bench_likelihood [columns]\n");
         return 1;
     }
+    // The test fixtures build the stores: a model of random frequencies and one gap-free site
+    // on a random tree.
     std::mt19937 rng(2024);
-    buildModel(rng);
-    buildSiteTree(rng);
+    buildModel(sitefixture::randomFrequencies(rng).data());
+    sitefixture::makeAlignment(leaves, 1);
+    sitefixture::randomTree(rng, 0.02, 0.6);
+    sitefixture::copyTreeToSite(1);
     std::vector<int> columns(static_cast<size_t>(count) * leaves);
     std::uniform_int_distribution<int> residue(1, 20);
     for (int& k : columns) k = residue(rng);

@@ -25,33 +25,29 @@ struct RateDerivative {
     double operator()(int i, int j) const { return dpij_alfa_e(i, j, e, t); }
 };
 
-// vec[i] = sum over j of P(i, j) vec_left[j] vec_right[j]; P comes from the stored matrices,
-// from pij, or (on the derivative's record) from dpij_alfa.
+// vec[i] = sum over j of P(i, j) vec_left[j] vec_right[j].
+template <typename Transition>
+void combineChildren(SiteTreeNode& rec, const double* vl, const double* vr, const Transition& P) {
+    for (int i = 1; i <= 20; i++) {
+        double sum = 0.0;
+        for (int j = 1; j <= 20; j++) sum += P(i, j) * vl[j] * vr[j];
+        rec.vec[i] = sum;
+    }
+}
+
+// P comes from the stored matrices, from pij, or (on the derivative's record) from dpij_alfa.
 void innerVector(int s, int c, double a, bool derivative) {
     SiteTreeNode* tree = gapTree[s];
     SiteTreeNode& rec = tree[c];
     const double* vl = tree[rec.left].vec;
     const double* vr = tree[rec.right].vec;
     if (derivative) {
-        RateDerivative dP(rec.length, a);
-        for (int i = 1; i <= 20; i++) {
-            double sum = 0.0;
-            for (int j = 1; j <= 20; j++) sum += dP(i, j) * vl[j] * vr[j];
-            rec.vec[i] = sum;
-        }
+        combineChildren(rec, vl, vr, RateDerivative(rec.length, a));
     } else if (!transitionCacheEnabled) {
-        for (int i = 1; i <= 20; i++) {
-            double sum = 0.0;
-            for (int j = 1; j <= 20; j++) sum += pij(i, j, rec.length, a) * vl[j] * vr[j];
-            rec.vec[i] = sum;
-        }
+        combineChildren(rec, vl, vr, [&](int i, int j) { return pij(i, j, rec.length, a); });
     } else {
         TransitionRows P = transitionMatrix(s, c, a);
-        for (int i = 1; i <= 20; i++) {
-            double sum = 0.0;
-            for (int j = 1; j <= 20; j++) sum += P[i][j] * vl[j] * vr[j];
-            rec.vec[i] = sum;
-        }
+        combineChildren(rec, vl, vr, [P](int i, int j) { return P[i][j]; });
     }
 }
 

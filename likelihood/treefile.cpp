@@ -71,7 +71,7 @@ void readLength(TreeReader& r, int k, const std::string& owner) {
     if (end == nullptr || end == start) treeError(r, "no branch length after ':' of " + owner);
     std::string number(start, static_cast<const char*>(end));
     if (!std::isfinite(value))
-        treeError(r, "branch length " + quoted(number) + " of " + owner + " is not a number");
+        treeError(r, "branch length " + quoted(number) + " of " + owner + " is out of range");
     if (value < 0.0f) treeError(r, "negative branch length " + number + " of " + owner);
     node[k].length = value;
     r.pos += number.size();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 FatalExitHook fatalExitHook = nullptr;
 
@@ -1661,4 +1662,198 @@ void ldeigenvalues(long double** a, long n, long double* wr, long double* wi) {
     ldelmhes(copy, size);
     ldhqr(copy, size, wr, wi);
     releaseMatrix(copy, 1, 1);
+}
+
+// ---------------------------------------------------------------------------------------
+// Symmetric eigensystem and matrix functions
+// ---------------------------------------------------------------------------------------
+
+void tred2(double** a, int n, double* d, double* e) {
+    for (int i = n; i >= 2; i--) {
+        int l = i - 1;
+        double h = 0.0;
+        if (l > 1) {
+            double scale = 0.0;
+            for (int k = 1; k <= l; k++) scale += std::fabs(a[i][k]);
+            if (scale == 0.0) {
+                e[i] = a[i][l];
+            } else {
+                for (int k = 1; k <= l; k++) {
+                    a[i][k] /= scale;
+                    h += a[i][k] * a[i][k];
+                }
+                double f = a[i][l];
+                double g = f >= 0.0 ? -std::sqrt(h) : std::sqrt(h);
+                e[i] = scale * g;
+                h -= f * g;
+                a[i][l] = f - g;
+                f = 0.0;
+                for (int j = 1; j <= l; j++) {
+                    a[j][i] = a[i][j] / h;
+                    g = 0.0;
+                    for (int k = 1; k <= j; k++) g += a[j][k] * a[i][k];
+                    for (int k = j + 1; k <= l; k++) g += a[k][j] * a[i][k];
+                    e[j] = g / h;
+                    f += e[j] * a[i][j];
+                }
+                double hh = f / (h + h);
+                for (int j = 1; j <= l; j++) {
+                    f = a[i][j];
+                    e[j] = g = e[j] - hh * f;
+                    for (int k = 1; k <= j; k++) a[j][k] -= (f * e[k] + g * a[i][k]);
+                }
+            }
+        } else {
+            e[i] = a[i][l];
+        }
+        d[i] = h;
+    }
+    d[1] = 0.0;
+    e[1] = 0.0;
+    for (int i = 1; i <= n; i++) {
+        int l = i - 1;
+        if (d[i] != 0.0) {
+            for (int j = 1; j <= l; j++) {
+                double g = 0.0;
+                for (int k = 1; k <= l; k++) g += a[i][k] * a[k][j];
+                for (int k = 1; k <= l; k++) a[k][j] -= g * a[k][i];
+            }
+        }
+        d[i] = a[i][i];
+        a[i][i] = 1.0;
+        for (int j = 1; j <= l; j++) a[j][i] = a[i][j] = 0.0;
+    }
+}
+
+void tqli(double* d, double* e, int n, double** z) {
+    for (int i = 2; i <= n; i++) e[i - 1] = e[i];
+    e[n] = 0.0;
+    for (int l = 1; l <= n; l++) {
+        int iter = 0;
+        int m;
+        do {
+            for (m = l; m <= n - 1; m++) {
+                double dd = std::fabs(d[m]) + std::fabs(d[m + 1]);
+                if (std::fabs(e[m]) + dd == dd) break;
+            }
+            if (m == l) break;
+            if (iter == 30) nrerror("Too many iterations in tqli");
+            iter++;
+            double g = (d[l + 1] - d[l]) / (2.0 * e[l]);
+            double r = dpythag(g, 1.0);
+            g = d[m] - d[l] + e[l] / (g >= 0.0 ? g + std::fabs(r) : g - std::fabs(r));
+            double s = 1.0, c = 1.0, p = 0.0;
+            bool underflow = false;
+            for (int i = m - 1; i >= l; i--) {
+                double f = s * e[i];
+                double b = c * e[i];
+                r = dpythag(f, g);
+                e[i + 1] = r;
+                if (r == 0.0) {
+                    // The rotation vanished: deflate here and start the step again.
+                    d[i + 1] -= p;
+                    e[m] = 0.0;
+                    underflow = true;
+                    break;
+                }
+                s = f / r;
+                c = g / r;
+                g = d[i + 1] - p;
+                r = (d[i] - g) * s + 2.0 * c * b;
+                p = s * r;
+                d[i + 1] = g + p;
+                g = c * r - b;
+                for (int k = 1; k <= n; k++) {
+                    f = z[k][i + 1];
+                    z[k][i + 1] = s * z[k][i] + c * f;
+                    z[k][i] = c * z[k][i] - s * f;
+                }
+            }
+            if (!underflow) {
+                d[l] -= p;
+                e[l] = g;
+                e[m] = 0.0;
+            }
+        } while (m != l);
+    }
+}
+
+void eigensystem_symm(double** a, long n, double* d, double** z, double* e) {
+    for (long i = 1; i <= n; i++)
+        for (long j = 1; j <= n; j++) z[i][j] = a[i][j];
+    tred2(z, static_cast<int>(n), d, e);
+    tqli(d, e, static_cast<int>(n), z);
+}
+
+namespace {
+
+double** productOf(double** a, double** b, long n) {
+    return matXmat(a, 1, n, 1, n, b, 1, n, 1, n);
+}
+long double** productOf(long double** a, long double** b, long n) {
+    return ldmatXldmat(a, 1, n, 1, n, b, 1, n, 1, n);
+}
+
+// Puts the routine's own new matrix in place of P[i]; the caller's original is not ours to
+// release, the routine's earlier products are.
+template <typename T> void replaceProjector(T**& current, T** next, char& ours) {
+    if (ours) releaseMatrix(current, 1, 1);
+    current = next;
+    ours = 1;
+}
+
+// Sylvester's projectors P[i] = prod over j != i of scale (a - wr[j] I) / (wr[i] - wr[j]).
+template <typename T> void buildProjectors(T** a, long n, T*** P, T* wr, T scale, std::vector<char>& ours) {
+    T** factor = newMatrix<T>(1, n, 1, n);
+    for (long i = 1; i <= n; i++) {
+        for (long p = 1; p <= n; p++)
+            for (long k = 1; k <= n; k++) P[i][p][k] = p == k ? 1 : 0;
+        for (long j = 1; j <= n; j++) {
+            if (j == i) continue;
+            T diff = wr[i] - wr[j];
+            if (std::fabs(diff) <= T(1e-10)) nrerror("not all eigenvalues are different in mat_prepped");
+            for (long p = 1; p <= n; p++)
+                for (long k = 1; k <= n; k++) factor[p][k] = scale * a[p][k] / diff;
+            for (long p = 1; p <= n; p++) factor[p][p] = (a[p][p] - wr[j]) * scale / diff;
+            replaceProjector(P[i], productOf(P[i], factor, n), ours[i]);
+        }
+    }
+    releaseMatrix(factor, 1, 1);
+}
+
+// R = the sum over i of factor(wr[i]) P[i], the factor computed once per eigenvalue.
+template <typename Factor> void sumOfProjectors(double*** P, long n, double* wr, double** R, Factor factor) {
+    for (long i = 1; i <= n; i++) {
+        double f = factor(wr[i]);
+        for (long j = 1; j <= n; j++)
+            for (long k = 1; k <= n; k++) R[j][k] = i == 1 ? f * P[i][j][k] : R[j][k] + f * P[i][j][k];
+    }
+}
+
+} // namespace
+
+void mat_prepped(double** a, long n, double*** P, double* wr, double* wi) {
+    // The factors are damped by scale so that the products stay in range; the damping is
+    // taken out again in 20 passes over every projector.
+    const double scale = 0.9999999;
+    eigenvalues(a, n, wr, wi);
+    std::vector<char> ours(n + 1, 0);
+    buildProjectors(a, n, P, wr, scale, ours);
+    for (int pass = 1; pass <= 20; pass++)
+        for (long i = 1; i <= n; i++) replaceProjector(P[i], dXmat(1.0 / scale, P[i], 1, n, 1, n), ours[i]);
+}
+
+void ldmat_prepped(long double** a, long n, long double*** P, long double* wr, long double* wi) {
+    ldeigenvalues(a, n, wr, wi);
+    std::printf("done eigenvalues\n");
+    std::vector<char> ours(n + 1, 0);
+    buildProjectors(a, n, P, wr, 1.0L, ours);
+}
+
+void mat_EXP_prepped(double*** P, long n, double* wr, double** R, double t) {
+    sumOfProjectors(P, n, wr, R, [t](double lambda) { return std::exp(t * lambda); });
+}
+
+void mat_EXPDI_prepped(double*** P, long n, double* wr, double** R, double t) {
+    sumOfProjectors(P, n, wr, R, [t](double lambda) { return 1.0 / (1.0 - t * lambda); });
 }

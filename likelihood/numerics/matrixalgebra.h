@@ -1,5 +1,6 @@
 // Index-range vectors, matrices and tensors, the fatal error routine, and the library's
-// vector and matrix algebra.
+// algebra on them: vector and matrix operations, linear systems, singular value
+// decomposition, eigenvalues and eigensystems, and readers and printers of residue tables.
 //
 // A vector made for lo..hi is indexed with exactly those numbers; a matrix is one run of
 // elements with row handles, m[i][j] for rl..rh, cl..ch. The caller owns every block and
@@ -198,6 +199,26 @@ void ldhqr(long double** a, int n, long double* wr, long double* wi);
 // balanc, elmhes and hqr on a copy of a (a is unchanged); likewise in long double.
 void eigenvalues(double** a, long n, double* wr, double* wi);
 void ldeigenvalues(long double** a, long n, long double* wr, long double* wi);
+
+// ---- Symmetric eigensystem and functions of a matrix ----
+
+// Householder reduction of the symmetric a (lower triangle read) to tridiagonal form: d the
+// diagonal, e[2..n] the subdiagonal (e[1] = 0), a the accumulated orthogonal transformation.
+void tred2(double** a, int n, double* d, double* e);
+// QL with implicit shifts on the tridiagonal form left by tred2: d the eigenvalues
+// (unsorted), z the unit eigenvectors as columns; e is destroyed.
+void tqli(double* d, double* e, int n, double** z);
+// tred2 and tqli on a copy of a held in z; a is unchanged.
+void eigensystem_symm(double** a, long n, double* d, double** z, double* e);
+// The eigenvalues of a into wr, wi and the spectral projectors of the real parts into the
+// caller's P[1..n] (each handle replaced by a new matrix), carrying a factor 0.9999999^(n-21)
+// (1/0.9999999 for a 20 x 20 matrix). The eigenvalues must differ.
+void mat_prepped(double** a, long n, double*** P, double* wr, double* wi);
+// The same in long double with no damping: exactly the projectors.
+void ldmat_prepped(long double** a, long n, long double*** P, long double* wr, long double* wi);
+// R = sum of exp(t wr[i]) P[i], and R = sum of P[i] / (1 - t wr[i]).
+void mat_EXP_prepped(double*** P, long n, double* wr, double** R, double t);
+void mat_EXPDI_prepped(double*** P, long n, double* wr, double** R, double t);
 
 // ---- Residue tables: reading and printing ----
 

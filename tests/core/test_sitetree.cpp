@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,24 +14,8 @@ using testsupport::readTreeText;
 
 namespace {
 
-struct Record {
-    int k, left, right, third, parent, level, isRoot, gap;
-    double length;
-};
-
-void expectRecords(int s, const std::vector<Record>& expected) {
-    for (const Record& e : expected) {
-        SCOPED_TRACE("tree " + std::to_string(s) + ", record " + std::to_string(e.k));
-        const SiteTreeNode& r = gapTree[s][e.k];
-        EXPECT_EQ(r.left, e.left);
-        EXPECT_EQ(r.right, e.right);
-        EXPECT_EQ(r.third, e.third);
-        EXPECT_EQ(r.parent, e.parent);
-        EXPECT_EQ(r.level, e.level);
-        EXPECT_EQ(r.isRoot, e.isRoot);
-        EXPECT_EQ(r.gap, e.gap);
-        EXPECT_EQ(r.length, e.length);
-    }
+void expectRecords(int s, const std::vector<testsupport::ExpectedRecord>& expected) {
+    testsupport::expectRecords(gapTree[s], expected, "tree " + std::to_string(s));
 }
 
 // (((a,b),c),d,(e,f)): top 7, 8 = ((a,b),c), 9 = (a,b), 10 = (e,f). The columns: no gap;
@@ -162,6 +147,66 @@ TEST(BranchTable, ThreeSequencesHaveTheTopsThreeBranchesAndNoComputedGappedSite)
         EXPECT_EQ(branch[b].leftPoint, 4);
         EXPECT_EQ(branch[b].rightPoint, b);
         EXPECT_EQ(branch[b].length, b);
+    }
+}
+
+// Eight sequences and one column for every way of leaving out up to seven of them.
+void setUpEveryGapPattern() {
+    std::vector<std::pair<std::string, std::string>> sequences;
+    for (int i = 0; i < 8; i++) sequences.push_back({"s" + std::to_string(i + 1), ""});
+    for (int pattern = 0; pattern < 255; pattern++)
+        for (int i = 0; i < 8; i++) sequences[i].second += (pattern >> i & 1) ? '-' : 'A';
+    loadSequences(sequences);
+    readTreeText(
+        "(((s1:0.1,s2:0.2):0.3,(s3:0.15,(s4:0.05,s5:0.25):0.12):0.08):0.2,s6:0.4,(s7:0.33,s8:0.07):0.11);");
+    assignTree();
+}
+
+// The records reachable from the root of tree s form a tree whose top has three children,
+// every other inner record two, with consistent parents and depths; returns its leaves.
+std::vector<int> checkedLeaves(int s, int k) {
+    const SiteTreeNode& r = gapTree[s][k];
+    EXPECT_EQ(r.gap, 0) << "record " << k;
+    if (r.left == 0 && r.right == 0) return {k};
+    EXPECT_NE(r.left, 0);
+    EXPECT_NE(r.right, 0);
+    std::vector<int> leaves;
+    for (int child : {r.left, r.right, r.third}) {
+        if (child == 0) continue;
+        EXPECT_EQ(gapTree[s][child].parent, k) << "record " << child;
+        EXPECT_EQ(gapTree[s][child].level, r.level + 1) << "record " << child;
+        EXPECT_EQ(gapTree[s][child].isRoot, 0) << "record " << child;
+        for (int leaf : checkedLeaves(s, child)) leaves.push_back(leaf);
+    }
+    return leaves;
+}
+
+TEST(SiteTrees, EveryGapPatternKeepsTheDistancesBetweenTheLeavesWithLetters) {
+    setUpEveryGapPattern();
+    for (int s = 1; s <= seqLength; s++) {
+        SCOPED_TRACE("site " + std::to_string(s));
+        std::vector<int> letters;
+        for (int i = 1; i <= 8; i++)
+            if (node[i].seq[s] != '-') letters.push_back(i);
+        if (letters.size() < 3) {
+            EXPECT_EQ(treeRoot[s], 0);
+            continue;
+        }
+        int root = treeRoot[s];
+        ASSERT_GT(root, seqNum);
+        const SiteTreeNode& top = gapTree[s][root];
+        EXPECT_TRUE(top.isRoot && top.parent == root && top.level == 0 && top.length == 0.0);
+        EXPECT_NE(top.third, 0);
+        std::vector<int> leaves = checkedLeaves(s, root);
+        std::sort(leaves.begin(), leaves.end());
+        EXPECT_EQ(leaves, letters);
+        for (int a : letters)
+            for (int b : letters) {
+                if (a >= b) continue;
+                EXPECT_NEAR(testsupport::pathLength(gapTree[s], a, b), testsupport::pathLength(node, a, b),
+                            1e-12)
+                    << "leaves " << a << " and " << b;
+            }
     }
 }
 

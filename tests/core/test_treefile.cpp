@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using testsupport::ExpectedRecord;
+using testsupport::expectRecords;
 using testsupport::loadSequences;
 using testsupport::readTreeText;
 using testsupport::writeTreeFile;
@@ -18,31 +20,16 @@ void setUpFiveSequences() {
     loadSequences({{"a", "A"}, {"b", "R"}, {"c", "N"}, {"d", "D"}, {"e", "C"}});
 }
 
-struct Expected {
-    int k, left, right, third, parent, level, isRoot;
-    double length;
-};
-
 // ((a,b),c,(d,e)): top 6, then 7 = (a,b) and 8 = (d,e) in the order of their '('.
-const std::vector<Expected> fiveLeafTree = {
-    {1, 0, 0, 0, 7, 2, 0, 0.1f}, {2, 0, 0, 0, 7, 2, 0, 0.2f}, {3, 0, 0, 0, 6, 1, 0, 0.3f},
-    {4, 0, 0, 0, 8, 2, 0, 0.4f}, {5, 0, 0, 0, 8, 2, 0, 0.5f}, {6, 7, 3, 8, 6, 0, 1, 0.0},
-    {7, 1, 2, 0, 6, 1, 0, 0.6f}, {8, 4, 5, 0, 6, 1, 0, 0.7f},
+const std::vector<ExpectedRecord> fiveLeafTree = {
+    {1, 0, 0, 0, 7, 2, 0, 0, 0.1f}, {2, 0, 0, 0, 7, 2, 0, 0, 0.2f}, {3, 0, 0, 0, 6, 1, 0, 0, 0.3f},
+    {4, 0, 0, 0, 8, 2, 0, 0, 0.4f}, {5, 0, 0, 0, 8, 2, 0, 0, 0.5f}, {6, 7, 3, 8, 6, 0, 1, 0, 0.0},
+    {7, 1, 2, 0, 6, 1, 0, 0, 0.6f}, {8, 4, 5, 0, 6, 1, 0, 0, 0.7f},
 };
 
 void expectFiveLeafTree() {
-    for (const Expected& e : fiveLeafTree) {
-        SCOPED_TRACE("record " + std::to_string(e.k));
-        const NODE& r = node[e.k];
-        EXPECT_EQ(r.id, e.k);
-        EXPECT_EQ(r.left, e.left);
-        EXPECT_EQ(r.right, e.right);
-        EXPECT_EQ(r.third, e.third);
-        EXPECT_EQ(r.parent, e.parent);
-        EXPECT_EQ(r.level, e.level);
-        EXPECT_EQ(r.isRoot, e.isRoot);
-        EXPECT_EQ(r.length, e.length);
-    }
+    expectRecords(node, fiveLeafTree);
+    for (int k = 1; k <= 8; k++) EXPECT_EQ(node[k].id, k);
 }
 
 TEST(TreeFile, ReadsTheTreeInWhateverLayoutItIsWritten) {
@@ -112,7 +99,7 @@ TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
         {"((a:1,b):1,c:1,(d:1,e:1):1);", "leaf 'b' has no ':' and branch length"},
         {"((a:1,b:x):1,c:1,(d:1,e:1):1);", "no branch length after ':' of leaf 'b'"},
         {"((a:1,b:nan):1,c:1,(d:1,e:1):1);", "no branch length after ':' of leaf 'b'"},
-        {"((a:1,b:1e99):1,c:1,(d:1,e:1):1);", "branch length '1e99' of leaf 'b' is not a number"},
+        {"((a:1,b:1e99):1,c:1,(d:1,e:1):1);", "branch length '1e99' of leaf 'b' is out of range"},
         {"((a:1,b:1),c:1,(d:1,e:1):1);", "an inner node has no ':' and branch length after its '\\)'"},
         {"((a:1,b:1)90:1,c:1,(d:1,e:1):1);", "a label after '\\)' is not accepted"},
         {"((a:1,b:1):1,c:1,(d:1,e:1):1);x", "line 1: text after the ';' that ends the tree"},

@@ -36,8 +36,7 @@ double** similar(double** b, int n, unsigned seed) {
             sb[i][j] = 0.0;
             for (int k = 1; k <= n; k++) sb[i][j] += s[i][k] * b[k][j];
         }
-    // Row i of (S B) S^-1 solves x^T S = row i of S B, i.e. S^T x = (S B)^T e_i; here the
-    // columns of S^-1 come from unit right-hand sides instead.
+    // The columns of S^-1 come from unit right-hand sides.
     double* col = dvector(1, n);
     for (int j = 1; j <= n; j++) {
         for (int i = 1; i <= n; i++) col[i] = i == j ? 1.0 : 0.0;

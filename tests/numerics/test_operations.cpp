@@ -5,22 +5,21 @@
 #include <climits>
 
 TEST(LetterCodes, EachMapKeepsToItsAlphabet) {
-    EXPECT_EQ(am2num_c('a'), 33);
-    EXPECT_EQ(am2num_c('A'), 8);
-    EXPECT_EQ(am2num_c('b'), 0);
-    EXPECT_EQ(am2num('a'), 8);
-    EXPECT_EQ(am2num('K'), 20);
-    EXPECT_EQ(am2num('B'), 0);
-    EXPECT_EQ(am2num_dayhoff('a'), 0);
-    EXPECT_EQ(am2num_dayhoff('A'), 1);
-    EXPECT_EQ(am2num_dayhoff('V'), 20);
-    EXPECT_EQ(am2numBZX('*'), 24);
-    EXPECT_EQ(am2numBZX('z'), 22);
-    EXPECT_EQ(am2numBZX('.'), 0);
-    for (int (*map)(int) : {am2num_c, am2num, am2num_dayhoff, am2numBZX}) {
-        EXPECT_EQ(map('-'), 0);
-        EXPECT_EQ(map('\0'), 0);
-    }
+    // Codes of a, A, b, K, V, B, z, '*', '.', '-' and NUL under each map.
+    const char letters[] = {'a', 'A', 'b', 'K', 'V', 'B', 'z', '*', '.', '-', '\0'};
+    struct Case {
+        int (*map)(int);
+        int codes[sizeof letters];
+    };
+    const Case cases[] = {
+        {am2num_c, {33, 8, 0, 20, 7, 0, 0, 0, 0, 0, 0}},
+        {am2num, {8, 8, 0, 20, 7, 0, 0, 0, 0, 0, 0}},
+        {am2num_dayhoff, {0, 1, 0, 12, 20, 0, 0, 0, 0, 0, 0}},
+        {am2numBZX, {8, 8, 21, 20, 7, 21, 22, 24, 0, 0, 0}},
+    };
+    for (const Case& c : cases)
+        for (size_t k = 0; k < sizeof letters; k++)
+            EXPECT_EQ(c.map(letters[k]), c.codes[k]) << "letter " << k;
     EXPECT_EQ(a3let2num("ALA"), 0);
     EXPECT_STREQ(am3[8], "ALA");
     EXPECT_EQ(am[25], '.');

@@ -5,7 +5,6 @@
 #define TESTS_SITEFIXTURE_H
 
 #include "alignment.h"
-#include "alignment_setup.h"
 #include "model.h"
 #include "model_setup.h"
 
@@ -15,7 +14,6 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace sitefixture {
@@ -30,12 +28,31 @@ inline std::array<double, 21> randomFrequencies(std::mt19937& rng, double floor 
     return f;
 }
 
-// Alignment stores for n sequences and L sites, every record cleared, every site gap-free
-// with letter 'A'.
+// Alignment stores for n sequences and L sites as the reader leaves them, every record
+// cleared, every site gap-free with letter 'A' and rate 1.0, each site rooted at the top node.
+// The stores of an earlier call are left behind.
 inline void makeAlignment(int n, int L) {
-    std::vector<std::pair<std::string, std::string>> sequences;
-    for (int i = 1; i <= n; i++) sequences.emplace_back("s" + std::to_string(i), std::string(L, 'A'));
-    testsupport::setUpAlignment(sequences);
+    seqNum = n;
+    seqLength = L;
+    DIM = 2 * n - 1;
+    node = new NODE[DIM]();
+    for (int i = 0; i < DIM; i++) {
+        node[i].id = i;
+        node[i].seq = new char[L + 2];
+        node[i].code = new int[L + 1]();
+        std::memset(node[i].seq, i >= 1 && i <= n ? 'A' : '-', L + 2);
+        node[i].seq[0] = ' ';
+        node[i].seq[L + 1] = '\0';
+        for (int s = 1; s <= L; s++) node[i].code[s] = i >= 1 && i <= n ? 1 : 0;
+    }
+    gapTree = new SiteTreeNode*[L + 2];
+    for (int s = 0; s <= L + 1; s++) gapTree[s] = new SiteTreeNode[DIM]();
+    treeRoot = new int[L + 1]();
+    gapNumber = new int[L + 1]();
+    dashFlag = new char[L + 1]();
+    calFlag = new char[L + 1]();
+    alfa = new double[L + 1];
+    for (int s = 0; s <= L; s++) alfa[s] = 1.0;
     for (int s = 1; s <= L; s++) treeRoot[s] = n + 1;
 }
 

@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -43,6 +44,57 @@ inline void readTreeText(const std::string& text) {
     testing::internal::CaptureStdout();
     readTree(path.c_str());
     testing::internal::GetCapturedStdout();
+}
+
+// One record of a tree as a test expects it; a level of -1 is not checked, nor the gap flag
+// of a node array record.
+struct ExpectedRecord {
+    int k, left, right, third, parent, level, isRoot, gap;
+    double length;
+};
+
+template <typename Record>
+void expectRecords(const Record* tree, const std::vector<ExpectedRecord>& expected,
+                   const std::string& tree_name = "") {
+    for (const ExpectedRecord& e : expected) {
+        SCOPED_TRACE(tree_name + " record " + std::to_string(e.k));
+        const Record& r = tree[e.k];
+        EXPECT_EQ(r.left, e.left);
+        EXPECT_EQ(r.right, e.right);
+        EXPECT_EQ(r.third, e.third);
+        EXPECT_EQ(r.parent, e.parent);
+        if (e.level >= 0) {
+            EXPECT_EQ(r.level, e.level);
+        }
+        EXPECT_EQ(r.isRoot, e.isRoot);
+        if constexpr (!std::is_same_v<Record, NODE>) {
+            EXPECT_EQ(r.gap, e.gap);
+        }
+        EXPECT_DOUBLE_EQ(r.length, e.length);
+    }
+}
+
+// Path length between two records of a tree, over the parent links (a root is its own
+// parent or has parent 0).
+template <typename Record> double pathLength(const Record* tree, int from, int to) {
+    std::vector<int> above;
+    std::vector<double> distance;
+    double sum = 0.0;
+    for (int k = from;; k = tree[k].parent) {
+        above.push_back(k);
+        distance.push_back(sum);
+        if (tree[k].isRoot) break;
+        sum += tree[k].length;
+    }
+    sum = 0.0;
+    for (int k = to;; k = tree[k].parent) {
+        for (std::size_t i = 0; i < above.size(); i++)
+            if (above[i] == k) return sum + distance[i];
+        if (tree[k].isRoot) break;
+        sum += tree[k].length;
+    }
+    ADD_FAILURE() << "records " << from << " and " << to << " are not in one tree";
+    return -1.0;
 }
 
 } // namespace testsupport

@@ -1,0 +1,53 @@
+// The weighted neighbour-joining loop and its process-wide working state.
+#ifndef WNJ_BUILD_H
+#define WNJ_BUILD_H
+
+#include "wnj/tree.h"
+
+namespace wnj {
+
+// Working state of one buildTree call, for n leaves and N = 2n-3 nodes in all.
+extern _NodeT** nodes;   // N slots: 0..i-1 the i active nodes, later slots the joined ones
+extern double** mD;      // N x N distances by node index
+extern double* vC;       // variance offset by node index: 0 at a leaf
+extern double** mS;      // N x N cached weight sums by node index; -1: none cached
+extern double** mDelB;   // N x N cached weighted sums of d_ak - d_ck
+extern double** mDel2B;  // N x N cached weighted sums of (d_ak - d_ck)^2
+extern double** s;       // n x n this step's weight sums by active slot
+extern double** deltaB;  // n x n this step's weighted means of d_ak - d_ck
+extern double** delta2B; // n x n this step's weighted means of (d_ak - d_ck)^2
+extern int ta, tb, tc;   // after a join: slots of the two parked children and of the new node
+
+// The one-time-warning latch; -1 keeps warnings off.
+extern int warnFlag;
+
+// Distance between the nodes in active slots i and j, and the offset of slot i's node.
+inline double slotD(int i, int j) {
+    return mD[nodes[i]->index][nodes[j]->index];
+}
+inline double slotC(int i) {
+    return vC[nodes[i]->index];
+}
+
+// An unrooted tree with branch lengths from the 0-based n x n distances D (read only) by
+// weighted neighbour-joining; the leaves carry index k and name names[k]. n >= 3. The
+// caller owns the tree (deleteTree).
+RootNodeT* buildTree(int n, double** D, char** names);
+
+// The steps of buildTree. createWorkingState makes the state with the n leaves active in
+// slots 0..n-1; choosePair returns the slot J whose pair (J, q[J]) is joined next;
+// joinPair joins the nodes in slots J and M of the i active ones into a node of index
+// next; makeTop turns the three active nodes into the top; releaseWorkingState frees the
+// state but no node.
+void createWorkingState(int n, double** D, char** names);
+int choosePair(int i, const int* q, const double* R);
+void joinPair(int i, int next, int J, int M, double** b, const double* Z);
+RootNodeT* makeTop();
+void releaseWorkingState();
+
+// Index of the largest of v[0..n-1], the first on ties.
+int maxVector(int n, double* v);
+
+} // namespace wnj
+
+#endif

@@ -1,0 +1,130 @@
+#include "wnj/calcb.h"
+
+#include "wnj/build.h"
+#include "wnj/matrix.h"
+#include "wnj/noise.h"
+
+#include "numerics/matrixalgebra.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace wnj {
+
+namespace {
+
+double pairWeight(int a, int k, int c) {
+    return 1.0 / (sigma2_3(a, k, c) + sigma2_3(c, k, a) + EPSILON);
+}
+
+// One third node's term, weight w and difference e, in the sums of a pair.
+void addTerm(double w, double e, double& sum, double& delta, double& delta2) {
+    sum += w;
+    delta += w * e;
+    delta2 += w * e * e;
+}
+
+[[noreturn]] void negativeSum(int a, int c, int k, double w, double sum) {
+    std::printf("i %d j %d k %d weight %lf s_ij %lf\n", a, c, k, w, sum);
+    std::fflush(stdout);
+    fatalExit(1);
+}
+
+// The sums over every active third slot k of the pair a, c.
+void fullSums(int i, int a, int c, double** deltaB, double** delta2B, double** s) {
+    for (int k = 0; k < i; k++) {
+        if (k == a || k == c) continue;
+        double w = pairWeight(a, k, c);
+        addTerm(w, slotD(a, k) - slotD(c, k), s[a][c], deltaB[a][c], delta2B[a][c]);
+        if (s[a][c] < 0) negativeSum(a, c, k, w, s[a][c]);
+    }
+}
+
+// The cached sums of the pair a, c less the two nodes joined in the last step (parked in
+// slots ta and tb) plus the node made from them (slot tc).
+void correctedSums(int a, int c, double** deltaB, double** delta2B, double** s) {
+    int na = nodes[a]->index, nc = nodes[c]->index;
+    s[a][c] = mS[na][nc];
+    deltaB[a][c] = mDelB[na][nc];
+    delta2B[a][c] = mDel2B[na][nc];
+    const int slot[3] = {ta, tb, tc};
+    const double sign[3] = {-1.0, -1.0, 1.0};
+    for (int t = 0; t < 3; t++) {
+        double w = sign[t] * pairWeight(a, slot[t], c);
+        addTerm(w, slotD(a, slot[t]) - slotD(c, slot[t]), s[a][c], deltaB[a][c], delta2B[a][c]);
+    }
+}
+
+// Keeps the undivided sums of every pair for the next step, then turns them into means.
+void cacheAndDivide(int i, double** deltaB, double** delta2B, double** s) {
+    for (int a = 0; a < i; a++)
+        for (int c = a + 1; c < i; c++) {
+            int na = nodes[a]->index, nc = nodes[c]->index;
+            s[c][a] = s[a][c];
+            mS[na][nc] = mS[nc][na] = s[a][c];
+            mDelB[na][nc] = deltaB[a][c];
+            mDelB[nc][na] = -deltaB[a][c];
+            mDel2B[na][nc] = mDel2B[nc][na] = delta2B[a][c];
+            deltaB[a][c] /= s[a][c];
+            deltaB[c][a] = -deltaB[a][c];
+            delta2B[a][c] /= s[a][c];
+            delta2B[c][a] = delta2B[a][c];
+        }
+}
+
+void setEstimates(int i, double** b, double** deltaB) {
+    for (int a = 0; a < i; a++)
+        for (int c = 0; c < i; c++) b[a][c] = branchShare(slotD(a, c), deltaB[a][c]);
+}
+
+} // namespace
+
+double branchShare(double d, double e) {
+    if (d >= std::fabs(e)) return (d + e) / 2.0;
+    if (-e > d) return 0.0;
+    return d;
+}
+
+void calc_b(int i, double** b, double** deltaB, double** delta2B, double** s) {
+    for (int a = 0; a < i; a++)
+        for (int c = a + 1; c < i; c++) {
+            s[a][c] = deltaB[a][c] = delta2B[a][c] = 0.0;
+            if (mS[nodes[a]->index][nodes[c]->index] < 0)
+                fullSums(i, a, c, deltaB, delta2B, s);
+            else
+                correctedSums(a, c, deltaB, delta2B, s);
+        }
+    cacheAndDivide(i, deltaB, delta2B, s);
+    setEstimates(i, b, deltaB);
+}
+
+void recalc_b(int n, double** b, double** deltaB, double** delta2B, double** s) {
+    double** oldDeltaB = matrix(n);
+    setMM(n, deltaB, oldDeltaB);
+    for (int a = 0; a < n; a++)
+        for (int c = 0; c < n; c++) {
+            if (a == c) continue;
+            s[a][c] = deltaB[a][c] = delta2B[a][c] = 0.0;
+            for (int k = 0; k < n; k++) {
+                if (k == a || k == c) continue;
+                double sa = sigma2_3p(a, k, c, oldDeltaB[a][c]), sc = sigma2_3p(c, k, a, oldDeltaB[c][a]);
+                double w = 1.0 / (sa + sc + EPSILON);
+                addTerm(w, slotD(a, k) - slotD(c, k), s[a][c], deltaB[a][c], delta2B[a][c]);
+                if (s[a][c] < 0) {
+                    std::printf(
+                        "Recalc N %d i %d j %d k %d weight=%g sij=%lg sigma %lg %lg [%g %g] deltaB %lg "
+                        "%lg\n",
+                        n, a, c, k, w, s[a][c], sa, sc, slotD(a, k), slotD(c, k), oldDeltaB[a][c],
+                        oldDeltaB[c][a]);
+                    std::fflush(stdout);
+                    fatalExit(1);
+                }
+            }
+            deltaB[a][c] /= s[a][c];
+            delta2B[a][c] /= s[a][c];
+        }
+    freeMatrix(oldDeltaB);
+    setEstimates(n, b, deltaB);
+}
+
+} // namespace wnj

@@ -1,0 +1,544 @@
+#include "quorvel.h"
+
+#include "betai.h"
+#include "erfcc.h"
+#include "fit.h"
+#include "nrutil.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <utility>
+#include <vector>
+
+std::string originFile, mutationFile, alphaFile, probFile, funcFile;
+int betaFlag = 0, weightFlag = 0, ratioFlag = 0;
+double regression = 1.0;
+
+int seqLength = 0;
+int replicates = 0;
+double *Cn, *ndProb, *alpha, *avgCd, *sigmaCd, *avgCexp, *sigmaCexp;
+double *pvalue_origin, *pvalue_fit, *prob1;
+int *funcFlag, *siteIndex;
+double **Cd, **Cexp;
+
+namespace {
+
+// An input or output problem: the message goes to standard error and the run ends.
+[[noreturn]] void fail(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::exit(1);
+}
+
+// The next line of f, of any length, ending in its newline; false at the end. A last line
+// without a newline gets one, so that a final one-character value such as "7" is not lost.
+bool nextLine(std::FILE* f, std::string& line) {
+    line.clear();
+    int ch;
+    while ((ch = std::getc(f)) != EOF) {
+        line.push_back(static_cast<char>(ch));
+        if (ch == '\n') return true;
+    }
+    if (line.empty()) return false;
+    line.push_back('\n');
+    return true;
+}
+
+// A line that carries a value: more than one character (counting its newline) and at least
+// one letter or digit.
+bool qualifies(const std::string& line) {
+    if (line.size() <= 1) return false;
+    for (char ch : line)
+        if (std::isalnum(static_cast<unsigned char>(ch))) return true;
+    return false;
+}
+
+// The decimal number at the start of text (leading blanks skipped); 0 when there is none.
+double leadingValue(const char* text) {
+    return std::strtod(text, nullptr);
+}
+
+// The words of line between blanks and newlines (a tab belongs to its word).
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> result;
+    std::string word;
+    for (char ch : line) {
+        if (ch == ' ' || ch == '\n') {
+            if (!word.empty()) result.push_back(word);
+            word.clear();
+        } else {
+            word.push_back(ch);
+        }
+    }
+    if (!word.empty()) result.push_back(word);
+    return result;
+}
+
+} // namespace
+
+void usage() {
+    std::printf("Usage: quorvel [-R] [-L] -O originLog(L)File -M mutationLog(L)File [-A alphaFile] [-P "
+                "prob(normal distribution)File] [-F funcFile]\n");
+    std::printf("-R not use regression mode\n");
+    std::printf("-L use maximal likelihood regression, default: linear regression\n");
+    std::printf("-B use beta distribution to calculate the probability, default use normal distribution\n");
+    std::exit(1);
+}
+
+void readOptions(int argc, char** argv) {
+    originFile = mutationFile = alphaFile = probFile = funcFile = "";
+    betaFlag = weightFlag = ratioFlag = 0;
+    regression = 1.0;
+    if (argc < 2) usage();
+    for (int i = 1; i < argc; i++) {
+        const char* word = argv[i];
+        if (word[0] != '-') usage();
+        std::string* path = nullptr;
+        switch (word[1]) {
+        case 'O':
+            path = &originFile;
+            break;
+        case 'M':
+            path = &mutationFile;
+            break;
+        case 'A':
+            path = &alphaFile;
+            break;
+        case 'P':
+            path = &probFile;
+            break;
+        case 'F':
+            path = &funcFile;
+            break;
+        case 'R':
+            regression = 0.0;
+            break;
+        case 'L':
+            weightFlag = 1;
+            break;
+        case 'B':
+            betaFlag = 1;
+            break;
+        case 'r':
+            ratioFlag = 1;
+            break;
+        default:
+            usage();
+        }
+        if (path) {
+            if (i + 1 >= argc) usage();
+            *path = argv[++i];
+        }
+    }
+}
+
+void readOrigin() {
+    std::FILE* f = std::fopen(originFile.c_str(), "r");
+    if (!f) {
+        std::printf("can not open file: %s to read\n", originFile.c_str());
+        std::exit(1);
+    }
+    std::vector<double> values;
+    std::string line;
+    while (nextLine(f, line))
+        if (qualifies(line)) values.push_back(leadingValue(line.c_str()));
+    std::fclose(f);
+
+    seqLength = static_cast<int>(values.size());
+    int n = seqLength;
+    for (double** v :
+         {&Cn, &ndProb, &alpha, &avgCd, &sigmaCd, &avgCexp, &sigmaCexp, &pvalue_origin, &pvalue_fit, &prob1})
+        *v = dvector(1, n);
+    funcFlag = ivector(1, n);
+    siteIndex = ivector(1, n);
+    for (int i = 1; i <= n; i++) Cn[i] = values[i - 1];
+    std::printf("After reading original Z-score file, seqlength: %d\n", n);
+}
+
+void readProb() {
+    for (int i = 1; i <= seqLength; i++) ndProb[i] = 1.0;
+    std::FILE* f = std::fopen(probFile.c_str(), "r");
+    if (!f) return;
+    std::string line;
+    int k = 0;
+    while (nextLine(f, line)) {
+        if (!qualifies(line)) continue;
+        if (++k > seqLength) {
+            std::printf("row number is wrong in file: %s\n", probFile.c_str());
+            std::exit(1);
+        }
+        ndProb[k] = leadingValue(line.c_str());
+    }
+    std::fclose(f);
+}
+
+void readFunc() {
+    for (int i = 1; i <= seqLength; i++) funcFlag[i] = 0;
+    std::FILE* f = std::fopen(funcFile.c_str(), "r");
+    if (!f) return;
+    // Only the first line ("cutoff5:" and its sites) marks functional sites.
+    std::string line;
+    nextLine(f, line);
+    std::fclose(f);
+    for (const std::string& word : words(line)) {
+        if (word == "cutoff5:") continue;
+        long site = std::strtol(word.c_str(), nullptr, 10);
+        if (site < 1 || site > seqLength) {
+            std::fprintf(stderr,
+                         "warning: functional site \"%s\" in file: %s is not a site number 1..%d; ignored\n",
+                         word.c_str(), funcFile.c_str(), seqLength);
+            continue;
+        }
+        funcFlag[site] = 1;
+    }
+}
+
+void readAlpha() {
+    std::FILE* f = std::fopen(alphaFile.c_str(), "r");
+    if (!f) {
+        std::printf("can not open file: %s\n", alphaFile.c_str());
+        for (int i = 1; i <= seqLength; i++) alpha[i] = 1.01;
+        return;
+    }
+    std::string line;
+    for (int i = 1; i <= seqLength; i++) {
+        if (!nextLine(f, line))
+            fail("alpha file: %s has %d lines but the origin file has %d sites (one alpha per site)\n",
+                 alphaFile.c_str(), i - 1, seqLength);
+        alpha[i] = leadingValue(line.c_str());
+    }
+    std::fclose(f);
+}
+
+void printInput() {
+    std::printf("site origin log<L>    alpha     prob<normal distribution>\n");
+    for (int i = 1; i <= seqLength; i++)
+        std::printf("%4d %12.6f   %12.6f    %12.6e\n", i, Cn[i], alpha[i], ndProb[i]);
+}
+
+namespace {
+
+// Counts the replicates (qualifying lines) of the mutation file.
+int countReplicates(std::FILE* f) {
+    std::string line;
+    int count = 0;
+    while (nextLine(f, line))
+        if (qualifies(line)) count++;
+    return count;
+}
+
+// Stores the first seqLength values of replicate r; a shorter line would leave sites unset.
+void storeReplicate(const std::string& line, int r, int lineNumber) {
+    std::vector<std::string> values = words(line);
+    if (static_cast<long>(values.size()) < seqLength)
+        fail("mutation file: %s, line %d: replicate %d has %zu values, expected %d (one per site of the "
+             "origin file)\n",
+             mutationFile.c_str(), lineNumber, r, values.size(), seqLength);
+    for (int c = 1; c <= seqLength; c++) Cd[c][r] = leadingValue(values[c - 1].c_str());
+}
+
+} // namespace
+
+void readMutation() {
+    std::FILE* f = std::fopen(mutationFile.c_str(), "r");
+    if (!f) {
+        std::printf("can not open file: %s\n", mutationFile.c_str());
+        std::exit(1);
+    }
+    replicates = countReplicates(f);
+    // The sample deviation of the replicates divides by one less than their number.
+    if (replicates < 2)
+        fail("mutation file: %s holds %d replicates; at least two are needed\n", mutationFile.c_str(),
+             replicates);
+    std::rewind(f);
+    Cd = dmatrix(1, seqLength, 1, replicates);
+    Cexp = dmatrix(1, seqLength, 1, replicates);
+    std::string line;
+    int r = 0, lineNumber = 0;
+    while (nextLine(f, line)) {
+        lineNumber++;
+        if (!qualifies(line)) continue;
+        if (++r > replicates) break;
+        storeReplicate(line, r, lineNumber);
+    }
+    std::fclose(f);
+    // The file changed between the two passes.
+    if (r != replicates) {
+        std::printf("row number is wrong, tmpRowIndex:%d and DIM: %d\n", r, replicates);
+        std::exit(1);
+    }
+}
+
+void rowMoments(double** values, double* avg, double* sigma) {
+    int m = replicates;
+    for (int i = 1; i <= seqLength; i++) {
+        double sum = 0.0;
+        for (int j = 1; j <= m; j++) sum += values[i][j] / m;
+        avg[i] = sum;
+        double squares = 0.0;
+        for (int j = 1; j <= m; j++) squares += (values[i][j] - avg[i]) * (values[i][j] - avg[i]) / (m - 1);
+        sigma[i] = std::sqrt(squares);
+    }
+}
+
+void ratioCut() {
+    std::vector<double> ratio(seqLength + 1, 0.0);
+    for (int i = 1; i <= seqLength; i++) {
+        ratio[i] = std::fabs(Cn[i]) > 1e-8 ? avgCd[i] / Cn[i] : 0.0;
+        std::printf("i:%4d ratio:%f avgCd:%f Cn:%f\n", i, ratio[i], avgCd[i], Cn[i]);
+    }
+    auto counted = [&](int i) { return ratio[i] > 1e-8 && std::fabs(ratio[i] - 1.0) > 1e-8; };
+    int count = 0;
+    double sum = 0.0;
+    for (int i = 1; i <= seqLength; i++)
+        if (counted(i)) {
+            sum += ratio[i];
+            count++;
+        }
+    // An empty set has mean 0 and one site deviation 0; with fewer than two sites no cut is made.
+    double avgRatio = count > 0 ? sum / count : 0.0;
+    double squares = 0.0;
+    for (int i = 1; i <= seqLength; i++)
+        if (counted(i)) squares += (ratio[i] - avgRatio) * (ratio[i] - avgRatio);
+    double sigmaRatio = count > 1 ? std::sqrt(squares / (count - 1)) : 0.0;
+    std::printf("avgRatio:%f  sigmaRatio:%f ratioLength:%d\n", avgRatio, sigmaRatio, count);
+    if (count < 2) return;
+    for (int i = 1; i <= seqLength; i++)
+        if (ratio[i] < avgRatio - sigmaRatio) alpha[i] = 0.0;
+}
+
+namespace {
+
+bool carriesNoInformation(int i) {
+    return std::fabs(alpha[i] - 1.0) < 1e-8 || alpha[i] < 1e-8 || sigmaCd[i] < 1e-8 ||
+           std::fabs(Cn[i] - avgCd[i]) < 1e-10;
+}
+
+void removeSite(int i) {
+    for (int k = i; k < seqLength; k++) {
+        siteIndex[k] = siteIndex[k + 1];
+        alpha[k] = alpha[k + 1];
+        ndProb[k] = ndProb[k + 1];
+        Cn[k] = Cn[k + 1];
+        avgCd[k] = avgCd[k + 1];
+        sigmaCd[k] = sigmaCd[k + 1];
+        funcFlag[k] = funcFlag[k + 1];
+        for (int j = 1; j <= replicates; j++) Cd[k][j] = Cd[k + 1][j];
+    }
+    seqLength--;
+}
+
+void printSiteRow(int i) {
+    std::printf("%3d %12.4f %12.4f %12.4f %1d\n", siteIndex[i], Cn[i], avgCd[i], alpha[i], funcFlag[i]);
+}
+
+} // namespace
+
+void filterSites() {
+    for (int i = 1; i <= seqLength; i++) siteIndex[i] = i;
+    int i = 1;
+    while (i <= seqLength) {
+        if (carriesNoInformation(i))
+            removeSite(i);
+        else
+            i++;
+    }
+}
+
+void printSites() {
+    std::printf("seqLength: %d\n", seqLength);
+    std::printf("site      Cn      avgCd    alpha     F\n");
+    for (int i = 1; i <= seqLength; i++) printSiteRow(i);
+    std::printf("\nFunctional site\n");
+    for (int i = 1; i <= seqLength; i++)
+        if (funcFlag[i] == 1) printSiteRow(i);
+}
+
+namespace {
+
+// Why a fitted line cannot map the replicates onto the observed scale, or nullptr.
+const char* degenerateFit(const float* x, int n, float a, float b) {
+    if (n < 2) return "fewer than two sites";
+    bool allEqual = true;
+    for (int i = 2; i <= n; i++)
+        if (x[i] != x[1]) allEqual = false;
+    if (allEqual) return "all x values are equal";
+    if (!std::isfinite(a) || !std::isfinite(b)) return "the slope or intercept is not finite";
+    if (b == 0.0f) return "the slope is 0";
+    return nullptr;
+}
+
+} // namespace
+
+void fitLine(double* slope, double* intercept) {
+    int n = seqLength;
+    float* x = vector(1, n);
+    float* y = vector(1, n);
+    float* sig = vector(1, n);
+    for (int i = 1; i <= n; i++) {
+        x[i] = static_cast<float>(weightFlag ? Cn[i] : avgCd[i]);
+        y[i] = static_cast<float>(weightFlag ? avgCd[i] : Cn[i]);
+        sig[i] = static_cast<float>(sigmaCd[i]);
+    }
+    float a, b, siga, sigb, chi2, q;
+    fit(x, y, n, sig, weightFlag, &a, &b, &siga, &sigb, &chi2, &q);
+    std::printf("b:%f a:%f siga: %f sigb: %f chi2: %f q: %f\n", b, a, siga, sigb, chi2, q);
+
+    if (regression == 0.0) {
+        *slope = 1.0;
+        *intercept = 0.0;
+    } else {
+        const char* fault = degenerateFit(x, n, a, b);
+        if (fault)
+            fail(
+                "can not map the replicates onto the observed values: the straight-line fit over %d sites is "
+                "degenerate (%s); -R runs without the fit\n",
+                n, fault);
+        // The weighted fit gives avgCd = a + b Cn; its exact inverse maps a replicate onto Cn.
+        *slope = weightFlag ? 1.0 / b : b;
+        *intercept = weightFlag ? -static_cast<double>(a) / b : a;
+    }
+    std::printf("\nalpha: %12.6f  and beta: %12.6f\n", *slope, *intercept);
+    free_vector(sig, 1, n);
+    free_vector(y, 1, n);
+    free_vector(x, 1, n);
+}
+
+void transformReplicates(double slope, double intercept) {
+    for (int i = 1; i <= seqLength; i++)
+        for (int j = 1; j <= replicates; j++) Cexp[i][j] = Cd[i][j] * slope + intercept;
+    rowMoments(Cexp, avgCexp, sigmaCexp);
+}
+
+void calPvalues() {
+    std::printf("pvalue from experiment\n");
+    std::printf("site pvalue_origin pvalue_fit\n");
+    for (int i = 1; i <= seqLength; i++) {
+        int above = 0, aboveFit = 0;
+        for (int j = 1; j <= replicates; j++) {
+            if (Cd[i][j] > Cn[i]) above++;
+            if (Cexp[i][j] > Cn[i]) aboveFit++;
+        }
+        pvalue_origin[i] = static_cast<double>(above) / replicates;
+        pvalue_fit[i] = static_cast<double>(aboveFit) / replicates;
+        std::printf("%4d      %8.6f     %8.6f\n", siteIndex[i], pvalue_origin[i], pvalue_fit[i]);
+    }
+}
+
+namespace {
+
+double betaTail(int i) {
+    double mu = avgCexp[i], var = sigmaCexp[i] * sigmaCexp[i];
+    double sA = mu * ((mu - mu * mu) / var - 1.0);
+    double sB = (1.0 / mu - 1.0) * sA;
+    if (siteIndex[i] == 15)
+        std::printf("site 15, its Cn:%10.6f avgCd:%10.6f sigmaCd:%10.6f alpha: %10.6f beta:%10.6f\n", Cn[i],
+                    avgCexp[i], sigmaCexp[i], sA, sB);
+    // Moments fit a beta distribution only for a mean inside (0, 1) and a variance below mu (1 - mu).
+    if (!(mu > 0.0 && mu < 1.0 && var > 0.0 && var < mu * (1.0 - mu)))
+        fail("site %d: the replicates' mean %g and variance %g give no beta distribution (the mean must lie "
+             "in (0, 1) and the variance below mean*(1-mean))\n",
+             siteIndex[i], mu, var);
+    return 1.0 - betai(sA, sB, Cn[i]);
+}
+
+} // namespace
+
+void calProb() {
+    for (int i = 1; i <= seqLength; i++) {
+        if (betaFlag) {
+            prob1[i] = betaTail(i);
+        } else {
+            double z = (Cn[i] - avgCexp[i]) / sigmaCexp[i];
+            prob1[i] = 0.5 * erfcc(z / 1.4142135623730951);
+        }
+    }
+}
+
+double** rankSites() {
+    int n = seqLength;
+    double** rank = dmatrix(1, n, 1, 3);
+    for (int k = 1; k <= n; k++) {
+        rank[k][1] = k;
+        rank[k][2] = prob1[k];
+        rank[k][3] = funcFlag[k];
+    }
+    for (int i = 1; i <= n - 1; i++)
+        for (int j = i + 1; j <= n; j++)
+            if (rank[i][2] > rank[j][2])
+                for (int c = 1; c <= 3; c++) std::swap(rank[i][c], rank[j][c]);
+    return rank;
+}
+
+namespace {
+
+int rankedSite(double** rank, int r) {
+    return static_cast<int>(rank[r][1] + 1e-8);
+}
+
+} // namespace
+
+void printRank(double** rank) {
+    std::printf("\n\nsite    prob1  Likelihood   avg_likelihood avg_exp_logL func:Y/N  alpha   sigmaCd   "
+                "sigmaCexp ndProb\n");
+    for (int r = 1; r <= seqLength; r++) {
+        int k = rankedSite(rank, r);
+        std::printf("%4d %12.6e %12.6f %12.6f %12.6f %6.0f %8.5f %10.6f %10.6f %14.6e\n", siteIndex[k],
+                    rank[r][2], Cn[k], avgCd[k], avgCexp[k], rank[r][3], alpha[k], sigmaCd[k], sigmaCexp[k],
+                    ndProb[k]);
+        if (r == 10) std::printf("\n");
+    }
+}
+
+namespace {
+
+// Writes one line per ranked site; a file that cannot be created or fully written ends the run.
+template <typename Line> void writeRankFile(const std::string& path, Line line) {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (!f) fail("can not open file: %s to write\n", path.c_str());
+    bool written = true;
+    for (int r = 1; r <= seqLength; r++) written = line(f, r) >= 0 && written;
+    if (std::fclose(f) != 0 || !written) fail("can not write file: %s\n", path.c_str());
+}
+
+} // namespace
+
+void writeRank(double** rank) {
+    writeRankFile(originFile + ".rank", [&](std::FILE* f, int r) {
+        return std::fprintf(f, "%d\n", siteIndex[rankedSite(rank, r)]);
+    });
+    writeRankFile(originFile + ".pvalue",
+                  [&](std::FILE* f, int r) { return std::fprintf(f, "%12.6e\n", rank[r][2]); });
+}
+
+int quorvel(int argc, char** argv) {
+    readOptions(argc, argv);
+    readOrigin();
+    readProb();
+    readFunc();
+    readAlpha();
+    printInput();
+    readMutation();
+    rowMoments(Cd, avgCd, sigmaCd);
+    if (ratioFlag) ratioCut();
+    filterSites();
+    printSites();
+    double slope, intercept;
+    fitLine(&slope, &intercept);
+    transformReplicates(slope, intercept);
+    calPvalues();
+    calProb();
+    double** rank = rankSites();
+    printRank(rank);
+    writeRank(rank);
+    // The report is as much a result as the files: a full disk must not pass for success.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout))
+        fail("can not write the report to standard output\n");
+    return 0;
+}
