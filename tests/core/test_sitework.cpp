@@ -392,3 +392,26 @@ TEST(ResultFile, AFileThatCannotBeWrittenCompletelyIsAFailure) {
         },
         testing::ExitedWithCode(1), "can not write the result file");
 }
+
+TEST(FinalSiteWork, AGappedSiteWorksUnderItsOwnModelAndTheAlignmentModelReturns) {
+    prepareFixture("sites12", {"-P"});
+    std::vector<double> q(401);
+    for (int i = 1; i <= 20; i++)
+        for (int j = 1; j <= 20; j++) q[(i - 1) * 20 + j] = Q_ij[i][j];
+    double alignmentLogL = calTree(5, treeRoot[5], alfa[5]);
+    cal_Q(sitePI[5]);
+    cal_Eign();
+    double ownLogL = calTree(5, treeRoot[5], alfa[5]);
+    cal_Q(PI);
+    cal_Eign();
+    ASSERT_NE(ownLogL, alignmentLogL);
+
+    std::vector<double> r(SITE_RECORD_SIZE);
+    finalSiteWork(5, r.data()); // computed, not simulated
+    EXPECT_EQ(r[0], ownLogL);
+    EXPECT_EQ(r[100], ownLogL);
+    finalSiteWork(1, r.data()); // gap-free: the alignment model throughout
+    for (int i = 1; i <= 20; i++)
+        for (int j = 1; j <= 20; j++) EXPECT_EQ(Q_ij[i][j], q[(i - 1) * 20 + j]) << i << " " << j;
+    EXPECT_EQ(calTree(5, treeRoot[5], alfa[5]), alignmentLogL);
+}
