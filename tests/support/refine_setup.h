@@ -1,0 +1,50 @@
+// Test support for the inner-state reconstruction and the rate refinement: six sequences on
+// a fixed tree, read by the real readers, with the alignment's model and the per-site trees.
+#ifndef TESTS_SUPPORT_REFINE_SETUP_H
+#define TESTS_SUPPORT_REFINE_SETUP_H
+
+#include "model_setup.h"
+#include "tree_setup.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "sitetree.h"
+#include "vantrel.h"
+
+namespace refinesetup {
+
+// Leaves a..f = 1..6, top node 7 = ((a,b), c, (d,(e,f))), inner nodes 8 = (a,b),
+// 9 = (d,(e,f)), 10 = (e,f). The sites:
+//   1 invariant, no gap          2 variable, no gap            3 six residues, no gap
+//   4 a, b gapped: 9 the root     5 a, d gapped: 8, 10 spliced   6 four gaps: left out
+//   7 invariant, e gapped
+inline void loadSixSequences() {
+    testsupport::loadSequences({{"a", "AAA---L"},
+                                {"b", "AAR-A-L"},
+                                {"c", "ARNRR-L"},
+                                {"d", "ARDR--L"},
+                                {"e", "AKCKKK-"},
+                                {"f", "AKQKKRL"}});
+    testsupport::readTreeText("((a:0.1,b:0.2):0.05,c:0.3,(d:0.15,(e:0.1,f:0.25):0.1):0.2);");
+    allocateModelStorage();
+    init_S();
+    cal_PI();
+    cal_Q(PI);
+    cal_Eign();
+    assignTree();
+}
+
+// Runs body with resultFile on a fresh temporary file and returns what it wrote there;
+// resultFile is standard output again afterwards.
+template <typename Body> std::string resultOf(Body body) {
+    resultFile = std::tmpfile();
+    body();
+    std::string text = resultText();
+    std::fclose(resultFile);
+    resultFile = stdout;
+    return text;
+}
+
+} // namespace refinesetup
+
+#endif
