@@ -178,6 +178,7 @@ TEST_F(TreeStates, GoldsteinGivesEachInnerNodeItsMarginalStateAndLeavesTheSiteAs
 }
 
 TEST_F(TreeStates, GoldsteinUnderTheSiteModelPutsTheAlignmentModelBack) {
+    refinesetup::blendSiteFrequencies();
     int s = 2;
     std::vector<double> savedPI(PI + 1, PI + 21), savedQ, savedWr(wr + 1, wr + 21);
     for (int i = 1; i <= 20; i++) savedQ.insert(savedQ.end(), Q_ij[i] + 1, Q_ij[i] + 21);

@@ -34,6 +34,14 @@ inline void loadSixSequences() {
     assignTree();
 }
 
+// Every site's frequencies half its own and half the alignment's, so that every residue has
+// some weight, as under a pseudocount profile: the rate matrix of a site's own frequencies
+// then has a well-conditioned eigensystem.
+inline void blendSiteFrequencies() {
+    for (int s = 1; s <= seqLength; s++)
+        for (int k = 1; k <= 20; k++) sitePI[s][k] = (sitePI[s][k] + PI[k]) / 2;
+}
+
 // Runs body with resultFile on a fresh temporary file and returns what it wrote there;
 // resultFile is standard output again afterwards.
 template <typename Body> std::string resultOf(Body body) {
