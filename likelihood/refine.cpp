@@ -2,7 +2,6 @@
 
 #include "alignment.h"
 #include "model.h"
-#include "numerics/dbrent1.h"
 #include "sitelikelihood.h"
 #include "treeopt.h"
 #include "vantrel.h"
@@ -98,54 +97,6 @@ bool computed(int s) {
     return !dashFlag[s] || calFlag[s];
 }
 
-// Every letter of the column other than '-' is one letter.
-bool invariantColumn(int s) {
-    char first = 0;
-    for (int i = 1; i <= seqNum; i++) {
-        char c = node[i].seq[s];
-        if (c == '-') continue;
-        if (first == 0) first = c;
-        if (c != first) return false;
-    }
-    return true;
-}
-
-// The rate of largest likelihood of site s from the grid and the minimiser of optimizeAlpha,
-// whatever the site's number of letters; *logL receives the log-likelihood at that rate.
-double searchRate(int s, double* logL) {
-    int root = treeRoot[s];
-    double grid[10] = {1e-8, 0.001};
-    for (int k = 2; k <= 5; k++) grid[k] = (k - 2) * 3 + 1;
-    for (int k = 6; k <= 9; k++) grid[k] = (seqLength - 10) * (k - 5) / 4.0 + 10;
-    double f[10];
-    for (int k = 0; k <= 9; k++) f[k] = calTree(s, root, grid[k]);
-    int best = 0;
-    for (int k = 1; k <= 9; k++)
-        if (f[k] > f[best]) best = k;
-
-    // No point below the grid brackets a best first point: the grid's lowest rate stands.
-    if (best == 0) {
-        *logL = f[0];
-        return grid[0];
-    }
-    double xmin = 0.0;
-    if (best == 9) {
-        int sign = 1;
-        double lnD = calTree_alfa(s, root, grid[9], &sign);
-        double lnL = calTree(s, root, grid[9]);
-        double d = sign * std::exp(lnD - lnL);
-        if (d >= 0) {
-            *logL = lnL;
-            return grid[9];
-        }
-        std::printf("Warning: difficult to find the max likelihood at site %d\n", s);
-        *logL = -dbrent1(grid[0], grid[5], grid[9], func_alfa, 1e-6, &xmin, s, root);
-        return xmin;
-    }
-    *logL = -dbrent1(grid[best - 1], grid[best], grid[best + 1], func_alfa, 1e-6, &xmin, s, root);
-    return xmin;
-}
-
 // B[s]: the log-likelihood of every computed site at its rate (with D_A_P_Flag 4 under the
 // site's own model, the alignment's model back afterwards); 0 for the others.
 std::vector<double> siteLikelihoods() {
@@ -178,10 +129,10 @@ double optimiseRates(int leftOut, std::vector<double>& F) {
     for (int s = 1; s <= L; s++) {
         if (!computed(s)) {
             best[s] = 0.0;
-        } else if (invariantColumn(s)) {
+        } else if (invariantLetters(s)) {
             best[s] = calTree(s, treeRoot[s], 1e-8);
         } else {
-            M[s] = searchRate(s, &best[s]);
+            M[s] = searchAlpha(s, &best[s]);
             variable.push_back(s);
         }
         std::printf("site: %4d  E alpha: %10.5f alfa value: %10.5f  L value: %10.5e\n", s, alfa[s], M[s],
