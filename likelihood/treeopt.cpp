@@ -21,20 +21,20 @@ int** levelFlag = nullptr;
 namespace {
 
 // The tree of one site as the state reconstruction reads it.
-struct Branch {
+struct Link {
     int left, right, third;
     double length;
     bool inTree; // false: pruned from the site's tree
 };
 
-bool isInner(const Branch& b) {
+bool isInner(const Link& b) {
     return b.left != 0 && b.right != 0;
 }
 
 // A site without gaps uses the unrooted tree in node, rooted at the top node; a computed
 // gapped site its pruned tree. Records 1..2n-2; *root receives the root.
-std::vector<Branch> siteTree(int site, int* root) {
-    std::vector<Branch> tree(DIM);
+std::vector<Link> siteTree(int site, int* root) {
+    std::vector<Link> tree(DIM);
     *root = 0;
     for (int i = 1; i < DIM; i++) {
         if (!dashFlag[site]) {
@@ -77,7 +77,7 @@ void rescaleBest(Vector& best) {
 struct JointState {
     int site;
     double rate;
-    const std::vector<Branch>& tree;
+    const std::vector<Link>& tree;
     std::vector<Vector> best;
     std::vector<std::array<int, 21>> choice;
 };
@@ -86,7 +86,7 @@ struct JointState {
 // nodes below, given state i at the upper end of c's branch; choice[c][i] the state of c
 // that reaches it.
 void fillBest(JointState& js, int c) {
-    const Branch& b = js.tree[c];
+    const Link& b = js.tree[c];
     Vector& best = js.best[c];
     if (!isInner(b)) {
         int k = node[c].code[js.site];
@@ -110,7 +110,7 @@ void fillBest(JointState& js, int c) {
 
 // The inner nodes below c take the states chosen for the state of their parent.
 void assignChoices(const JointState& js, int c) {
-    const Branch& b = js.tree[c];
+    const Link& b = js.tree[c];
     for (int child : {b.left, b.right, b.third}) {
         if (!isInner(js.tree[child])) continue;
         node[child].code[js.site] = js.choice[child][node[c].code[js.site]];
@@ -203,7 +203,7 @@ void marginalState(int site, int i, double rate) {
         if (j != state && row[j] > secondValue) second = j, secondValue = row[j];
     if (second == 0)
         std::printf("Warning: something wrong to find second best in optTree_Goldstein method\n");
-    // The draw keeps the shared random stream where the reconstruction has always left it.
+    // A node whose other states all vanish takes one number of the shared stream and drops it.
     if (secondValue < 1e-10) ran1(&idum);
 }
 
@@ -260,9 +260,9 @@ void drawTree(int k) {
 void optTree(int site, double rate) {
     if (dashFlag[site] && !calFlag[site]) return;
     int root;
-    std::vector<Branch> tree = siteTree(site, &root);
+    std::vector<Link> tree = siteTree(site, &root);
     JointState js{site, rate, tree, std::vector<Vector>(DIM), std::vector<std::array<int, 21>>(DIM)};
-    const Branch& r = tree[root];
+    const Link& r = tree[root];
     for (int child : {r.left, r.right, r.third}) fillBest(js, child);
     Vector w{};
     for (int j = 1; j <= 20; j++)
