@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <climits>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -107,7 +108,13 @@ namespace {
 const char* readerPath = "";
 long readerLine = 0; // 0 once the whole file has been read
 
-[[noreturn]] void readerFault() {
+// Every process reads the same file and meets the same fault: rank 0 reports it.
+[[noreturn]] __attribute__((format(printf, 1, 2))) void readerFault(const char* format, ...) {
+    awaitRankZeroReport();
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
     if (readerLine > 0)
         std::fprintf(stderr, "(alignment file \"%s\", line %ld)\n", readerPath, readerLine);
     else
@@ -139,10 +146,8 @@ void endBlock(BlockState& block) {
     if (block.k == 0) return;
     if (nal == 0) {
         nal = block.k;
-    } else if (block.k != nal) {
-        std::fprintf(stderr, "Wrong nal, was: %d, now: %d\n", nal, block.k);
-        readerFault();
-    }
+    } else if (block.k != nal)
+        readerFault("Wrong nal, was: %d, now: %d\n", nal, block.k);
     block.k = 0;
 }
 
@@ -150,11 +155,9 @@ void endBlock(BlockState& block) {
 void takeName(const BlockState& block, const char* name, long nameLength) {
     int k = block.k;
     if (nal == 0) {
-        if (nameLength > NODE_NAME_MAX) {
-            std::fprintf(stderr, "Sequence name longer than %d characters (%ld): %.*s\n", NODE_NAME_MAX,
-                         nameLength, static_cast<int>(nameLength), name);
-            readerFault();
-        }
+        if (nameLength > NODE_NAME_MAX)
+            readerFault("Sequence name longer than %d characters (%ld): %.*s\n", NODE_NAME_MAX, nameLength,
+                        static_cast<int>(nameLength), name);
         astart = incibuf(k, astart);
         alen = incibuf(k, alen);
         aseq = incbuf(k, aseq);
@@ -162,15 +165,9 @@ void takeName(const BlockState& block, const char* name, long nameLength) {
         aname[k] = strnsave(name, static_cast<int>(nameLength));
         return;
     }
-    if (k >= nal) {
-        std::fprintf(stderr, "Bad sequence number: %d of %d\n", k, nal);
-        readerFault();
-    }
-    if (static_cast<long>(std::strlen(aname[k])) != nameLength || std::strncmp(aname[k], name, nameLength)) {
-        std::fprintf(stderr, "Names do not match");
-        std::fprintf(stderr, ", was: %s, now: %.*s\n", aname[k], static_cast<int>(nameLength), name);
-        readerFault();
-    }
+    if (k >= nal) readerFault("Bad sequence number: %d of %d\n", k, nal);
+    if (static_cast<long>(std::strlen(aname[k])) != nameLength || std::strncmp(aname[k], name, nameLength))
+        readerFault("Names do not match, was: %s, now: %.*s\n", aname[k], static_cast<int>(nameLength), name);
 }
 
 // A second field of digits followed by blanks or the line end is a start number.
@@ -187,19 +184,13 @@ int startNumber(const char* digits) {
 
 void appendSegment(BlockState& block, const char* segment, long length) {
     int k = block.k;
-    if (length > INT_MAX - alilen) {
-        std::fprintf(stderr, "Alignment longer than %d sites\n", INT_MAX);
-        readerFault();
-    }
+    if (length > INT_MAX - alilen) readerFault("Alignment longer than %d sites\n", INT_MAX);
     int segmentLength = static_cast<int>(length);
     if (k == 0) {
         alilen += segmentLength;
         block.blockLength = segmentLength;
-    } else if (segmentLength != block.blockLength) {
-        std::fprintf(stderr, "wrong len for %s", aname[k]);
-        std::fprintf(stderr, ", was: %d, now: %d\n", block.blockLength, segmentLength);
-        readerFault();
-    }
+    } else if (segmentLength != block.blockLength)
+        readerFault("wrong len for %s, was: %d, now: %d\n", aname[k], block.blockLength, segmentLength);
     for (long i = 0; i < length; i++)
         if (std::isalpha(static_cast<unsigned char>(segment[i]))) alen[k]++;
     if (nal == 0) {
@@ -254,15 +245,10 @@ void readLines(FILE* file) {
     std::free(line);
     readerLine = 0;
     if (nal == 0) {
-        if (block.k == 0) {
-            std::fprintf(stderr, "No alignments read\n");
-            readerFault();
-        }
+        if (block.k == 0) readerFault("No alignments read\n");
         nal = block.k;
-    } else if (block.k > 0 && block.k != nal) {
-        std::fprintf(stderr, "Wrong nal, was: %d, now: %d\n", nal, block.k);
-        readerFault();
-    }
+    } else if (block.k > 0 && block.k != nal)
+        readerFault("Wrong nal, was: %d, now: %d\n", nal, block.k);
     // Close both lists with their empty entry.
     aname = incbuf(nal, aname);
     aseq = incbuf(nal, aseq);
@@ -270,14 +256,8 @@ void readLines(FILE* file) {
 
 // The tree and the bound of n-3 gaps on a computed site need three sequences; a site at least.
 void checkSize() {
-    if (nal < 3) {
-        std::fprintf(stderr, "Too few sequences: %d; at least 3 are needed\n", nal);
-        readerFault();
-    }
-    if (alilen == 0) {
-        std::fprintf(stderr, "No sites: every sequence is empty\n");
-        readerFault();
-    }
+    if (nal < 3) readerFault("Too few sequences: %d; at least 3 are needed\n", nal);
+    if (alilen == 0) readerFault("No sites: every sequence is empty\n");
 }
 
 // ---- the stores -------------------------------------------------------------------------
@@ -337,18 +317,23 @@ void foldLetters() {
     }
 }
 
+bool hasDuplicateNames() {
+    for (int i = 1; i <= seqNum; i++)
+        for (int j = i + 1; j <= seqNum; j++)
+            if (std::strcmp(node[i].name, node[j].name) == 0) return true;
+    return false;
+}
+
 void checkDuplicateNames() {
     std::printf("try to find the duplicate name of different sequences\n");
-    bool found = false;
-    for (int i = 1; i <= seqNum; i++) {
-        for (int j = i + 1; j <= seqNum; j++) {
-            if (std::strcmp(node[i].name, node[j].name) != 0) continue;
-            std::printf("duplication: seqNo:%d seqName:%s  seqNo:%d seqName:%s\n", i, node[i].name, j,
-                        node[j].name);
-            found = true;
-        }
-    }
-    if (found) fatalExit(1);
+    if (!hasDuplicateNames()) return;
+    awaitRankZeroReport();
+    for (int i = 1; i <= seqNum; i++)
+        for (int j = i + 1; j <= seqNum; j++)
+            if (std::strcmp(node[i].name, node[j].name) == 0)
+                std::printf("duplication: seqNo:%d seqName:%s  seqNo:%d seqName:%s\n", i, node[i].name, j,
+                            node[j].name);
+    fatalExit(1);
 }
 
 void setSiteRates() {
@@ -388,6 +373,7 @@ void readali(const char* path) {
     std::printf("Reading sequences\n");
     FILE* file = std::fopen(path, "r");
     if (!file) {
+        awaitRankZeroReport();
         std::fprintf(stderr, "No such file: \"%s\"\n", path);
         fatalExit(1);
     }
@@ -432,6 +418,7 @@ void searchGap() {
 void checkComputedSites() {
     for (int s = 1; s <= seqLength; s++)
         if (!dashFlag[s] || calFlag[s]) return;
+    awaitRankZeroReport();
     std::fprintf(stderr, "No site to compute: every site has more than %d gaps (fewer than three letters)\n",
                  seqNum - 3);
     fatalExit(1);

@@ -24,8 +24,8 @@ void abortJob(int status) {
     std::_Exit(status);
 }
 
-// Rank 0 reports the fault and aborts the job, which ends this process; should that not
-// come, this process ends the job itself.
+// Rank 0 reports the fault and aborts the job, which ends this process during the wait;
+// should that not come, the wait returns and this process reports the fault and ends the job.
 void awaitRankZeroAbort() {
     std::this_thread::sleep_for(std::chrono::seconds(30));
 }

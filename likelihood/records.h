@@ -25,7 +25,7 @@ struct SiteTreeNode {
     int parent;
     char isRoot;
     double length;
-    char gap;      // 1: pruned from this site's tree (a gapped leaf or an emptied inner node)
+    char gap;       // 1: pruned from this site's tree (a gapped leaf or an emptied inner node)
     double vec[21]; // conditional likelihoods or state probabilities, entries 1..20
     int scale;      // power-of-ten exponent carried with vec
 };

@@ -2,6 +2,7 @@
 
 #include "alignment.h"
 #include "numerics/matrixalgebra.h"
+#include "vantrel.h"
 
 #include <cctype>
 #include <cmath>
@@ -26,7 +27,9 @@ struct TreeReader {
     char current() const { return text[pos]; }
 };
 
+// Every process reads the same file and meets the same fault: rank 0 reports it.
 [[noreturn]] void treeError(const TreeReader& r, const std::string& what) {
+    awaitRankZeroReport();
     std::size_t upTo = r.pos < r.text.size() ? r.pos : r.text.size();
     int line = 1;
     for (std::size_t i = 0; i < upTo; i++)
@@ -150,7 +153,10 @@ int readInner(TreeReader& r) {
 
 std::string readWholeFile(const char* path) {
     FILE* f = std::fopen(path, "r");
-    if (!f) nrerror("Data file pii2.tre not found\n");
+    if (!f) {
+        awaitRankZeroReport();
+        nrerror("Data file pii2.tre not found\n");
+    }
     std::string text;
     char buffer[4096];
     std::size_t got;

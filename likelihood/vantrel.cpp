@@ -39,12 +39,6 @@ bool writesResults() {
     return jobSize == 0 || jobRank == 0;
 }
 
-// Leaves reporting a fault that every process meets alike to rank 0.
-[[noreturn]] void awaitRankZero() {
-    if (awaitJobEndHook) awaitJobEndHook();
-    fatalExit(1);
-}
-
 void allocateModelStorage() {
     S_ij = dmatrix(1, 20, 1, 20);
     Q_ij = dmatrix(1, 20, 1, 20);
@@ -84,6 +78,7 @@ void setGapForEst(const char* value) {
 void setAlignmentPath(const char* path) {
     FILE* file = std::fopen(path, "r");
     if (!file) {
+        awaitRankZeroReport();
         std::printf("can not open file:%s\n", path);
         fatalExit(1);
     }
@@ -93,8 +88,12 @@ void setAlignmentPath(const char* path) {
 
 } // namespace
 
+void awaitRankZeroReport() {
+    if (jobSize > 0 && jobRank != 0 && awaitJobEndHook) awaitJobEndHook();
+}
+
 void usage() {
-    if (!writesResults()) awaitRankZero();
+    awaitRankZeroReport();
     std::printf(
         "Usage: dadiverur [-O/-C] [-D] [-R/-RO [-Z]] [-PD/-PA/-PP/-PS] [-G] -i sequencefile [-t treefile] "
         "[-o outputfile] -T function file\n");
@@ -183,7 +182,7 @@ void checkProcessCount() {
     bool countFits = jobSize >= 2 && jobSize <= seqLength;
     bool tagsFit = seqLength <= jobTagLimit;
     if (countFits && tagsFit) return;
-    if (jobRank != 0) awaitRankZero();
+    awaitRankZeroReport();
     if (!tagsFit)
         std::fprintf(stderr,
                      "dadiverur: the alignment has %d sites, more than the largest message tag of this MPI "

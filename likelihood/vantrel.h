@@ -24,11 +24,16 @@ extern int jobSize;
 extern int jobRank;
 extern long jobTagLimit;
 
-// Installed by the program: a process other than rank 0 that meets a fault every process
-// meets alike calls it to wait while rank 0 reports the fault and ends the job, so that its
-// own end cannot cut rank 0's message short. It may return after a grace period.
+// Installed by the program: waits while rank 0 reports a fault and ends the job; returns
+// after a grace period should that end not come.
 using AwaitJobEndHook = void (*)();
 extern AwaitJobEndHook awaitJobEndHook;
+
+// Called before reporting a fault that every process of the job meets alike (same words, same
+// files): in a process other than rank 0 it waits for rank 0 to report the fault and end the
+// job, so the report comes once and no abort cuts it short; it returns, for this process to
+// report the fault itself, only when that end does not come. Outside a job it returns at once.
+void awaitRankZeroReport();
 
 // Parses the options and runs the preparation; returns when it is complete.
 void main_function(int argc, char** argv);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,7 @@ TEST(TreeFile, ReportsProgressAndTakesNamesUpToTheRecordLimit) {
               "Reading treefile: " + path + "\nFinish reading tree\n");
     EXPECT_EQ(node[4].left, 1);
     EXPECT_EQ(node[1].length, 1.0);
+    std::remove(path.c_str());
 }
 
 TEST(TreeFile, DepthsFollowTheParents) {
@@ -123,6 +125,7 @@ TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
         std::string path = writeTreeFile(bad.text);
         EXPECT_EXIT(readTree(path.c_str()), testing::ExitedWithCode(1),
                     "Error in tree file .*" + std::string(bad.message));
+        std::remove(path.c_str());
     }
 }
 
@@ -131,6 +134,7 @@ TEST(TreeFileDeathTest, RefusesANameLongerThanARecordHolds) {
     std::string path = writeTreeFile("(" + std::string(NODE_NAME_MAX + 1, 'x') + ":1,b:1,c:1,(d:1,e:1):1);");
     EXPECT_EXIT(readTree(path.c_str()), testing::ExitedWithCode(1),
                 "Error in tree file .*: leaf name 'x+\\.\\.\\.' is longer than 51 characters");
+    std::remove(path.c_str());
 }
 
 TEST(TreeFileDeathTest, AFileThatCannotBeOpenedKeepsItsFixedMessage) {

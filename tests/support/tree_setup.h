@@ -9,23 +9,23 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <type_traits>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace testsupport {
 
-// Writes text into a new file of the test's temporary directory and returns its path.
-inline std::string writeTreeFile(const std::string& text, const std::string& name = "tree.tre") {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string file = std::string(test->test_suite_name()) + "_" + test->name() + "_" + name;
-    for (char& c : file)
-        if (c == '/') c = '_';
-    std::string path = testing::TempDir() + file;
-    FILE* f = std::fopen(path.c_str(), "wb");
-    std::fputs(text.c_str(), f);
-    std::fclose(f);
+// Writes text into a new file of the temporary directory and returns its path; unique across
+// the test processes that run side by side.
+inline std::string writeTreeFile(const std::string& text) {
+    std::string path = testing::TempDir() + "treeXXXXXX";
+    int fd = mkstemp(path.data());
+    if (fd < 0) ADD_FAILURE() << "cannot create " << path;
+    close(fd);
+    std::ofstream(path, std::ios::binary) << text;
     return path;
 }
 
@@ -44,6 +44,7 @@ inline void readTreeText(const std::string& text) {
     testing::internal::CaptureStdout();
     readTree(path.c_str());
     testing::internal::GetCapturedStdout();
+    std::remove(path.c_str());
 }
 
 // One record of a tree as a test expects it; a level of -1 is not checked, nor the gap flag

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The tree file under the MPI launcher: the tree read in the layout of a built tree file with
+# Windows line ends, the per-site trees, the branch table and the rooting; faulty tree files
+# reported once.
+source "$(dirname "$0")/lib.sh"
+start_test trees
+six="$FIXTURES/six.aln"
+
+# Every leaf three from the top (a mean without rounding): the three inner branches hold
+# their point at the top (x 0, variance 0) and split 4 to 2; the first of them is chosen.
+printf '((human:2,mouse:2)\r\n:1,(chicken:2,frog:2):1,(zebra:2,shark:2)\r\n:1);\r\n' >even.tre
+
+case_name "rooting a tree read from a file with cut lines and Windows line ends"
+run_job 2 -i "$six" -t even.tre -o result.txt
+expect_status 0
+for line in "Reading treefile: even.tre" "Finish reading tree" "Finish assign tree" "Finish assign branch" \
+    "finish find all LPoint and RPoint"; do
+    expect_count out.txt "$line" 2
+done
+for b in "  1" "  4" "  7"; do
+    expect_count out.txt "$(printf 'branch:%s x value:  0.000000 variance:  0.000000\t LeftLeaf number:   4 RightLeaf number:   2 difference:    2' "$b")" 2
+done
+expect_count out.txt "branch:" 6
+expect_count result.txt "best point:" 1
+grep -A1 -x "best point: branch No:  1 distance from left point:  0.000000" result.txt | tail -n 1 >root.txt
+printf 'left point: 7:  right point: 8: \n' >expected_root.txt
+expect_same root.txt expected_root.txt
+
+case_name "a leaf the alignment does not have"
+printf '((human:1,cow:1):1,(chicken:1,frog:1):1,(zebra:1,shark:1):1);\n' >cow.tre
+run_job 3 -i "$six" -t cow.tre -o result.txt
+expect_status 1
+expect_count err.txt "Error in tree file cow.tre, line 1: leaf 'cow' is not a sequence of the alignment" 1
+
+case_name "a missing tree file keeps its fixed message"
+run_job 2 -i "$six" -t missing.tre -o result.txt
+expect_status 1
+expect_count err.txt "Data file pii2.tre not found" 1
+expect_count err.txt "FATAL - execution terminated" 1
+
+finish
