@@ -26,7 +26,7 @@ inline void loadSixSequences() {
                                 {"e", "AKCKKK-"},
                                 {"f", "AKQKKRL"}});
     testsupport::readTreeText("((a:0.1,b:0.2):0.05,c:0.3,(d:0.15,(e:0.1,f:0.25):0.1):0.2);");
-    allocateModelStorage();
+    allocateModelStorageOnce();
     init_S();
     cal_PI();
     cal_Q(PI);
