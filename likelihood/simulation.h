@@ -6,9 +6,6 @@
 #ifndef CORE_SIMULATION_H
 #define CORE_SIMULATION_H
 
-// The seed variable of the descents and shuffles (the generator's table is process-wide).
-extern long idum;
-
 // The state a draw falls back on when nothing else is usable: the last residue (V).
 constexpr int NONE_CAUGHT_STATE = 20;
 
@@ -32,7 +29,7 @@ double func_simulation_vector(int site, double x, int N);
 bool prepareSimulationTree(int site);
 
 // Draws the root state at the site from RootProbMatrix with the given seed variable, then
-// simulates the column down tree 0 with idum.
+// simulates the column down tree 0 with the process-wide seed idum.
 void drawRootState(int site, long* seed);
 
 // start + the sum of -f ln f / divisor over the frequencies f > 1e-8 of the residues among the

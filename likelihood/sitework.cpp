@@ -6,6 +6,7 @@
 #include "rates.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
+#include "treeopt.h"
 #include "vantrel.h"
 
 #include <cerrno>

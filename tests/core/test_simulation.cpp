@@ -7,6 +7,7 @@
 #include "rootprob.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
+#include "treeopt.h"
 
 #include <gtest/gtest.h>
 
