@@ -54,6 +54,12 @@ void prepareFixture(const char* name, std::vector<std::string> options = {}) {
     testing::internal::GetCapturedStdout();
 }
 
+// The root state of the site is always leaf 1's residue: columns simulated or expected at
+// rate 0 have entropy 0, which rises with the rate.
+void rootOfFirstLeaf(int site) {
+    for (int j = 1; j <= 20; j++) RootProbMatrix[site][j] = j == node[1].code[site] ? 1.0 : 0.0;
+}
+
 double columnEntropy(const std::map<char, int>& counts, int letters) {
     double h = 0;
     for (const auto& [letter, k] : counts) h -= double(k) / letters * std::log(double(k) / letters);
@@ -373,8 +379,7 @@ TEST(AlphaSiteWork, SitesWithoutARootOrWithoutEnoughLettersKeepTheirRate) {
 TEST(AlphaSiteWork, TheExpectedEntropyRateMatchesTheObservedEntropy) {
     prepareFixture("sites12", {"-V"});
     for (int site : {1, 7, 9}) {
-        // A root of one residue: the expected leaf entropy rises from 0 with the rate.
-        for (int j = 1; j <= 20; j++) RootProbMatrix[site][j] = j == node[1].code[site] ? 1.0 : 0.0;
+        rootOfFirstLeaf(site);
         testing::internal::CaptureStdout();
         double x = expectedEntropyAlphaSite(site);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << site;
@@ -388,7 +393,7 @@ TEST(AlphaSiteWork, TheExpectedEntropyRateMatchesTheObservedEntropy) {
 TEST(AlphaSiteWork, TheSimulatedEntropyRateMatchesTheObservedEntropyWithinTheNoise) {
     prepareFixture("sites12", {"-M"});
     for (int site : {1, 7}) {
-        for (int j = 1; j <= 20; j++) RootProbMatrix[site][j] = j == node[1].code[site] ? 1.0 : 0.0;
+        rootOfFirstLeaf(site);
         testing::internal::CaptureStdout();
         double x = simulatedEntropyAlphaSite(site);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << site;
