@@ -5,12 +5,13 @@
 #include "numerics/ran1.h"
 #include "rootprob.h"
 #include "sitelikelihood.h"
-#include "treeopt.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <vector>
+
+long idum = -64;
 
 namespace {
 

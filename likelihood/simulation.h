@@ -6,6 +6,9 @@
 #ifndef CORE_SIMULATION_H
 #define CORE_SIMULATION_H
 
+// The process-wide seed of ran1, shared by every caller; workers reseed it per site.
+extern long idum;
+
 // The state a draw falls back on when nothing else is usable: the last residue (V).
 constexpr int NONE_CAUGHT_STATE = 20;
 

@@ -6,7 +6,6 @@
 #include "rates.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
-#include "treeopt.h"
 #include "vantrel.h"
 
 #include <cerrno>

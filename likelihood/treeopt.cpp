@@ -7,6 +7,7 @@
 #include "refine.h"
 #include "rooting.h"
 #include "sitelikelihood.h"
+#include "simulation.h"
 #include "vantrel.h"
 
 #include <array>
@@ -14,7 +15,6 @@
 #include <cstdio>
 #include <vector>
 
-long idum = -64;
 double*** nodeProb = nullptr;
 int** levelFlag = nullptr;
 

@@ -2,9 +2,6 @@
 #ifndef CORE_TREEOPT_H
 #define CORE_TREEOPT_H
 
-// The process-wide seed of ran1, shared by every caller.
-extern long idum;
-
 // Per record 0..DIM-1: the state probabilities of the inner records seqNum+1..2*seqNum-2,
 // rows 1..seqLength+1 (sites), columns 1..21 (residues 1..20 used); null for the other
 // records. Allocated, cleared, on first use for the alignment in node.

@@ -7,7 +7,7 @@
 #include "rootprob.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
-#include "treeopt.h"
+#include "simulation.h"
 
 #include <gtest/gtest.h>
 

@@ -5,6 +5,7 @@
 #include "numerics/ran1.h"
 #include "refine.h"
 #include "sitelikelihood.h"
+#include "simulation.h"
 #include "treeopt.h"
 #include "vantrel.h"
 
