@@ -6,8 +6,8 @@
 #include "numerics/ran1.h"
 #include "refine.h"
 #include "rooting.h"
-#include "sitelikelihood.h"
 #include "simulation.h"
+#include "sitelikelihood.h"
 #include "vantrel.h"
 
 #include <array>

@@ -7,7 +7,6 @@
 #include "rootprob.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
-#include "simulation.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 #include "model.h"
 #include "numerics/ran1.h"
 #include "refine.h"
-#include "sitelikelihood.h"
 #include "simulation.h"
+#include "sitelikelihood.h"
 #include "treeopt.h"
 #include "vantrel.h"
 
