@@ -1,4 +1,5 @@
 // The program entry of dadiverur: one process of an MPI job.
+#include "masterworker.h"
 #include "numerics/matrixalgebra.h"
 #include "vantrel.h"
 
@@ -56,7 +57,13 @@ int main(int argc, char** argv) {
 
     main_function(argc, argv);
 
-    // The master/worker phases go here: cal_likelihood(size) on rank 0, cal_Tree() on the others.
+    // Without a tree file (until the distance tree is built) there is nothing to hand out.
+    if (treeFlag) {
+        if (rank == 0)
+            cal_likelihood(size);
+        else
+            cal_Tree();
+    }
 
     MPI_Finalize();
     return 0;

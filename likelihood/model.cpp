@@ -23,6 +23,20 @@ double* colu = nullptr;
 double** sitePI = nullptr;
 unsigned long modelVersion = 0;
 
+void allocateModelStorage() {
+    S_ij = dmatrix(1, 20, 1, 20);
+    Q_ij = dmatrix(1, 20, 1, 20);
+    PI = dvector(1, 20);
+    a = dmatrix(1, 20, 1, 20);
+    v = dmatrix(1, 20, 1, 20);
+    inv = dmatrix(1, 20, 1, 20);
+    wr = dvector(1, 20);
+    wi = dvector(1, 20);
+    w = dvector(1, 20);
+    svdv = dmatrix(1, 20, 1, 20);
+    colu = dvector(1, 20);
+}
+
 namespace {
 
 // WAG exchangeabilities rounded to six decimals, lower triangle in residue-code order:

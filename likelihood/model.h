@@ -21,6 +21,9 @@ extern double** sitePI; // sites 1..seqLength x residues 1..20; allocated by cal
 // matrices) know when they are stale.
 extern unsigned long modelVersion;
 
+// Allocates the storage above (not sitePI), once, before anything else of the model runs.
+void allocateModelStorage();
+
 void init_S();
 void cal_PI();
 void cal_Q(double* f);

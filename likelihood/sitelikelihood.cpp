@@ -197,9 +197,6 @@ double func_alfa(int s, int root, double a) {
     return -calTree(s, root, a);
 }
 
-namespace {
-
-// Every non-gap letter of the column equals the first one.
 bool invariantLetters(int s) {
     char first = 0;
     for (int i = 1; i <= seqNum; i++) {
@@ -213,12 +210,7 @@ bool invariantLetters(int s) {
     return true;
 }
 
-} // namespace
-
-double optimizeAlpha(int s) {
-    if (seqNum - gapNumber[s] < nonGapMinimum()) return 1.0;
-    if (invariantLetters(s)) return 1e-8;
-
+double searchAlpha(int s, double* logL) {
     int root = treeRoot[s];
     double grid[10] = {1e-8, 0.001};
     for (int k = 2; k <= 5; k++) grid[k] = (k - 2) * 3 + 1;
@@ -230,18 +222,31 @@ double optimizeAlpha(int s) {
         if (f[k] > f[best]) best = k;
 
     // No point below the grid brackets a best first point: the grid's lowest rate stands.
-    if (best == 0) return grid[0];
+    if (best == 0) {
+        *logL = f[0];
+        return grid[0];
+    }
     double xmin = 0.0;
     if (best == 9) {
         int sign = 1;
         double lnD = calTree_alfa(s, root, grid[9], &sign);
         double lnL = calTree(s, root, grid[9]);
         double d = sign * std::exp(lnD - lnL);
-        if (d >= 0) return grid[9];
+        if (d >= 0) {
+            *logL = lnL;
+            return grid[9];
+        }
         printf("Warning: difficult to find the max likelihood at site %d\n", s);
-        dbrent1(grid[0], grid[5], grid[9], func_alfa, 1e-6, &xmin, s, root);
+        *logL = -dbrent1(grid[0], grid[5], grid[9], func_alfa, 1e-6, &xmin, s, root);
         return xmin;
     }
-    dbrent1(grid[best - 1], grid[best], grid[best + 1], func_alfa, 1e-6, &xmin, s, root);
+    *logL = -dbrent1(grid[best - 1], grid[best], grid[best + 1], func_alfa, 1e-6, &xmin, s, root);
     return xmin;
+}
+
+double optimizeAlpha(int s) {
+    if (seqNum - gapNumber[s] < nonGapMinimum()) return 1.0;
+    if (invariantLetters(s)) return 1e-8;
+    double logL;
+    return searchAlpha(s, &logL);
 }

@@ -22,6 +22,13 @@ double calTree_alfa(int s, int root, double a, int* sign);
 // -calTree(s, root, a): the objective the minimiser works on.
 double func_alfa(int s, int root, double a);
 
+// Every letter of column s other than '-' is one letter.
+bool invariantLetters(int s);
+
+// The rate of largest likelihood of site s on its tree, from the ten-point grid and the
+// minimiser, whatever its letters; *logL receives the log-likelihood at that rate.
+double searchAlpha(int s, double* logL);
+
 // Maximum-likelihood rate of site s on its tree; 1.0 below the non-gap minimum of letters,
 // 1e-8 for an invariant column.
 double optimizeAlpha(int s);

@@ -41,20 +41,6 @@ bool writesResults() {
     return jobSize == 0 || jobRank == 0;
 }
 
-void allocateModelStorage() {
-    S_ij = dmatrix(1, 20, 1, 20);
-    Q_ij = dmatrix(1, 20, 1, 20);
-    PI = dvector(1, 20);
-    a = dmatrix(1, 20, 1, 20);
-    v = dmatrix(1, 20, 1, 20);
-    inv = dmatrix(1, 20, 1, 20);
-    wr = dvector(1, 20);
-    wi = dvector(1, 20);
-    w = dvector(1, 20);
-    svdv = dmatrix(1, 20, 1, 20);
-    colu = dvector(1, 20);
-}
-
 FILE* openForWriting(const char* path) {
     FILE* file = std::fopen(path, "w");
     if (!file) {

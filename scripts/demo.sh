@@ -13,3 +13,9 @@ procs=$(nproc)
 mpiexec.mpich -n "$procs" build/dadiverur -i examples/pkinase.aln -t examples/pkinase_fasttree.tre \
     -o results/pkinase.result
 echo "demo: result file results/pkinase.result"
+
+# quorvel on the job's shuffle block: the origin file is the final table's "logL" column,
+# the mutation file the shuffle block without its title line.
+bash scripts/cut-quorvel-inputs.sh results/pkinase.result results/pkinase
+build/quorvel -O results/pkinase.origin -M results/pkinase.mutation >results/pkinase.report
+echo "demo: quorvel report results/pkinase.report, ranking results/pkinase.origin.rank"

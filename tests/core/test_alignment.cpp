@@ -170,7 +170,9 @@ struct ReaderFault {
     const char* message; // regular expression on standard error
 };
 
-void PrintTo(const ReaderFault& fault, std::ostream* out) { *out << fault.name; }
+void PrintTo(const ReaderFault& fault, std::ostream* out) {
+    *out << fault.name;
+}
 
 class ReaderFaults : public testing::TestWithParam<ReaderFault> {};
 

@@ -92,7 +92,7 @@ std::vector<std::string> lines(const std::string& text) {
 } // namespace
 
 TEST(Model, ExchangeabilitiesAreTheRoundedWagTableSymmetricWithZeroDiagonal) {
-    allocateModelStorage();
+    allocateModelStorageOnce();
     init_S();
     EXPECT_EQ(S_ij[2][1], 0.551571);   // R-A
     EXPECT_EQ(S_ij[20][10], 7.8213);   // V-I
@@ -247,7 +247,7 @@ TEST(Model, EigenvectorColumnIsTheLastNearZeroOrElseTheSmallestSingularValue) {
 }
 
 TEST(Model, DecompositionReconstructsTheRateMatrixAndRaisesTheVersion) {
-    allocateModelStorage();
+    allocateModelStorageOnce();
     init_S();
     cal_Q(const_cast<double*>(wagFrequencies()));
     unsigned long before = modelVersion;
@@ -289,7 +289,7 @@ std::string tableRow(const std::string& label, std::vector<std::pair<int, int>> 
 }
 
 TEST(Model, FrequenciesCountOnlyComputedSitesAndFillTheTable) {
-    allocateModelStorage();
+    allocateModelStorageOnce();
     useAlignment(smallAlignment);
     pseudoSitePIFlag = 0;
     std::vector<std::string> table = lines(captureResult(cal_PI));
@@ -310,7 +310,7 @@ TEST(Model, FrequenciesCountOnlyComputedSitesAndFillTheTable) {
 }
 
 TEST(Model, FrequencyTableRoundsToWholeUnits) {
-    allocateModelStorage();
+    allocateModelStorageOnce();
     useAlignment({"A", "A", "C"});
     pseudoSitePIFlag = 0;
     std::vector<std::string> table = lines(captureResult(cal_PI));
@@ -322,7 +322,7 @@ TEST(Model, FrequencyTableRoundsToWholeUnits) {
 TEST(Model, ReaderAlignmentGivesProperFrequenciesAndSiteModels) {
     // six.aln has sites with four and five gaps among six leaves: left out of the counts
     // without the profile, still given a profile row with it.
-    allocateModelStorage();
+    allocateModelStorageOnce();
     init_S();
     for (char profile : {0, 1}) {
         loadAlignment(FIXTURES_DIR "/six.aln");

@@ -142,7 +142,7 @@ TEST(Pseudo, GapGroupShowingAllResiduesStaysFinite) {
 }
 
 TEST(Pseudo, ProfileFrequenciesMoveToResidueCodesAndSumToOne) {
-    allocateModelStorage();
+    allocateModelStorageOnce();
     std::vector<std::string> rows = {"AW-K", "AF-K", "CW-R", "AW-K"};
     useAlignment(rows);
     pseudoSitePIFlag = 1;

@@ -13,27 +13,16 @@
 #include <string>
 #include <vector>
 
-// S_ij, Q_ij, PI, a, v, inv, wr, wi, w, svdv and colu over 1..20, allocated once per test
-// program as the start-up does; later calls keep the storage (its contents are the callers').
-inline void allocateModelStorage() {
-    if (S_ij) return;
-    S_ij = dmatrix(1, 20, 1, 20);
-    Q_ij = dmatrix(1, 20, 1, 20);
-    PI = dvector(1, 20);
-    a = dmatrix(1, 20, 1, 20);
-    v = dmatrix(1, 20, 1, 20);
-    inv = dmatrix(1, 20, 1, 20);
-    wr = dvector(1, 20);
-    wi = dvector(1, 20);
-    w = dvector(1, 20);
-    svdv = dmatrix(1, 20, 1, 20);
-    colu = dvector(1, 20);
+// The model storage, allocated once per test program as the start-up does; later calls
+// keep it (its contents are the callers').
+inline void allocateModelStorageOnce() {
+    if (!S_ij) allocateModelStorage();
 }
 
 // The model of the frequencies f[1..20]: WAG exchangeabilities, PI = f, Q_ij and its
 // eigen-decomposition.
 inline void buildModel(const double* f) {
-    allocateModelStorage();
+    allocateModelStorageOnce();
     init_S();
     for (int k = 1; k <= 20; k++) PI[k] = f[k];
     cal_Q(PI);

@@ -1,0 +1,252 @@
+#include "refine.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "sitelikelihood.h"
+#include "treeopt.h"
+#include "vantrel.h"
+
+#include <cmath>
+#include <cstdio>
+
+int D_A_P_Flag = 0;
+int Anneal_site_func1 = 0;
+
+// The transition probabilities come from pij's own factors rather than the store kept for
+// the likelihood of the current site: the leaf codes of another column must not be mixed
+// into it, and this recursion has no caller on the hot path.
+void calRL(int t, int c, int col, double a) {
+    SiteTreeNode* tree = gapTree[t];
+    SiteTreeNode& r = tree[c];
+    r.scale = 0;
+    bool inner = r.left != 0 && r.right != 0;
+    if (inner) {
+        calRL(t, r.left, col, a);
+        calRL(t, r.right, col, a);
+        const double* vl = tree[r.left].vec;
+        const double* vr = tree[r.right].vec;
+        double e[21];
+        pijFactors(r.length, a, e);
+        for (int i = 1; i <= 20; i++) {
+            double sum = 0.0;
+            for (int j = 1; j <= 20; j++) sum += pij_e(i, j, e) * vl[j] * vr[j];
+            r.vec[i] = sum;
+        }
+    } else {
+        int k = node[c].code[col];
+        for (int i = 1; i <= 20; i++) r.vec[i] = pij(i, k, r.length, a);
+    }
+    double g = r.vec[1];
+    for (int i = 2; i <= 20; i++)
+        if (r.vec[i] > g) g = r.vec[i];
+    // A vector whose largest entry is at or below 1e-200 is left as it is, so that the loop ends.
+    if (g > 1e-200)
+        while (std::fabs(g) < 0.1) {
+            r.scale += 1;
+            g *= 10;
+        }
+    double factor = std::pow(10, r.scale);
+    for (int i = 1; i <= 20; i++) r.vec[i] *= factor;
+    if (inner) r.scale += tree[r.left].scale + tree[r.right].scale;
+}
+
+void useSiteModel(int s, double* saved) {
+    for (int k = 1; k <= 20; k++) {
+        saved[k] = PI[k];
+        PI[k] = sitePI[s][k];
+    }
+    cal_Q(PI);
+    cal_Eign();
+}
+
+// Rebuilding gives back the very model the frequencies made; cal_Eign also tells the stored
+// transition matrices that they are stale.
+void restoreModel(const double* saved) {
+    for (int k = 1; k <= 20; k++) PI[k] = saved[k];
+    cal_Q(PI);
+    cal_Eign();
+}
+
+int clipUpperTail(std::vector<double>& r, double z, int maxPasses) {
+    size_t K = r.size();
+    int passes = 0;
+    bool clipped = true;
+    while (clipped && passes < maxPasses) {
+        passes++;
+        clipped = false;
+        if (K < 2) break;
+        double mean = 0.0;
+        for (double x : r) mean += x;
+        mean /= K;
+        double squares = 0.0;
+        for (double x : r) squares += (x - mean) * (x - mean);
+        double sd = std::sqrt(squares / (K - 1));
+        if (!(sd > 0.0)) break;
+        for (double& x : r)
+            if ((x - mean) / sd > z) {
+                x = z * sd + mean;
+                clipped = true;
+            }
+    }
+    return passes;
+}
+
+namespace {
+
+bool computed(int s) {
+    return !dashFlag[s] || calFlag[s];
+}
+
+// B[s]: the log-likelihood of every computed site at its rate (with D_A_P_Flag 4 under the
+// site's own model, the alignment's model back afterwards); 0 for the others.
+std::vector<double> siteLikelihoods() {
+    std::vector<double> B(seqLength + 1, 0.0);
+    for (int s = 1; s <= seqLength; s++) {
+        Anneal_site_func1 = s;
+        if (!computed(s)) continue;
+        double saved[21];
+        if (D_A_P_Flag == 4) useSiteModel(s, saved);
+        B[s] = calTree(s, treeRoot[s], alfa[s]);
+        if (D_A_P_Flag == 4) restoreModel(saved);
+    }
+    return B;
+}
+
+double total(const std::vector<double>& values) {
+    double sum = 0.0;
+    for (size_t s = 1; s < values.size(); s++) sum += values[s];
+    return sum;
+}
+
+// The rate of largest likelihood of every site, clipped in its upper tail relative to the
+// current rates; becomes alfa. Returns the mean rate of the computed sites, CV; F receives
+// each computed site's log-likelihood at its new rate.
+double optimiseRates(int leftOut, std::vector<double>& F) {
+    int L = seqLength;
+    std::printf("optimizing alpha vector...\n");
+    std::vector<double> M(L + 1, 1e-8), best(L + 1, 0.0);
+    std::vector<int> variable;
+    for (int s = 1; s <= L; s++) {
+        if (!computed(s)) {
+            best[s] = 0.0;
+        } else if (invariantLetters(s)) {
+            best[s] = calTree(s, treeRoot[s], 1e-8);
+        } else {
+            M[s] = searchAlpha(s, &best[s]);
+            variable.push_back(s);
+        }
+        std::printf("site: %4d  E alpha: %10.5f alfa value: %10.5f  L value: %10.5e\n", s, alfa[s], M[s],
+                    best[s]);
+    }
+    std::printf("Finish finding each alpha value for max L\n");
+
+    std::vector<double> r;
+    for (int s : variable) r.push_back(M[s] / alfa[s]);
+    clipUpperTail(r, 3.0, 21);
+    for (size_t k = 0; k < variable.size(); k++) M[variable[k]] = r[k] * alfa[variable[k]];
+
+    double CV = total(M) / (L - leftOut);
+    for (int s = 1; s <= L; s++) F[s] = computed(s) ? calTree(s, treeRoot[s], M[s]) : 0.0;
+    std::printf("CValue: %12.8f\n", CV);
+    for (int s = 1; s <= L; s++)
+        std::fprintf(resultFile, "%12.6f   %12.6f  %12.6f\n", alfa[s], M[s] / CV, M[s]);
+    for (int s = 1; s <= L; s++) alfa[s] = M[s];
+    std::printf("Finish optimizing alpha vector...\n");
+    return CV;
+}
+
+// Per site its letters, its rate divided by divisor and its log-likelihood logL[s].
+void writeFinalTable(double divisor, const std::vector<double>& logL) {
+    std::fprintf(resultFile, "\n\nThe final LOG likelyhood: %18.12f\n", total(logL));
+    std::fprintf(resultFile, " site");
+    for (int i = 1; i <= seqNum; i++) std::fprintf(resultFile, "%c ", ' ');
+    std::fprintf(resultFile, "    alfa    LOG(likelihood)\n");
+    for (int s = 1; s <= seqLength; s++) {
+        std::fprintf(resultFile, "%5d ", s);
+        for (int i = 1; i <= seqNum; i++) std::fprintf(resultFile, "%c ", node[i].seq[s]);
+        std::fprintf(resultFile, "%8.5f   %12.8f\n", alfa[s] / divisor, logL[s]);
+    }
+}
+
+// The states of the inner nodes at every computed site, by optTree (method 1) or
+// optTree_Goldstein (method 0); rate(s) gives the site's rate.
+template <typename Rate> void reconstructSites(int method, Rate rate) {
+    for (int s = 1; s <= seqLength; s++) {
+        if (!computed(s)) continue;
+        if (method == 1)
+            optTree(s, rate(s));
+        else if (method == 0)
+            optTree_Goldstein(s, rate(s));
+    }
+}
+
+void assignInnerLetters() {
+    for (int i = seqNum + 1; i <= 2 * seqNum - 2; i++) {
+        node[i].seq[0] = ' ';
+        for (int s = 1; s <= seqLength; s++) node[i].seq[s] = aa[node[i].code[s]];
+    }
+}
+
+// One block per inner node in the row layout of the root probability file; blockEnd
+// follows each block.
+void writeProbabilityTable(const char* blockEnd) {
+    allocateNodeProb();
+    std::fprintf(resultFile, "\n\n\nThe transition probability:\n");
+    for (int i = seqNum + 1; i <= 2 * seqNum - 2; i++) {
+        std::fprintf(resultFile, "Sequence Number: %4d  (probability*10^(-4))\n", i);
+        std::fprintf(resultFile, "  SN  AA");
+        for (int j = 1; j <= 20; j++) std::fprintf(resultFile, "     %c", aa[j]);
+        std::fprintf(resultFile, "\n");
+        for (int s = 1; s <= seqLength; s++) {
+            std::fprintf(resultFile, "%4d  %c ", s, node[i].seq[s]);
+            for (int j = 1; j <= 20; j++) std::fprintf(resultFile, "%6.0f", nodeProb[i][s][j] * 10000);
+            std::fprintf(resultFile, "\n");
+        }
+        std::fprintf(resultFile, "%s", blockEnd);
+    }
+}
+
+void writePrediction() {
+    std::fprintf(resultFile, "\n\nThe prediction for all dadiverur nodes:\n");
+    for (int i = 1; i <= 2 * seqNum - 2; i++)
+        std::fprintf(resultFile, "%5d %20s %s\n", i, node[i].name, node[i].seq);
+}
+
+} // namespace
+
+void optimalAlfa(int mode, int method, bool noReport) {
+    int leftOut = 0;
+    for (int s = 1; s <= seqLength; s++) {
+        if (mode == 1) alfa[s] = 1.0;
+        if (!computed(s)) leftOut++;
+    }
+    std::vector<double> B = siteLikelihoods();
+    std::fprintf(resultFile, "\n\nThe original LOG Likelyhood: %21.15f\n", total(B));
+    if (mode == 0) {
+        std::vector<double> F(seqLength + 1, 0.0);
+        double CV = optimiseRates(leftOut, F);
+        writeFinalTable(CV, F);
+    } else if (mode == 2) {
+        writeFinalTable(1.0, B);
+    }
+    if (noReport) return;
+
+    reconstructSites(method, [](int s) { return alfa[s]; });
+    std::printf("finish finding optimal solution for each internal node\n");
+    assignInnerLetters();
+    std::printf("finish assigning letter for each internal node\n");
+    if (method == 0) writeProbabilityTable("\n\n");
+    writePrediction();
+}
+
+void noOptimalAlfa(int method) {
+    std::printf("Use alfa=1.0 to find result\n");
+    double sum = 0.0;
+    for (int s = 1; s <= seqLength; s++)
+        if (computed(s)) sum += calTree(s, treeRoot[s], 1.0);
+    std::fprintf(resultFile, "\n\nThe LOG likelihood: %12.5f\n\n", sum);
+    reconstructSites(method, [](int) { return 1.0; });
+    assignInnerLetters();
+    if (method == 0) writeProbabilityTable("\n\n\n");
+    writePrediction();
+}

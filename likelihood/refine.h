@@ -1,0 +1,36 @@
+// Whole-alignment rate refinement and the report of the inner nodes' residues.
+#ifndef CORE_REFINE_H
+#define CORE_REFINE_H
+
+#include <vector>
+
+// 4: each site's likelihood in optimalAlfa and optTree_Goldstein is taken under the model of
+// the site's own frequencies. No option sets it.
+extern int D_A_P_Flag;
+// The site optimalAlfa is working on.
+extern int Anneal_site_func1;
+
+// The pruning recursion of calRL on tree t below record c at rate a, with the leaf codes of
+// column col (node[c].code[col]).
+void calRL(int t, int c, int col, double a);
+
+// Saves PI into saved[1..20] and rebuilds the model from sitePI[s].
+void useSiteModel(int s, double* saved);
+// Puts saved[1..20] back into PI and rebuilds the model from it.
+void restoreModel(const double* saved);
+
+// Clips the upper tail of r (values more than z standard deviations above the mean become
+// mean + z sd), pass after pass while a value was clipped, at most maxPasses passes; returns
+// the number of passes. Fewer than two values, or no spread, clip nothing.
+int clipUpperTail(std::vector<double>& r, double z, int maxPasses);
+
+// mode 0: optimises every site's rate; 1: sets every rate to 1.0; 2: keeps the rates.
+// method 1: inner states by optTree; 0: by optTree_Goldstein, with their probability table.
+// noReport: stops after the rate tables. Tables go to resultFile, progress lines to standard
+// output.
+void optimalAlfa(int mode, int method, bool noReport);
+
+// The inner nodes' residues at rate 1.0 for every site, method as for optimalAlfa.
+void noOptimalAlfa(int method);
+
+#endif

@@ -1,0 +1,267 @@
+#include "simulation.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "numerics/ran1.h"
+#include "rootprob.h"
+#include "sitelikelihood.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <vector>
+
+long idum = -64;
+
+namespace {
+
+bool isResidue(int state) {
+    return state >= 1 && state <= 20;
+}
+
+bool isLeaf(int k) {
+    return k >= 1 && k <= seqNum;
+}
+
+// A state that pij can take: inner records start with code 0 and a draw may catch nothing.
+int usableState(int state) {
+    return isResidue(state) ? state : NONE_CAUGHT_STATE;
+}
+
+void setState(int k, int site, int state) {
+    node[k].code[site] = state;
+    node[k].seq[site] = aa[state];
+}
+
+// Cumulative transition rows per record of tree 0, for the branch length, rate and model they
+// were made with. A descent draws 20 cumulative sums per branch and column; the rows stay the
+// same for every column of a site at one rate, so each is computed once.
+struct CumulativeRows {
+    double length = -1.0;
+    double rate = -1.0;
+    unsigned long version = 0;
+    bool valid[21] = {};
+    double sum[21][21];
+};
+
+std::vector<CumulativeRows> cumulativeRows;
+
+const double* cumulativeRow(int child, int from, double rate) {
+    if (cumulativeRows.size() != static_cast<size_t>(DIM)) cumulativeRows.assign(DIM, CumulativeRows());
+    CumulativeRows& rows = cumulativeRows[child];
+    double length = gapTree[0][child].length;
+    if (rows.length != length || rows.rate != rate || rows.version != modelVersion) {
+        rows = CumulativeRows();
+        rows.length = length;
+        rows.rate = rate;
+        rows.version = modelVersion;
+    }
+    if (!rows.valid[from]) {
+        double* c = rows.sum[from];
+        c[1] = pij(from, 1, length, rate);
+        for (int j = 2; j <= 20; j++) c[j] = c[j - 1] + pij(from, j, length, rate);
+        rows.valid[from] = true;
+    }
+    return rows.sum[from];
+}
+
+// The state that u falls into under the cumulative sums c; current when no bound catches it.
+int caughtState(const double* c, double u, int current) {
+    if (u <= c[1]) return 1;
+    for (int j = 1; j <= 19; j++)
+        if (c[j] < u && u <= c[j + 1] + 1e-10) return j + 1;
+    return usableState(current);
+}
+
+// The leaves' letters and codes at one site, to be put back after a simulation or shuffle.
+struct SavedColumn {
+    int site;
+    std::vector<int> code;
+    std::vector<char> letter;
+
+    explicit SavedColumn(int s) : site(s), code(seqNum + 1), letter(seqNum + 1) {
+        for (int i = 1; i <= seqNum; i++) {
+            code[i] = node[i].code[site];
+            letter[i] = node[i].seq[site];
+        }
+    }
+    void restore() const {
+        for (int i = 1; i <= seqNum; i++) {
+            node[i].code[site] = code[i];
+            node[i].seq[site] = letter[i];
+        }
+    }
+};
+
+// A leaf 1..seqNum drawn uniformly with idum.
+int drawLeaf() {
+    int i = static_cast<int>(static_cast<double>(ran1(&idum)) * seqNum + 1);
+    return i > seqNum ? seqNum : i;
+}
+
+void transpose(int site) {
+    int i = drawLeaf();
+    int j = drawLeaf();
+    while (j == i) j = drawLeaf();
+    int ci = node[i].code[site];
+    int cj = node[j].code[site];
+    if (ci == 0 || cj == 0) return;
+    setState(i, site, cj);
+    setState(j, site, ci);
+}
+
+} // namespace
+
+void reconstructTree(int tree, int root, bool rooted) {
+    SiteTreeNode* t = gapTree[tree];
+    reconstruct(tree, t[root].left);
+    reconstruct(tree, t[root].right);
+    if (!rooted) {
+        reconstruct(tree, t[root].third);
+        return;
+    }
+    if (t[t[root].left].gap || t[t[root].right].gap) t[root].gap = 1;
+}
+
+void reconstruct(int tree, int k) {
+    SiteTreeNode* t = gapTree[tree];
+    if (t[k].left == 0 || t[k].right == 0) return;
+    if (t[k].left > seqNum) reconstruct(tree, t[k].left);
+    if (t[k].right > seqNum) reconstruct(tree, t[k].right);
+    int l = t[k].left;
+    int r = t[k].right;
+    if (!t[l].gap && !t[r].gap) return;
+    if (t[l].gap != t[r].gap) {
+        int kept = t[l].gap ? r : l;
+        int p = t[k].parent;
+        t[kept].parent = p;
+        if (t[p].left == k)
+            t[p].left = kept;
+        else if (t[p].right == k)
+            t[p].right = kept;
+        else if (t[p].third == k)
+            t[p].third = kept;
+        t[kept].length += t[k].length;
+    }
+    t[k].gap = 1;
+    t[k].left = -1;
+    t[k].right = -1;
+}
+
+void mutation(int site, int k) {
+    SiteTreeNode* t = gapTree[0];
+    if (t[k].gap || isLeaf(k)) return;
+    int from = usableState(node[k].code[site]);
+    for (int c : {t[k].left, t[k].right}) {
+        const double* cum = cumulativeRow(c, from, alfa[site]);
+        double u = ran1(&idum);
+        setState(c, site, caughtState(cum, u, node[c].code[site]));
+        mutation(site, c);
+    }
+}
+
+void mutation_vector(int site, int k) {
+    SiteTreeNode* t = gapTree[0];
+    if (t[k].gap || isLeaf(k)) return;
+    for (int c : {t[k].left, t[k].right}) {
+        for (int j = 1; j <= 20; j++) {
+            double sum = 0.0;
+            for (int i = 1; i <= 20; i++) sum += pij(i, j, t[c].length, alfa[site]) * t[k].vec[i];
+            t[c].vec[j] = sum;
+        }
+        mutation_vector(site, c);
+    }
+}
+
+bool prepareSimulationTree(int site) {
+    for (int k = 0; k < DIM; k++) gapTree[0][k] = copyTree[0][k];
+    for (int i = 1; i <= seqNum; i++)
+        if (node[i].seq[site] == '-') gapTree[0][i].gap = 1;
+    reconstructTree(0, 0, true);
+    return !gapTree[0][0].gap;
+}
+
+void drawRootState(int site, long* seed) {
+    double u = ran1(seed);
+    int state = 0;
+    for (int j = 1; j <= 19 && state == 0; j++) {
+        u -= RootProbMatrix[site][j];
+        if (u < 0) state = j;
+    }
+    if (state == 0) state = u > 0 ? 20 : usableState(node[0].code[site]);
+    setState(0, site, state);
+    mutation(site, 0);
+}
+
+double leafEntropy(int site, double divisor, double start) {
+    int count[21] = {};
+    for (int i = 1; i <= seqNum; i++) count[node[i].code[site]]++;
+    int letters = seqNum - count[0];
+    double h = start;
+    if (letters == 0) return h;
+    for (int j = 1; j <= 20; j++) {
+        double f = static_cast<double>(count[j]) / letters;
+        if (f > 1e-8) h += -f * std::log(f) / divisor;
+    }
+    return h;
+}
+
+double func_simulation_alpha(int site, double x, int N) {
+    prepareSimulationTree(site);
+    SavedColumn observed(site);
+    double rate = alfa[site];
+    alfa[site] = x;
+    srand(time(nullptr));
+    long ownSeed = -rand();
+    double h0 = leafEntropy(site);
+    double mean = 0.0;
+    for (int n = 0; n < N; n++) {
+        drawRootState(site, &ownSeed);
+        mean = leafEntropy(site, N, mean);
+    }
+    observed.restore();
+    alfa[site] = rate;
+    return mean - h0;
+}
+
+double func_simulation_vector(int site, double x, int N) {
+    // With a flagged root no leaf vector is reached: there is no expected column to compare.
+    if (!prepareSimulationTree(site)) return 0.0;
+    SiteTreeNode* t = gapTree[0];
+    double rate = alfa[site];
+    alfa[site] = x;
+    double h0 = leafEntropy(site);
+    for (int j = 1; j <= 20; j++) t[0].vec[j] = RootProbMatrix[site][j];
+    mutation_vector(site, 0);
+    int leaves = 0;
+    double f[21] = {};
+    for (int i = 1; i <= seqNum; i++) {
+        if (t[i].gap) continue;
+        leaves++;
+        for (int j = 1; j <= 20; j++) f[j] += t[i].vec[j];
+    }
+    double h = 0.0;
+    for (int j = 1; j <= 20; j++) {
+        double fj = f[j] / leaves;
+        if (fj > 1e-8) h += -fj * std::log(fj) / N;
+    }
+    alfa[site] = rate;
+    return h - h0;
+}
+
+void shuffleColumn(int site) {
+    for (int k = 0; k < 100 * seqNum; k++) transpose(site);
+}
+
+double shuffleStatistic(int site) {
+    double x = calTree(site, treeRoot[site], alfa[site]);
+    SavedColumn column(site);
+    double sum = 0.0;
+    for (int s = 0; s < 100; s++) {
+        shuffleColumn(site);
+        sum += calTree(site, treeRoot[site], alfa[site]);
+        column.restore();
+    }
+    double mean = sum / 100;
+    return (mean - x) / mean;
+}

@@ -1,0 +1,320 @@
+#include "sitework.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "numerics/matrixalgebra.h"
+#include "rates.h"
+#include "simulation.h"
+#include "sitelikelihood.h"
+#include "vantrel.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+namespace {
+
+// The master's final-phase storage: record values 1..200 by site and the four summaries.
+double** siteValue = nullptr;
+double* observedEntropy = nullptr;
+double* averageEntropy = nullptr;
+double* logLikelihood = nullptr;
+double* averageLogLikelihood = nullptr;
+
+bool computedSite(int site) {
+    return !dashFlag[site] || calFlag[site];
+}
+
+bool ownModelSite(int site) {
+    return pseudoSitePIFlag && calFlag[site];
+}
+
+void useSiteModel(int site) {
+    cal_Q(sitePI[site]);
+    cal_Eign();
+}
+
+void useAlignmentModel() {
+    cal_Q(PI);
+    cal_Eign();
+}
+
+void reportNoRoot(int site) {
+    printf("site: %3d can not find a valid section to include the root\n", site);
+    fflush(stdout);
+}
+
+// The rate at which simulated columns have the observed entropy on average, or false.
+bool simulatedEntropyRate(int site, double* rate) {
+    if (!prepareSimulationTree(site)) return false;
+    double f = func_simulation_alpha(site, 50.0, 300);
+    if (!(f >= 0)) return false;
+    double upper = f > 0 && f < 0.05 ? 80.0 : 50.0;
+    // Each evaluation draws new columns: the ends are evaluated once and kept, so that the
+    // bracket checked is the bracket bisected.
+    double fLower = func_simulation_alpha(site, 0.0, 300);
+    double fUpper = upper == 50.0 ? f : func_simulation_alpha(site, upper, 300);
+    return bisectRoot(func_simulation_alpha, 0.0, upper, fLower, fUpper, 0.01, site, 300, rate);
+}
+
+// The rate at which the expected leaf distribution has the observed entropy, or false.
+bool expectedEntropyRate(int site, double* rate) {
+    if (!prepareSimulationTree(site)) return false;
+    double f0 = func_simulation_vector(site, 0.0, 1);
+    if (f0 > 0) return false;
+    double f10 = func_simulation_vector(site, 10.0, 1);
+    if (f10 < 0) return false;
+    return bisectRoot(func_simulation_vector, 0.0, 10.0, f0, f10, 0.001, site, 1, rate);
+}
+
+void writeValueBlock(FILE* out, const char* title, int firstValue) {
+    fputs(title, out);
+    for (int k = firstValue; k < firstValue + 100; k++) {
+        for (int s = 1; s <= seqLength; s++) fprintf(out, "%12.4f ", siteValue[s][k]);
+        fputc('\n', out);
+    }
+}
+
+// A result stream whose writes failed (a full disk) ends the job: a shorter file than the
+// tables say would pass for a complete one.
+[[noreturn]] void resultFileFailed() {
+    fprintf(stderr, "can not write the result file: %s\n", strerror(errno));
+    fatalExit(1);
+}
+
+void checkedFlush(FILE* out) {
+    if (fflush(out) != 0 || ferror(out)) resultFileFailed();
+}
+
+} // namespace
+
+int firstSiteCount(int size) {
+    return min(seqLength, size) - 1;
+}
+
+int nextSite(int& next) {
+    return next > seqLength ? 0 : next++;
+}
+
+bool invariantColumn(int site) {
+    char first = 0;
+    for (int i = 1; i <= seqNum; i++) {
+        char letter = node[i].seq[site];
+        if (letter == '-') continue;
+        if (first == 0) first = letter;
+        if (letter != first) return false;
+    }
+    return true;
+}
+
+bool usableSite(int site) {
+    return seqNum - gapNumber[site] >= nonGapMinimum() && !invariantColumn(site);
+}
+
+double mlAlphaSite(int site) {
+    bool own = ownModelSite(site);
+    if (own) useSiteModel(site);
+    double x = optimizeAlpha(site);
+    if (own) useAlignmentModel();
+    return x;
+}
+
+double simulatedEntropyAlphaSite(int site) {
+    bool own = ownModelSite(site);
+    if (own) useSiteModel(site);
+    double result = alfa[site];
+    if (usableSite(site) && !simulatedEntropyRate(site, &result)) {
+        result = alfa[site];
+        reportNoRoot(site);
+    }
+    if (own) useAlignmentModel();
+    return result;
+}
+
+double expectedEntropyAlphaSite(int site) {
+    if (invariantColumn(site)) return 0.0;
+    double result = alfa[site];
+    if (usableSite(site) && !expectedEntropyRate(site, &result)) {
+        result = alfa[site];
+        reportNoRoot(site);
+    }
+    return result;
+}
+
+bool bisectRoot(double (*f)(int, double, int), double x1, double x2, double f1, double f2, double xacc,
+                int i1, int i2, double* root) {
+    if (f1 == 0) {
+        *root = x1;
+        return true;
+    }
+    if (f2 == 0) {
+        *root = x2;
+        return true;
+    }
+    if (!((f1 < 0 && f2 > 0) || (f1 > 0 && f2 < 0))) return false;
+    double rtb = f1 < 0 ? x1 : x2;
+    double dx = f1 < 0 ? x2 - x1 : x1 - x2;
+    for (int k = 0; k < 40; k++) {
+        dx *= 0.5;
+        double xmid = rtb + dx;
+        double fmid = f(i1, xmid, i2);
+        if (fmid <= 0) rtb = xmid;
+        if (std::fabs(dx) < xacc || fmid == 0) break;
+    }
+    *root = rtb;
+    return true;
+}
+
+long siteSeed(int r, int site) {
+    uint32_t wrapped = static_cast<uint32_t>(r) * static_cast<uint32_t>(site);
+    // The product as a 32-bit signed number, two's complement.
+    int32_t product =
+        wrapped <= INT32_MAX ? static_cast<int32_t>(wrapped) : -static_cast<int32_t>(~wrapped) - 1;
+    return -static_cast<long>(product % 30000);
+}
+
+void finalSiteWork(int site, double* record) {
+    for (int k = 0; k < SITE_RECORD_SIZE; k++) record[k] = 0.0;
+    if (!computedSite(site)) return;
+    bool own = ownModelSite(site);
+    if (own) useSiteModel(site);
+    record[0] = calTree(site, treeRoot[site], alfa[site]);
+    record[201] = leafEntropy(site);
+    if (usableSite(site)) {
+        srand(time(nullptr));
+        idum = siteSeed(rand(), site);
+        std::vector<int> code(seqNum + 1);
+        for (int i = 1; i <= seqNum; i++) code[i] = node[i].code[site];
+        prepareSimulationTree(site);
+        record[0] = shuffleStatistic(site);
+        for (int k = 1; k <= 100; k++) {
+            drawRootState(site, &idum);
+            record[k] = shuffleStatistic(site);
+            record[100 + k] = leafEntropy(site);
+        }
+        // Nothing reads the last simulated column; the observed one is put back all the same,
+        // so that the leaves always hold the alignment outside a site's work.
+        for (int i = 1; i <= seqNum; i++) {
+            node[i].code[site] = code[i];
+            node[i].seq[site] = aa[code[i]];
+        }
+    } else {
+        for (int k = 1; k <= 100; k++) {
+            record[k] = record[0];
+            record[100 + k] = record[201];
+        }
+    }
+    if (own) useAlignmentModel();
+}
+
+int clipUpperTail(double* value, const char* include, int n) {
+    int c = 0;
+    for (int s = 1; s <= n; s++) c += include[s] ? 1 : 0;
+    int passes = 0;
+    bool clipped = true;
+    while (clipped && passes < CLIP_PASS_LIMIT) {
+        clipped = false;
+        passes++;
+        double mean = 0.0;
+        for (int s = 1; s <= n; s++)
+            if (include[s]) mean += value[s] / c;
+        double squares = 0.0;
+        for (int s = 1; s <= n; s++)
+            if (include[s]) squares += (value[s] - mean) * (value[s] - mean);
+        double sd = std::sqrt(squares / (c - 1));
+        for (int s = 1; s <= n; s++) {
+            if (!include[s]) continue;
+            double z = (value[s] - mean) / sd;
+            if (z > zScoreTolerant) {
+                value[s] = zScoreTolerant * sd + mean;
+                clipped = true;
+            }
+        }
+    }
+    return passes;
+}
+
+void adoptClippedAlpha(double* v, AlphaEstimate kind, FILE* out) {
+    bool ratio = kind == AlphaEstimate::MaximumLikelihood;
+    std::vector<char> include(seqLength + 1, 0);
+    std::vector<double> change(seqLength + 1, ratio ? 1.0 : 0.0);
+    for (int s = 1; s <= seqLength; s++) {
+        include[s] = !(std::fabs(v[s] - alfa[s]) < 1e-8 || alfa[s] < 1e-10);
+        if (include[s]) change[s] = ratio ? v[s] / alfa[s] : v[s] - alfa[s];
+    }
+    clipUpperTail(change.data(), include.data(), seqLength);
+    fputs("result from optimizing alpha\n", out);
+    for (int s = 1; s <= seqLength; s++) {
+        double adopted = ratio ? change[s] * alfa[s] : change[s] + alfa[s];
+        fprintf(out,
+                ratio ? "site: %3d original alpha: %10.6f ML alpha: %10.6f final alpha: %10.6f\n"
+                      : "site: %3d original alpha: %10.6f Entropy alpha: %10.6f final alpha: %10.6f\n",
+                s, alfa[s], v[s], adopted);
+        if (include[s]) v[s] = adopted;
+    }
+}
+
+void writeAlphaTable(const char* title, const double* v, FILE* out) {
+    fputs(title, out);
+    for (int s = 1; s <= seqLength; s++) printAlphaResult(out, s, v[s]);
+    checkedFlush(out);
+}
+
+void printAlphaResult(FILE* out, int site, double v) {
+    fprintf(out, "site: %3d original alpha: %10.6f optimized alpha: %10.6f\n", site, alfa[site], v);
+}
+
+void initFinalTables() {
+    siteValue = dmatrix(1, seqLength, 1, 200);
+    observedEntropy = dvector(1, seqLength);
+    averageEntropy = dvector(1, seqLength);
+    logLikelihood = dvector(1, seqLength);
+    averageLogLikelihood = dvector(1, seqLength);
+    for (int s = 1; s <= seqLength; s++) {
+        for (int k = 1; k <= 200; k++) siteValue[s][k] = 0.0;
+        observedEntropy[s] = averageEntropy[s] = logLikelihood[s] = averageLogLikelihood[s] = 0.0;
+    }
+}
+
+void storeSiteRecord(int site, const double* record) {
+    observedEntropy[site] = record[201];
+    logLikelihood[site] = record[0];
+    double logL = 0.0;
+    double entropy = 0.0;
+    for (int k = 1; k <= 200; k++) siteValue[site][k] = record[k];
+    for (int k = 1; k <= 100; k++) logL += record[k] / 100;
+    for (int k = 101; k <= 200; k++) entropy += record[k] / 100;
+    averageLogLikelihood[site] = logL;
+    averageEntropy[site] = entropy;
+}
+
+void printSiteSummary(FILE* out, int site) {
+    fprintf(out, "%3d %12.4f %12.4f %12.4f %12.4f\n", site, observedEntropy[site], averageEntropy[site],
+            logLikelihood[site], averageLogLikelihood[site]);
+}
+
+void writeRecordColumn(FILE* out, const double* record) {
+    for (int k = 1; k <= 100; k++) fprintf(out, "%12.6f\n", record[k]);
+}
+
+void writeFinalTables(FILE* out) {
+    fputs("site   entropy     avgEntropy  logL  avgLogL\n", out);
+    for (int s = 1; s <= seqLength; s++) printSiteSummary(out, s);
+    writeValueBlock(out, "Log likelihood for each site after shuffle\n", 1);
+    fputs("check\n", out);
+    for (int s = 1; s <= seqLength; s++) fprintf(out, "%3d %12.4f\n", s, calTree(s, treeRoot[s], alfa[s]));
+    writeValueBlock(out, "Entropy for each site\n", 101);
+}
+
+void flushResultFile() {
+    checkedFlush(resultFile);
+}
+
+void closeResultFile() {
+    flushResultFile();
+    if (resultFile != stdout && fclose(resultFile) != 0) resultFileFailed();
+}

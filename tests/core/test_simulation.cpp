@@ -1,0 +1,301 @@
+#include "simulation.h"
+
+#include "alignment.h"
+#include "model.h"
+#include "model_setup.h"
+#include "numerics/matrixalgebra.h"
+#include "rootprob.h"
+#include "sitefixture.h"
+#include "sitelikelihood.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <random>
+#include <string>
+
+namespace {
+
+// Alignment stores for n leaves and L sites, the model, an empty rooted copy and root
+// probabilities rp at every site.
+void makeWorld(int n, int L, const std::map<int, double>& rp) {
+    sitefixture::makeAlignment(n, L);
+    buildModel(wagFrequencies());
+    copyTree = new SiteTreeNode*[2];
+    for (int t = 0; t < 2; t++) copyTree[t] = new SiteTreeNode[DIM]();
+    RootProbMatrix = dmatrix(1, L, 1, 20);
+    for (int s = 1; s <= L; s++)
+        for (int j = 1; j <= 20; j++) RootProbMatrix[s][j] = rp.count(j) ? rp.at(j) : 0.0;
+}
+
+void link(int parent, int child, double length, bool left) {
+    SiteTreeNode* c = copyTree[0];
+    (left ? c[parent].left : c[parent].right) = child;
+    c[child].parent = parent;
+    c[child].length = length;
+}
+
+// Three leaves rooted as 0 -> (4 -> (1, 2), 3).
+void rootedThree(double t1, double t2, double t3, double t4) {
+    copyTree[0][0].isRoot = 1;
+    link(0, 4, t4, true);
+    link(0, 3, t3, false);
+    link(4, 1, t1, true);
+    link(4, 2, t2, false);
+}
+
+// Five leaves rooted as 0 -> (6 -> (7 -> (1, 2), 3), 8 -> (4, 5)); leaf i has length i/10.
+void rootedFive() {
+    copyTree[0][0].isRoot = 1;
+    link(0, 6, 0.01, true);
+    link(0, 8, 0.03, false);
+    link(6, 7, 0.02, true);
+    link(6, 3, 0.3, false);
+    link(7, 1, 0.1, true);
+    link(7, 2, 0.2, false);
+    link(8, 4, 0.4, true);
+    link(8, 5, 0.5, false);
+}
+
+// Chi-square bound at the 0.999 quantile (Wilson-Hilferty).
+double chiSquareBound(int df) {
+    double k = 2.0 / (9.0 * df);
+    return df * std::pow(1 - k + 3.09 * std::sqrt(k), 3);
+}
+
+struct ChiSquare {
+    double statistic = 0;
+    int df = -1;
+};
+
+// Pearson's statistic of observed counts against expected probabilities over cells with an
+// expected count of at least 5, the rest pooled into one cell.
+ChiSquare chiSquare(const std::map<int, double>& p, const std::map<int, int>& seen, int draws) {
+    ChiSquare r;
+    double restExpected = draws;
+    int restSeen = draws;
+    for (const auto& [cell, prob] : p) {
+        double e = prob * draws;
+        if (e < 5) continue;
+        int o = seen.count(cell) ? seen.at(cell) : 0;
+        r.statistic += (o - e) * (o - e) / e;
+        r.df++;
+        restExpected -= e;
+        restSeen -= o;
+    }
+    if (restExpected >= 5) {
+        r.statistic += (restSeen - restExpected) * (restSeen - restExpected) / restExpected;
+        r.df++;
+    }
+    return r;
+}
+
+int columnCell(int site) {
+    return (node[1].code[site] * 21 + node[2].code[site]) * 21 + node[3].code[site];
+}
+
+// The exact probability of every leaf column of rootedThree at rate a: the sum over the root
+// state r and the inner state s of R(r) P(r,s;t4) P(s,x;t1) P(s,y;t2) P(r,z;t3).
+std::map<int, double> exactColumns(double t1, double t2, double t3, double t4, double a) {
+    std::map<int, double> p;
+    for (int x = 1; x <= 20; x++)
+        for (int y = 1; y <= 20; y++)
+            for (int z = 1; z <= 20; z++) {
+                double sum = 0;
+                for (int r = 1; r <= 20; r++) {
+                    if (RootProbMatrix[1][r] == 0) continue;
+                    double inner = 0;
+                    for (int s = 1; s <= 20; s++)
+                        inner += pij(r, s, t4, a) * pij(s, x, t1, a) * pij(s, y, t2, a);
+                    sum += RootProbMatrix[1][r] * inner * pij(r, z, t3, a);
+                }
+                p[(x * 21 + y) * 21 + z] = sum;
+            }
+    return p;
+}
+
+void setColumn(int site, const std::string& letters) {
+    sitefixture::setColumn(site, letters);
+}
+
+} // namespace
+
+TEST(Simulation, SimulatedLeafColumnsFollowTheExactDistribution) {
+    makeWorld(3, 1, {{1, 0.5}, {11, 0.3}, {8, 0.2}});
+    rootedThree(0.15, 0.3, 0.2, 0.1);
+    setColumn(1, "ALG");
+    alfa[1] = 1.3;
+    ASSERT_TRUE(prepareSimulationTree(1));
+    const int draws = 40000;
+    std::map<int, int> seen;
+    idum = -2024;
+    for (int k = 0; k < draws; k++) {
+        drawRootState(1, &idum);
+        seen[columnCell(1)]++;
+    }
+    ChiSquare right = chiSquare(exactColumns(0.15, 0.3, 0.2, 0.1, 1.3), seen, draws);
+    ASSERT_GE(right.df, 20);
+    EXPECT_LT(right.statistic, chiSquareBound(right.df));
+    // The same counts against a tree with leaves 1 and 3 exchanged: the test can tell.
+    ChiSquare wrong = chiSquare(exactColumns(0.2, 0.3, 0.15, 0.1, 1.3), seen, draws);
+    EXPECT_GT(wrong.statistic, 2 * chiSquareBound(wrong.df));
+}
+
+TEST(Simulation, TheRootStateFollowsTheRootProbabilities) {
+    makeWorld(3, 1, {{1, 1.0}});
+    rootedThree(0.1, 0.1, 0.1, 0.1);
+    setColumn(1, "AAA");
+    prepareSimulationTree(1);
+    idum = -5;
+    for (int k = 0; k < 200; k++) {
+        drawRootState(1, &idum);
+        EXPECT_EQ(node[0].code[1], 1);
+        EXPECT_EQ(node[0].seq[1], 'A');
+    }
+    // Probabilities summing to less than 1 leave the draw to the last residue.
+    for (int j = 1; j <= 20; j++) RootProbMatrix[1][j] = 0.0;
+    for (int k = 0; k < 50; k++) {
+        drawRootState(1, &idum);
+        EXPECT_EQ(node[0].code[1], 20);
+    }
+}
+
+TEST(Simulation, AnInnerNodeWithoutStateStartsFromTheLastResidue) {
+    // Record 0 without a drawn state: the descent starts from a usable state, never code 0.
+    makeWorld(3, 1, {{1, 1.0}});
+    rootedThree(0.1, 0.1, 0.1, 0.1);
+    setColumn(1, "AAA");
+    prepareSimulationTree(1);
+    node[0].code[1] = 0;
+    idum = -3;
+    mutation(1, 0);
+    for (int k = 1; k <= 4; k++) EXPECT_TRUE(node[k].code[1] >= 1 && node[k].code[1] <= 20) << k;
+}
+
+TEST(Simulation, PruningSplicesOutEmptiedNodesAndFlagsAWhollyGappedSide) {
+    struct Case {
+        std::string column;
+        int left, right;
+        bool rootFlagged;
+        double leftLength, rightLength;
+    };
+    const Case cases[] = {
+        {"ALLLL", 6, 8, false, 0.01, 0.03}, // nothing gapped
+        {"-LLLL", 6, 8, false, 0.01, 0.03}, // 2 replaces 7 under 6
+        {"--LLL", 3, 8, false, 0.31, 0.03}, // 7 emptied, 3 takes 6's place at the root
+        {"LLL-L", 6, 5, false, 0.01, 0.53}, // 5 takes 8's place
+        {"LLL--", 6, 8, true, 0.01, 0.03},  // the right side wholly gapped
+        {"---LL", 6, 8, true, 0.01, 0.03},  // the left side wholly gapped
+        {"LL-L-", 7, 4, false, 0.03, 0.43}, // both sides spliced
+    };
+    for (const Case& c : cases) {
+        makeWorld(5, 1, {{1, 1.0}});
+        rootedFive();
+        setColumn(1, c.column);
+        EXPECT_EQ(prepareSimulationTree(1), !c.rootFlagged) << c.column;
+        const SiteTreeNode* t = gapTree[0];
+        EXPECT_EQ(t[0].left, c.left) << c.column;
+        EXPECT_EQ(t[0].right, c.right) << c.column;
+        if (c.rootFlagged) continue;
+        EXPECT_NEAR(t[c.left].length, c.leftLength, 1e-15) << c.column;
+        EXPECT_NEAR(t[c.right].length, c.rightLength, 1e-15) << c.column;
+        EXPECT_EQ(t[c.left].parent, 0);
+        EXPECT_EQ(t[c.right].parent, 0);
+    }
+    // Under 6 leaf 2 replaces 7, with both lengths.
+    makeWorld(5, 1, {{1, 1.0}});
+    rootedFive();
+    setColumn(1, "-LLLL");
+    prepareSimulationTree(1);
+    EXPECT_EQ(gapTree[0][6].left, 2);
+    EXPECT_NEAR(gapTree[0][2].length, 0.22, 1e-15);
+    EXPECT_TRUE(gapTree[0][7].gap);
+    EXPECT_EQ(gapTree[0][7].left, -1);
+}
+
+TEST(Simulation, AFlaggedRootSimulatesNothing) {
+    makeWorld(5, 1, {{1, 1.0}});
+    rootedFive();
+    setColumn(1, "WYV--");
+    EXPECT_FALSE(prepareSimulationTree(1));
+    drawRootState(1, &idum);
+    EXPECT_EQ(node[1].seq[1], 'W');
+    EXPECT_EQ(node[2].code[1], 19);
+    EXPECT_EQ(node[3].code[1], 20);
+}
+
+TEST(Simulation, AtRateZeroEveryLeafTakesTheRootStateAndTheTargetIsMinusTheObservedEntropy) {
+    makeWorld(5, 1, {{3, 0.4}, {9, 0.6}});
+    rootedFive();
+    setColumn(1, "AR-DA");
+    alfa[1] = 0.7;
+    double h0 = leafEntropy(1);
+    EXPECT_NEAR(h0, -(0.5 * std::log(0.5) + 2 * 0.25 * std::log(0.25)), 1e-15);
+    EXPECT_EQ(func_simulation_alpha(1, 0.0, 40), -h0);
+    // The observed column and the rate are as they were.
+    EXPECT_EQ(node[1].seq[1], 'A');
+    EXPECT_EQ(node[2].code[1], 2);
+    EXPECT_EQ(node[3].code[1], 0);
+    EXPECT_EQ(alfa[1], 0.7);
+    EXPECT_GT(func_simulation_alpha(1, 5.0, 40), -h0);
+}
+
+TEST(Simulation, TheExpectedEntropyTargetScalesWithN) {
+    makeWorld(5, 1, {{3, 0.4}, {9, 0.6}});
+    rootedFive();
+    setColumn(1, "AR-DA");
+    double h0 = leafEntropy(1);
+    for (double x : {0.0, 0.5, 3.0}) {
+        double one = func_simulation_vector(1, x, 1) + h0;
+        double two = func_simulation_vector(1, x, 2) + h0;
+        EXPECT_NEAR(two, one / 2, 1e-14) << x;
+    }
+    // At rate 0 every leaf has the root distribution.
+    EXPECT_NEAR(func_simulation_vector(1, 0.0, 1) + h0, -(0.4 * std::log(0.4) + 0.6 * std::log(0.6)), 1e-12);
+}
+
+TEST(Simulation, AShuffledSingletonSpreadsUniformlyOverTheLettersAndNeverIntoAGap) {
+    makeWorld(5, 1, {{1, 1.0}});
+    setColumn(1, "WL-LL");
+    const int shuffles = 4000;
+    int at[6] = {};
+    idum = -77;
+    for (int k = 0; k < shuffles; k++) {
+        shuffleColumn(1);
+        int w = 0;
+        for (int i = 1; i <= 5; i++) {
+            EXPECT_EQ(node[i].seq[1], aa[node[i].code[1]]);
+            if (node[i].seq[1] == 'W') w = i;
+        }
+        ASSERT_NE(w, 0);
+        at[w]++;
+        EXPECT_EQ(node[3].code[1], 0);
+        setColumn(1, "WL-LL");
+    }
+    double chi = 0;
+    for (int i : {1, 2, 4, 5}) chi += (at[i] - shuffles / 4.0) * (at[i] - shuffles / 4.0) / (shuffles / 4.0);
+    EXPECT_EQ(at[3], 0);
+    EXPECT_LT(chi, chiSquareBound(3));
+    // A single letter among gaps has nowhere to go.
+    setColumn(1, "--W--");
+    shuffleColumn(1);
+    EXPECT_EQ(node[3].seq[1], 'W');
+}
+
+TEST(Simulation, TheShuffleStatisticOfAnInvariantColumnIsZero) {
+    std::mt19937 rng(3);
+    makeWorld(6, 2, {{1, 1.0}});
+    sitefixture::randomTree(rng, 0.05, 0.4);
+    for (int s = 1; s <= 2; s++) sitefixture::copyTreeToSite(s);
+    setColumn(1, "KKKKKK");
+    EXPECT_NEAR(shuffleStatistic(1), 0.0, 1e-12);
+    // A variable column: shuffles are less likely than the column itself on this tree, and
+    // the column is put back afterwards.
+    setColumn(2, "KKKRRW");
+    double x = shuffleStatistic(2);
+    EXPECT_LT(x, 1.0);
+    EXPECT_NE(x, 0.0);
+    EXPECT_EQ(node[6].seq[2], 'W');
+    EXPECT_EQ(node[4].code[2], 2);
+}
