@@ -57,13 +57,10 @@ int main(int argc, char** argv) {
 
     main_function(argc, argv);
 
-    // Without a tree file (until the distance tree is built) there is nothing to hand out.
-    if (treeFlag) {
-        if (rank == 0)
-            cal_likelihood(size);
-        else
-            cal_Tree();
-    }
+    if (rank == 0)
+        cal_likelihood(size);
+    else
+        cal_Tree();
 
     MPI_Finalize();
     return 0;
