@@ -134,12 +134,13 @@ void pseudocountSiteFrequencies() {
     double** profile = dmatrix(1, seqLength, 0, 20);
     prfprfmatrix(ali, seqLength, seqNum, profile);
     for (int s = 1; s <= seqLength; s++) {
-        double sum = 0.0;
         for (int r = 1; r <= 20; r++) {
             int code = static_cast<int>(std::strchr(aa, pseudoAlphabet[r]) - aa);
             sitePI[s][code] = profile[s][r];
-            sum += profile[s][r];
         }
+        // The row's own sum, in residue-code order: another order rounds differently.
+        double sum = 0.0;
+        for (int k = 1; k <= 20; k++) sum += sitePI[s][k];
         if (sum > 0.0)
             for (int k = 1; k <= 20; k++) sitePI[s][k] /= sum;
     }

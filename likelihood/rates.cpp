@@ -5,6 +5,7 @@
 #include "numerics/matrixalgebra.h"
 #include "vantrel.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -16,7 +17,9 @@ int nonGapMinimum() {
         int m = static_cast<int>(seqNum * gapForEst);
         return m < 3 ? 3 : m;
     }
-    return static_cast<int>(gapForEst + 0.000001);
+    // A count beyond any int asks for more letters than any site has; converting it would overflow.
+    double count = gapForEst + 0.000001;
+    return count < INT_MAX ? static_cast<int>(count) : INT_MAX;
 }
 
 double siteEntropy(int s) {

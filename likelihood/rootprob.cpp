@@ -3,6 +3,7 @@
 #include "alignment.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
+#include "vantrel.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +41,9 @@ std::vector<std::string> blankFields(const std::string& line) {
     return fields;
 }
 
+// Every process reads the same file and meets the same fault: rank 0 reports it.
 [[noreturn]] void badFile(const char* path, const std::string& what) {
+    awaitRankZeroReport();
     fprintf(stderr, "RootProbMatrix file %s: %s\n", path, what.c_str());
     fatalExit(1);
 }

@@ -181,6 +181,9 @@ double calTree_alfa(int s, int root, double a, int* sign) {
         if (Z[i] > D) D = Z[i];
     double T = 0.0;
     for (int i = 1; i <= last; i++) {
+        // Records without a term (branches of no length, records outside the site's tree)
+        // add nothing; scaling their zero could give 0 * infinity when D is large.
+        if (R[i] == 0.0) continue;
         R[i] = R[i] * std::pow(10, D - Z[i]);
         T += R[i];
     }

@@ -86,7 +86,19 @@ int findLeaf(const std::string& name) {
     return 0;
 }
 
-int readLeaf(TreeReader& r) {
+// A name runs up to the next ':' and may hold any character a sequence name holds: a
+// sequence named "seq(1)" or "a,b" is found whole. Only text up to ':' that names no
+// sequence is read as a name ending at the first separator, so that a missing ':' is
+// reported where it is.
+std::string readName(TreeReader& r) {
+    std::size_t colon = r.text.find(':', r.pos);
+    if (colon != std::string::npos) {
+        std::string whole = r.text.substr(r.pos, colon - r.pos);
+        if (findLeaf(whole) != 0) {
+            r.pos = colon;
+            return whole;
+        }
+    }
     std::string name;
     while (!r.atEnd() && r.current() != ':') {
         if (endsName(r.current())) treeError(r, "leaf " + quoted(name) + " has no ':' and branch length");
@@ -96,6 +108,11 @@ int readLeaf(TreeReader& r) {
         name += r.current();
         r.pos++;
     }
+    return name;
+}
+
+int readLeaf(TreeReader& r) {
+    std::string name = readName(r);
     if (r.atEnd()) treeError(r, "the tree ends inside leaf name " + quoted(name));
     if (name.empty()) treeError(r, "a branch length without a leaf name");
     int leaf = findLeaf(name);

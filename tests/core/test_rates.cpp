@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -62,8 +63,8 @@ TEST_F(InitialRates, NonGapMinimumFromFractionOrCount) {
     struct Case {
         double gapForEst;
         int n, expected;
-    } cases[] = {{0.5, 10, 5}, {0.5, 4, 3},  {0.0, 10, 3},       {1.0, 10, 10},
-                 {1.0, 2, 3},  {3.0, 10, 3}, {4.9999995, 10, 5}, {7.0, 5, 7}};
+    } cases[] = {{0.5, 10, 5}, {0.5, 4, 3},        {0.0, 10, 3}, {1.0, 10, 10},      {1.0, 2, 3},
+                 {3.0, 10, 3}, {4.9999995, 10, 5}, {7.0, 5, 7},  {1e12, 10, INT_MAX}};
     for (const Case& c : cases) {
         gapForEst = c.gapForEst;
         seqNum = c.n;

@@ -3,6 +3,7 @@
 #include "alignment.h"
 #include "model.h"
 #include "rootprob.h"
+#include "vantrel.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,18 @@ TEST_F(RootProbabilities, UnusableFileEndsWithMessageNamingFileAndSite) {
         std::string path = write(c.name, c.text);
         EXPECT_EXIT(readRootProbMatrix(path.c_str()), testing::ExitedWithCode(1), c.message) << c.name;
     }
+}
+
+// Every process of a job meets the same unusable file: the others leave the report to rank 0.
+TEST_F(RootProbabilities, OtherRanksLeaveTheReportToRankZero) {
+    std::string path = write("rootprob_rank1.txt", "no rows\n");
+    jobSize = 2;
+    jobRank = 1;
+    awaitJobEndHook = [] { std::fprintf(stderr, "waiting for rank 0\n"); };
+    EXPECT_EXIT(readRootProbMatrix(path.c_str()), testing::ExitedWithCode(1),
+                "^waiting for rank 0\nRootProbMatrix file .*rootprob_rank1.txt: no row of site 1");
+    jobSize = jobRank = 0;
+    awaitJobEndHook = nullptr;
 }
 
 } // namespace

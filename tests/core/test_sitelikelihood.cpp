@@ -167,6 +167,16 @@ TEST_F(SiteLikelihood, RescalingKeepsTheLogLikelihoodOfHugeTreesExact) {
     double logL = calTree(1, top, 1.0);
     EXPECT_TRUE(std::isfinite(logL));
     EXPECT_NEAR(logL, reference, 1e-9 * std::fabs(reference));
+
+    // A branch without length takes no part in the derivative, however far the exponents of
+    // the other terms reach.
+    gapTree[1][1].length = 0.0;
+    double h = 1e-6;
+    double slope = (calTree(1, top, 1.0 + h) - calTree(1, top, 1.0 - h)) / (2 * h);
+    int sign = 0;
+    double lnD = calTree_alfa(1, top, 1.0, &sign);
+    ASSERT_TRUE(std::isfinite(lnD));
+    EXPECT_NEAR(sign * std::exp(lnD - calTree(1, top, 1.0)), slope, 1e-4 * std::fabs(slope));
 }
 
 // Two leaves whose letters the model forbids below one cherry: the column has probability 0

@@ -50,6 +50,12 @@ TEST(TreeFile, ReadsTheTreeInWhateverLayoutItIsWritten) {
     }
 }
 
+TEST(TreeFile, ANameRunsUpToItsColonWhateverItHolds) {
+    loadSequences({{"a(1)", "A"}, {"b,2", "R"}, {"c;3", "N"}, {"d)4", "D"}, {"e", "C"}});
+    readTreeText("((a(1):0.1,b,2:0.2):0.6,c;3:0.3,(d)4:0.4,e:0.5):0.7);");
+    expectFiveLeafTree();
+}
+
 TEST(TreeFile, LengthsAreReadInSinglePrecision) {
     setUpFiveSequences();
     readTreeText("((a:0.1,b:2.5e-1):1,c:0,(d:7,e:-0):3);");

@@ -50,10 +50,10 @@ expect_status 0
 expect_lacks out.txt "can not open RootProbMatrix file"
 expect_count out.txt "finish reading RootProbMatrix" 2
 
-case_name "-r: a file with too few rows ends the job with status 1"
+case_name "-r: a file with too few rows ends the job with status 1, reported once"
 write_rows 40 >short.txt
-run_job 2 -i "$six" -t "$tree" -o result.txt -r short.txt
+run_job 3 -i "$six" -t "$tree" -o result.txt -r short.txt
 expect_status 1
-expect_has err.txt "RootProbMatrix file short.txt: the file ends before the row of site 41"
+expect_count err.txt "RootProbMatrix file short.txt: the file ends before the row of site 41" 1
 
 finish

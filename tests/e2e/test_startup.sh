@@ -91,9 +91,14 @@ run_job 2 -i "$deep/alignment_file_with_a_long_name_too.aln" -o "$deep/result_fi
 expect_status 0
 expect_has "$deep/result_file_with_a_long_name.txt" "The input sequences:"
 
-case_name "the bundled example"
-run_job 4 -i "$EXAMPLES/pkinase.aln" -t "$EXAMPLES/pkinase_fasttree.tre" -o result.txt
+case_name "the bundled example, its first twelve columns"
+# The whole example is the demo's job; its first columns keep the real names, letters and
+# tree while the run stays short under the sanitizers.
+awk 'NR == 1 { print; next } /^[^ ]/ { print $1, substr($2, 1, 12); n++ } /^$/ && n { exit }' \
+    "$EXAMPLES/pkinase.aln" >pkinase12.aln
+run_job 4 -i pkinase12.aln -t "$EXAMPLES/pkinase_fasttree.tre" -o result.txt
 expect_status 0
-expect_has result.txt "$(printf '%5d %20s  %s' 38 FUSED_DROME YAVSSLVGQGSFGCVYKATDD)"
+expect_has result.txt "$(printf '%5d %20s  %s' 38 FUSED_DROME YAVSSLVGQGSF)"
+expect_count result.txt "The input sequences:" 1
 
 finish
