@@ -3,6 +3,7 @@
 #include "alignment.h"
 #include "model.h"
 #include "sitelikelihood.h"
+#include "sitework.h"
 #include "treeopt.h"
 #include "vantrel.h"
 
@@ -67,30 +68,6 @@ void restoreModel(const double* saved) {
     cal_Eign();
 }
 
-int clipUpperTail(std::vector<double>& r, double z, int maxPasses) {
-    size_t K = r.size();
-    int passes = 0;
-    bool clipped = true;
-    while (clipped && passes < maxPasses) {
-        passes++;
-        clipped = false;
-        if (K < 2) break;
-        double mean = 0.0;
-        for (double x : r) mean += x;
-        mean /= K;
-        double squares = 0.0;
-        for (double x : r) squares += (x - mean) * (x - mean);
-        double sd = std::sqrt(squares / (K - 1));
-        if (!(sd > 0.0)) break;
-        for (double& x : r)
-            if ((x - mean) / sd > z) {
-                x = z * sd + mean;
-                clipped = true;
-            }
-    }
-    return passes;
-}
-
 namespace {
 
 bool computed(int s) {
@@ -140,10 +117,11 @@ double optimiseRates(int leftOut, std::vector<double>& F) {
     }
     std::printf("Finish finding each alpha value for max L\n");
 
-    std::vector<double> r;
-    for (int s : variable) r.push_back(M[s] / alfa[s]);
-    clipUpperTail(r, 3.0, 21);
-    for (size_t k = 0; k < variable.size(); k++) M[variable[k]] = r[k] * alfa[variable[k]];
+    std::vector<double> r(L + 1, 0.0);
+    std::vector<char> include(L + 1, 0);
+    for (int s : variable) r[s] = M[s] / alfa[s], include[s] = 1;
+    clipUpperTail(r.data(), include.data(), L, 3.0, CLIP_PASS_LIMIT);
+    for (int s : variable) M[s] = r[s] * alfa[s];
 
     double CV = total(M) / (L - leftOut);
     for (int s = 1; s <= L; s++) F[s] = computed(s) ? calTree(s, treeRoot[s], M[s]) : 0.0;

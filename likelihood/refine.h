@@ -19,11 +19,6 @@ void useSiteModel(int s, double* saved);
 // Puts saved[1..20] back into PI and rebuilds the model from it.
 void restoreModel(const double* saved);
 
-// Clips the upper tail of r (values more than z standard deviations above the mean become
-// mean + z sd), pass after pass while a value was clipped, at most maxPasses passes; returns
-// the number of passes. Fewer than two values, or no spread, clip nothing.
-int clipUpperTail(std::vector<double>& r, double z, int maxPasses);
-
 // mode 0: optimises every site's rate; 1: sets every rate to 1.0; 2: keeps the rates.
 // method 1: inner states by optTree; 0: by optTree_Goldstein, with their probability table.
 // noReport: stops after the rate tables. Tables go to resultFile, progress lines to standard

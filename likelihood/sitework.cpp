@@ -211,12 +211,12 @@ void finalSiteWork(int site, double* record) {
     if (own) useAlignmentModel();
 }
 
-int clipUpperTail(double* value, const char* include, int n) {
+int clipUpperTail(double* value, const char* include, int n, double zLimit, int passLimit) {
     int c = 0;
     for (int s = 1; s <= n; s++) c += include[s] ? 1 : 0;
     int passes = 0;
     bool clipped = true;
-    while (clipped && passes < CLIP_PASS_LIMIT) {
+    while (clipped && passes < passLimit) {
         clipped = false;
         passes++;
         double mean = 0.0;
@@ -226,11 +226,12 @@ int clipUpperTail(double* value, const char* include, int n) {
         for (int s = 1; s <= n; s++)
             if (include[s]) squares += (value[s] - mean) * (value[s] - mean);
         double sd = std::sqrt(squares / (c - 1));
+        if (!(sd > 0.0)) break; // no spread: every z would be undefined
         for (int s = 1; s <= n; s++) {
             if (!include[s]) continue;
             double z = (value[s] - mean) / sd;
-            if (z > zScoreTolerant) {
-                value[s] = zScoreTolerant * sd + mean;
+            if (z > zLimit) {
+                value[s] = zLimit * sd + mean;
                 clipped = true;
             }
         }
@@ -246,7 +247,7 @@ void adoptClippedAlpha(double* v, AlphaEstimate kind, FILE* out) {
         include[s] = !(std::fabs(v[s] - alfa[s]) < 1e-8 || alfa[s] < 1e-10);
         if (include[s]) change[s] = ratio ? v[s] / alfa[s] : v[s] - alfa[s];
     }
-    clipUpperTail(change.data(), include.data(), seqLength);
+    clipUpperTail(change.data(), include.data(), seqLength, zScoreTolerant, CLIP_PASS_LIMIT);
     fputs("result from optimizing alpha\n", out);
     for (int s = 1; s <= seqLength; s++) {
         double adopted = ratio ? change[s] * alfa[s] : change[s] + alfa[s];

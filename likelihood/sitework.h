@@ -41,9 +41,10 @@ long siteSeed(int r, int site);
 // A worker's site record (SITE_RECORD_SIZE values) in the final phase.
 void finalSiteWork(int site, double* record);
 
-// Clips the included values 1..n from above at zScoreTolerant standard deviations, pass after
-// pass while a pass clipped something, at most CLIP_PASS_LIMIT passes. Returns the passes run.
-int clipUpperTail(double* value, const char* include, int n);
+// Clips the included values 1..n from above at zLimit standard deviations, pass after pass
+// while a pass clipped something, at most passLimit passes. Returns the passes run. Fewer than
+// two included values, or no spread, clip nothing.
+int clipUpperTail(double* value, const char* include, int n, double zLimit, int passLimit);
 
 // The master's adoption of the alpha estimates v[1..seqLength] after the ML-alpha phase
 // (ratios to alfa) or the simulated-entropy phase (differences): clips them, writes the

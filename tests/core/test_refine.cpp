@@ -5,6 +5,7 @@
 #include "refine.h"
 #include "rootprob.h"
 #include "sitelikelihood.h"
+#include "sitework.h"
 #include "treeopt.h"
 #include "vantrel.h"
 
@@ -125,7 +126,11 @@ TEST(ClipUpperTail, ClipsTheUpperTailPassByPassUpToTheLimit) {
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.values.size()) + " values");
         std::vector<double> r = c.values;
-        int passes = clipUpperTail(r, 3.0, 21);
+        r.insert(r.begin(), 0.0); // sites count from 1
+        std::vector<char> include(r.size(), 1);
+        int n = static_cast<int>(c.values.size());
+        int passes = clipUpperTail(r.data(), include.data(), n, 3.0, 21);
+        r.erase(r.begin());
         if (!c.clips) {
             EXPECT_EQ(r, c.values);
             EXPECT_LE(passes, 1);

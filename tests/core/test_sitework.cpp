@@ -165,7 +165,8 @@ TEST(Clipping, AnOutlierAmongEqualValuesIsClippedInEveryPassUntilThePassLimit) {
     std::vector<double> value(n + 1, 1.0);
     std::vector<char> include(n + 1, 1);
     value[4] = 100.0;
-    EXPECT_EQ(clipUpperTail(value.data(), include.data(), n), CLIP_PASS_LIMIT);
+    EXPECT_EQ(clipUpperTail(value.data(), include.data(), n, zScoreTolerant, CLIP_PASS_LIMIT),
+              CLIP_PASS_LIMIT);
     double d = 99.0 * std::pow(1.0 / n + 2.0 / std::sqrt(double(n)), CLIP_PASS_LIMIT);
     EXPECT_NEAR(value[4] - 1.0, d, 1e-9 * d);
     EXPECT_EQ(value[1], 1.0);
@@ -175,19 +176,20 @@ TEST(Clipping, ValuesWithinTheBoundTakeOnePassAndExcludedValuesTakeNoPart) {
     std::vector<double> value = {0, 1.0, 1.3, 0.9, 1.05, 0.7, 1.0, 1.2, 0.98, 1.1, 0.99, 1.4, 50.0};
     std::vector<char> include = {0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0};
     const std::vector<double> before = value;
-    EXPECT_EQ(clipUpperTail(value.data(), include.data(), 12), 1);
+    EXPECT_EQ(clipUpperTail(value.data(), include.data(), 12, zScoreTolerant, CLIP_PASS_LIMIT), 1);
     EXPECT_EQ(value, before);
     // Once the outlier is included it is clipped, and so pulled in pass after pass.
     include[12] = 1;
-    EXPECT_EQ(clipUpperTail(value.data(), include.data(), 12), CLIP_PASS_LIMIT);
+    EXPECT_EQ(clipUpperTail(value.data(), include.data(), 12, zScoreTolerant, CLIP_PASS_LIMIT),
+              CLIP_PASS_LIMIT);
     EXPECT_LT(value[12], 3.0);
     EXPECT_EQ(value[1], 1.0);
     // A single included value has no spread, and no included value leaves nothing to do.
     std::vector<char> one(13, 0), none(13, 0);
     one[12] = 1;
     value[12] = 50.0;
-    EXPECT_EQ(clipUpperTail(value.data(), one.data(), 12), 1);
-    EXPECT_EQ(clipUpperTail(value.data(), none.data(), 12), 1);
+    EXPECT_EQ(clipUpperTail(value.data(), one.data(), 12, zScoreTolerant, CLIP_PASS_LIMIT), 1);
+    EXPECT_EQ(clipUpperTail(value.data(), none.data(), 12, zScoreTolerant, CLIP_PASS_LIMIT), 1);
     EXPECT_EQ(value[12], 50.0);
 }
 
