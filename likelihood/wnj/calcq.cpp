@@ -54,8 +54,9 @@ void bestPartners(int n, int i, int& q, int& q2) {
 
 double calcR(int n, int i, int j, int jp) {
     double dij = slotD(i, j), dijp = slotD(i, jp), djjp = slotD(j, jp);
+    // sigma2_3 takes its pair in either order, so wA reuses the split terms of i's paths.
     double sijjp = sigma2_3(i, j, jp), sijpj = sigma2_3(i, jp, j);
-    double wA = 1.0 / (sigma2_3(j, i, jp) + sigma2_3(jp, i, j) + EPSILON);
+    double wA = 1.0 / (sijjp + sijpj + EPSILON);
     double wB = 1.0 / (sijjp + sigma2_3(jp, j, i) + EPSILON);
     double wC = 1.0 / (sijpj + sigma2_3(j, jp, i) + EPSILON);
 

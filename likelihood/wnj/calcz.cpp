@@ -17,10 +17,26 @@ void crossVariances(int i, int j, int k, int l, double& vA, double& vB) {
     vB = DMIN(sigma2_3(i, l, j), sigma2_3(i, l, k)) + DMIN(sigma2_3(j, k, i), sigma2_3(j, k, l));
 }
 
-// PQ(i, e, j, h) over the square root of its variance with the split terms of (i, e).
+double PQfrom(int i, int j, int k, int l, double vA, double vB) {
+    double D1 = slotD(i, k) + slotD(j, l), D2 = slotD(i, l) + slotD(j, k);
+    double mean = vA + vB == 0 ? (D1 + D2) / 2.0 : (vB * D1 + vA * D2) / (vA + vB);
+    return 0.5 * (mean - slotD(i, j) - slotD(k, l));
+}
+
+double sigma2PQfrom(int i, int j, int k, int l, double vA, double vB) {
+    double t = sigma2_3(k, l, i) + sigma2_3(k, l, j);
+    if (vA + vB == 0) return t / 8.0;
+    return (t / 2.0 + vA * vB / (vA + vB)) / 4.0;
+}
+
+// PQ(i, e, j, h) over the square root of its variance with the split terms of (i, e). PQ and
+// its variance share the cross variances, the bulk of the z-scores' cost.
 double scaledPQ(int i, int e, int j, int h) {
-    double variance = (sigma2_3(i, e, h) + sigma2_3(i, e, j)) / 8.0 + sigma2PQ(i, e, j, h) + EPSILON;
-    return PQ(i, e, j, h) / std::sqrt(variance);
+    double vA, vB;
+    crossVariances(i, e, j, h, vA, vB);
+    double variance =
+        (sigma2_3(i, e, h) + sigma2_3(i, e, j)) / 8.0 + sigma2PQfrom(i, e, j, h, vA, vB) + EPSILON;
+    return PQfrom(i, e, j, h, vA, vB) / std::sqrt(variance);
 }
 
 // For every third slot k its best fourth slot l (the least PQ(i, j, k, l)); every quartet
@@ -60,17 +76,13 @@ double splitSum(int n, int i, int j) {
 double PQ(int i, int j, int k, int l) {
     double vA, vB;
     crossVariances(i, j, k, l, vA, vB);
-    double D1 = slotD(i, k) + slotD(j, l), D2 = slotD(i, l) + slotD(j, k);
-    double mean = vA + vB == 0 ? (D1 + D2) / 2.0 : (vB * D1 + vA * D2) / (vA + vB);
-    return 0.5 * (mean - slotD(i, j) - slotD(k, l));
+    return PQfrom(i, j, k, l, vA, vB);
 }
 
 double sigma2PQ(int i, int j, int k, int l) {
     double vA, vB;
     crossVariances(i, j, k, l, vA, vB);
-    double t = sigma2_3(k, l, i) + sigma2_3(k, l, j);
-    if (vA + vB == 0) return t / 8.0;
-    return (t / 2.0 + vA * vB / (vA + vB)) / 4.0;
+    return sigma2PQfrom(i, j, k, l, vA, vB);
 }
 
 double calcZ2(int n, int i, int e, int g, double** /*b*/) {

@@ -311,3 +311,44 @@ TEST(BuildTree, AlternativeScoresAgreeWithTheCriterion) {
     }
     wnj::freeMatrix(D);
 }
+
+// The z-scores share the cross variances between PQ and its variance; every step's scores
+// must equal, bit for bit, the two minima formed from PQ and sigma2PQ themselves.
+TEST(BuildTree, ZScoresAreTheMinimaOfTheScaledQuartetStatistics) {
+    auto scaled = [](int i, int e, int j, int h) {
+        double variance = (wnj::sigma2_3(i, e, h) + wnj::sigma2_3(i, e, j)) / 8.0 +
+                          wnj::sigma2PQ(i, e, j, h) + wnj::EPSILON;
+        return wnj::PQ(i, e, j, h) / std::sqrt(variance);
+    };
+    for (unsigned seed : {3u, 4u}) {
+        const int n = 9;
+        SCOPED_TRACE(seed);
+        double** D = randomMatrix(n, 2.0, 200 + seed);
+        wnj::RootNodeT* root;
+        {
+            Loop loop(n, D, 300);
+            int next = n;
+            for (int i = n; i > 3; i--, next++) {
+                loop.score(i);
+                for (int a = 0; a < i; a++) {
+                    int e = loop.q[a], g = loop.q2[a], h = -1;
+                    for (int j = 0; j < i; j++)
+                        if (j != a && j != e && j != g && (h < 0 || scaled(a, e, g, j) < scaled(a, e, g, h)))
+                            h = j;
+                    double z = 0.0;
+                    bool first = true;
+                    for (int j = 0; j < i; j++) {
+                        if (j == a || j == e || j == h) continue;
+                        if (first || scaled(a, e, j, h) < z) z = scaled(a, e, j, h);
+                        first = false;
+                    }
+                    ASSERT_EQ(loop.Z[a], z) << "step " << n - i << ", slot " << a;
+                }
+                loop.join(i, next);
+            }
+            root = wnj::makeTop();
+        }
+        wnj::deleteTree(root);
+        wnj::freeMatrix(D);
+    }
+}
