@@ -8,6 +8,7 @@
 #include "wnj/noise.h"
 
 #include <cmath>
+#include <vector>
 
 namespace wnj {
 
@@ -31,16 +32,23 @@ double score(int n, int i, int c, double z) {
 }
 
 // The partner of slot i: the winner jp of a tournament, replaced by the best challenger c
-// when c beats it.
-void bestPartners(int n, int i, int& q, int& q2) {
+// when c beats it. scores is scratch for n values.
+void bestPartners(int n, int i, int& q, int& q2, std::vector<double>& scores) {
     int jp = i == 0 ? 1 : 0;
-    for (int j = 0; j < n; j++)
-        if (j != i && j != jp && calcR(n, i, j, jp) < 0) jp = j;
+    for (int j = 0; j < n; j++) {
+        if (j == i || j == jp) continue;
+        double r = calcR(n, i, j, jp);
+        if (r < 0)
+            jp = j;
+        else
+            scores[j] = r;
+    }
     int c = -1;
     double minR = 0.0;
     for (int j = 0; j < n; j++) {
         if (j == i || j == jp) continue;
-        double r = calcR(n, i, j, jp);
+        // Every slot after the winner met it in the tournament and kept its score.
+        double r = j > jp ? scores[j] : calcR(n, i, j, jp);
         if (c < 0 || r < minR) {
             c = j;
             minR = r;
@@ -93,8 +101,9 @@ double calcR2(int n, int i, int j, int k, double** b) {
 
 void calc_q(int n, int q[], double R[], double** b, int q2[], double P[], double Z[]) {
     calc_b(n, b, deltaB, delta2B, s);
+    std::vector<double> scores(static_cast<std::size_t>(n));
     for (int i = 0; i < n; i++) {
-        bestPartners(n, i, q[i], q2[i]);
+        bestPartners(n, i, q[i], q2[i], scores);
         P[i] = -0.5 * calcR(n, i, q[i], q2[i]);
     }
     double* z = vector(n);

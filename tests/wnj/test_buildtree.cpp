@@ -312,9 +312,10 @@ TEST(BuildTree, AlternativeScoresAgreeWithTheCriterion) {
     wnj::freeMatrix(D);
 }
 
-// The z-scores share the cross variances between PQ and its variance; every step's scores
-// must equal, bit for bit, the two minima formed from PQ and sigma2PQ themselves.
-TEST(BuildTree, ZScoresAreTheMinimaOfTheScaledQuartetStatistics) {
+// The partner search reuses the tournament's scores and the z-scores share the cross
+// variances between PQ and its variance; every step must give, bit for bit, what the
+// tournament over calcR and the two minima over PQ and sigma2PQ themselves give.
+TEST(BuildTree, PartnersAndZScoresFollowTheTournamentAndTheQuartetMinima) {
     auto scaled = [](int i, int e, int j, int h) {
         double variance = (wnj::sigma2_3(i, e, h) + wnj::sigma2_3(i, e, j)) / 8.0 +
                           wnj::sigma2PQ(i, e, j, h) + wnj::EPSILON;
@@ -331,6 +332,17 @@ TEST(BuildTree, ZScoresAreTheMinimaOfTheScaledQuartetStatistics) {
             for (int i = n; i > 3; i--, next++) {
                 loop.score(i);
                 for (int a = 0; a < i; a++) {
+                    int jp = a == 0 ? 1 : 0, c = -1;
+                    for (int j = 0; j < i; j++)
+                        if (j != a && j != jp && wnj::calcR(i, a, j, jp) < 0) jp = j;
+                    for (int j = 0; j < i; j++)
+                        if (j != a && j != jp && (c < 0 || wnj::calcR(i, a, j, jp) < wnj::calcR(i, a, c, jp)))
+                            c = j;
+                    bool better = wnj::calcR(i, a, c, jp) < 0;
+                    ASSERT_EQ(loop.q[a], better ? c : jp) << "step " << n - i << ", slot " << a;
+                    ASSERT_EQ(loop.q2[a], better ? jp : c);
+                    ASSERT_EQ(loop.P[a], -0.5 * wnj::calcR(i, a, loop.q[a], loop.q2[a]));
+
                     int e = loop.q[a], g = loop.q2[a], h = -1;
                     for (int j = 0; j < i; j++)
                         if (j != a && j != e && j != g && (h < 0 || scaled(a, e, g, j) < scaled(a, e, g, h)))
