@@ -9,6 +9,11 @@
 // value as a ready table line in "%a") from the code of the branch it was added on, after the
 // independent check below (a pruning on an exponential by Taylor series) agreed with the
 // log-likelihoods of the gap-free sites. Regenerate only for a change meant to alter results.
+//
+// The table holds for the project's builds (x86-64 without fused multiply-add). A build for a
+// processor with FMA (-march=native, -mfma) differs in the last bits of the model: GCC 12 fuses
+// the paired multiply-add and multiply-subtract of the SVD's plane rotations into vfmsubadd
+// even under -ffp-contract=off, so the eigenvectors, pij and everything after them change.
 #include "alignment.h"
 #include "model.h"
 #include "scratch.h"
