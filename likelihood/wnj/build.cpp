@@ -15,7 +15,6 @@ namespace wnj {
 _NodeT** nodes = nullptr;
 double** mD = nullptr;
 double* vC = nullptr;
-double** mVarD = nullptr;
 double** mS = nullptr;
 double** mDelB = nullptr;
 double** mDel2B = nullptr;
@@ -41,13 +40,6 @@ double pathVariances(int i, int J, int M, double bJ) {
         if (j != J && j != M)
             sum += sigma_na(DMAX(bJ, MINB) + slotC(J), DMAX(slotD(J, j) - bJ, MINB) + slotC(j));
     return sum + EPSILON;
-}
-
-// The variance of the distance between nodes a and b with their offsets, summed from the
-// node of the lower index on as the split variance does.
-void setVarD(int a, int b) {
-    int lo = a < b ? a : b, hi = a < b ? b : a;
-    mVarD[a][b] = mVarD[b][a] = sigma2t(mD[lo][hi] + vC[lo] + vC[hi]);
 }
 
 // The lengths of the joined pair: a negative side becomes 0 and the other takes the whole.
@@ -79,9 +71,6 @@ void createWorkingState(int n, double** D, char** names) {
     for (int i = 0; i < N; i++)
         for (int j = 0; j < N; j++) mS[i][j] = -1.0;
     setMM(n, D, mD);
-    mVarD = matrix(N);
-    for (int a = 0; a < n; a++)
-        for (int b = 0; b < a; b++) setVarD(a, b);
     nodes = allocateOrFail<_NodeT*>(N, "build::buildTree:out of memory-nodes");
     for (int k = 0; k < n; k++) {
         nodes[k] = createNode();
@@ -91,7 +80,7 @@ void createWorkingState(int n, double** D, char** names) {
 }
 
 void releaseWorkingState() {
-    for (double** m : {s, deltaB, delta2B, mD, mVarD, mS, mDelB, mDel2B}) freeMatrix(m);
+    for (double** m : {s, deltaB, delta2B, mD, mS, mDelB, mDel2B}) freeMatrix(m);
     freeVector(vC);
     std::free(nodes);
     nodes = nullptr;
@@ -137,9 +126,6 @@ void joinPair(int i, int next, int J, int M, double** b, const double* Z) {
     mD[next][next] = 0.0;
     double vJ = sigma2t(DMAX(lJ, MINB) + slotC(J)), vM = sigma2t(DMAX(lM, MINB) + slotC(M));
     vC[next] = SJ + SM > 0 ? sigma2tinv((SJ * SJ * vM + SM * SM * vJ) / SQR(SJ + SM)) : sigma2tinv(0.0);
-
-    for (int j = 0; j < i; j++)
-        if (j != J && j != M) setVarD(nodes[j]->index, next);
 
     nodes[next] = nodes[J];
     nodes[J] = W;

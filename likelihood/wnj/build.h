@@ -10,7 +10,6 @@ namespace wnj {
 extern _NodeT** nodes;   // N slots: 0..i-1 the i active nodes, later slots the joined ones
 extern double** mD;      // N x N distances by node index
 extern double* vC;       // variance offset by node index: 0 at a leaf
-extern double** mVarD;   // N x N sigma2t(d + c + c) of every pair of nodes active together
 extern double** mS;      // N x N cached weight sums by node index; -1: none cached
 extern double** mDelB;   // N x N cached weighted sums of d_ak - d_ck
 extern double** mDel2B;  // N x N cached weighted sums of (d_ak - d_ck)^2

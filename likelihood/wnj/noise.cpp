@@ -75,8 +75,7 @@ double sigma2_3(int i, int j, int k) {
     double b = splitPiece(dij, slotD(i, k), slotD(j, k));
     double ci = slotC(i), cj = slotC(j);
     double whole = dij + ci + cj, first = b + ci, second = dij - b + cj;
-    // sigma2t(whole), kept per node pair: whole does not depend on k.
-    double v = mVarD[nodes[i]->index][nodes[j]->index] - sigma2t(first) - sigma2t(second);
+    double v = sigma2t(whole) - sigma2t(first) - sigma2t(second);
     if (v >= 0) return v;
     if (v > -1e-10) return 0.0;
     double difference = whole - first - second;
