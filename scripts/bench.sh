@@ -7,7 +7,7 @@ bash scripts/build.sh build
 for program in build/bench/bench_*; do
   echo "== ${program##*/}"
   case ${program##*/} in
-    # The builder's 1,000-sequence case takes about 15 minutes: build/bench/bench_distance 300 1000
+    # The builder's 1,000-sequence case takes about 14 minutes: build/bench/bench_distance 300 1000
     bench_distance) "$program" 300 100 300 ;;
     *) "$program" ;;
   esac
