@@ -1,6 +1,7 @@
 #include "sitefixture.h"
 
 #include "alignment.h"
+#include "enumeration.h"
 #include "model.h"
 #include "sitelikelihood.h"
 #include "transitioncache.h"
@@ -34,14 +35,7 @@ long double bruteForceLikelihood(int s, double rate, const std::vector<int>& gap
     for (int c = n + 1; c < DIM; c++) inner.push_back(c);
     std::vector<int> state(DIM, 1);
     long double total = 0.0L;
-    std::function<void(size_t)> assign = [&](size_t k) {
-        if (k < inner.size()) {
-            for (int x = 1; x <= 20; x++) {
-                state[inner[k]] = x;
-                assign(k + 1);
-            }
-            return;
-        }
+    forEachAssignment(inner, state, [&] {
         long double product = PI[state[top]];
         for (int c = 1; c < DIM; c++) {
             if (c == top) continue;
@@ -53,8 +47,7 @@ long double bruteForceLikelihood(int s, double rate, const std::vector<int>& gap
             }
         }
         total += product;
-    };
-    assign(0);
+    });
     return total;
 }
 

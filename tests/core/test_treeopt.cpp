@@ -1,6 +1,7 @@
 #include "refine_setup.h"
 
 #include "alignment.h"
+#include "enumeration.h"
 #include "model.h"
 #include "numerics/ran1.h"
 #include "refine.h"
@@ -51,20 +52,12 @@ Enumeration enumerate(int s, double rate) {
     Enumeration e{inner, {}, {}};
     std::vector<int> state(DIM, 0);
     for (int leaf = 1; leaf <= seqNum; leaf++) state[leaf] = node[leaf].code[s];
-    std::function<void(size_t)> assign = [&](size_t k) {
-        if (k < inner.size()) {
-            for (int x = 1; x <= 20; x++) {
-                state[inner[k]] = x;
-                assign(k + 1);
-            }
-            return;
-        }
+    forEachAssignment(inner, state, [&] {
         long double p = PI[state[root]];
         for (int c : branches) p *= pij(state[parent[c]], state[c], tree[c].length, rate);
         e.states.push_back(state);
         e.probability.push_back(p);
-    };
-    assign(0);
+    });
     return e;
 }
 
