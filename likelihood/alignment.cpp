@@ -110,16 +110,16 @@ long readerLine = 0; // 0 once the whole file has been read
 
 // Every process reads the same file and meets the same fault: rank 0 reports it.
 [[noreturn]] __attribute__((format(printf, 1, 2))) void readerFault(const char* format, ...) {
-    awaitRankZeroReport();
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    std::string message(std::vsnprintf(nullptr, 0, format, args), '\0');
+    va_end(args);
+    va_start(args, format);
+    std::vsnprintf(message.data(), message.size() + 1, format, args);
     va_end(args);
     if (readerLine > 0)
-        std::fprintf(stderr, "(alignment file \"%s\", line %ld)\n", readerPath, readerLine);
-    else
-        std::fprintf(stderr, "(alignment file \"%s\", at its end)\n", readerPath);
-    fatalExit(1);
+        sharedFault(stderr, "%s(alignment file \"%s\", line %ld)\n", message.c_str(), readerPath, readerLine);
+    sharedFault(stderr, "%s(alignment file \"%s\", at its end)\n", message.c_str(), readerPath);
 }
 
 bool isBlank(char c) {
@@ -327,13 +327,13 @@ bool hasDuplicateNames() {
 void checkDuplicateNames() {
     std::printf("try to find the duplicate name of different sequences\n");
     if (!hasDuplicateNames()) return;
-    awaitRankZeroReport();
-    for (int i = 1; i <= seqNum; i++)
-        for (int j = i + 1; j <= seqNum; j++)
-            if (std::strcmp(node[i].name, node[j].name) == 0)
-                std::printf("duplication: seqNo:%d seqName:%s  seqNo:%d seqName:%s\n", i, node[i].name, j,
-                            node[j].name);
-    fatalExit(1);
+    sharedFault([] {
+        for (int i = 1; i <= seqNum; i++)
+            for (int j = i + 1; j <= seqNum; j++)
+                if (std::strcmp(node[i].name, node[j].name) == 0)
+                    std::printf("duplication: seqNo:%d seqName:%s  seqNo:%d seqName:%s\n", i, node[i].name, j,
+                                node[j].name);
+    });
 }
 
 void setSiteRates() {
@@ -372,11 +372,7 @@ int residueCode(char c) {
 void readali(const char* path) {
     std::printf("Reading sequences\n");
     FILE* file = std::fopen(path, "r");
-    if (!file) {
-        awaitRankZeroReport();
-        std::fprintf(stderr, "No such file: \"%s\"\n", path);
-        fatalExit(1);
-    }
+    if (!file) sharedFault(stderr, "No such file: \"%s\"\n", path);
     readerPath = path;
     nal = alilen = 0;
     aname = aseq = nullptr;
@@ -418,8 +414,6 @@ void searchGap() {
 void checkComputedSites() {
     for (int s = 1; s <= seqLength; s++)
         if (!dashFlag[s] || calFlag[s]) return;
-    awaitRankZeroReport();
-    std::fprintf(stderr, "No site to compute: every site has more than %d gaps (fewer than three letters)\n",
-                 seqNum - 3);
-    fatalExit(1);
+    sharedFault(stderr, "No site to compute: every site has more than %d gaps (fewer than three letters)\n",
+                seqNum - 3);
 }

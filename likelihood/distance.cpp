@@ -25,9 +25,7 @@ bool writesFiles() {
 
 // A fault that every process meets alike: reported once, by rank 0.
 [[noreturn]] void refuse(const std::string& message) {
-    awaitRankZeroReport();
-    std::fprintf(stderr, "%s\n", message.c_str());
-    fatalExit(1);
+    sharedFault(stderr, "%s\n", message.c_str());
 }
 
 // The same path, or two names of one existing file.
@@ -55,10 +53,7 @@ void checkOutputPaths(const std::string& alignment, const std::string& treeFile)
 void checkTreeInputs(const std::string& alignment, const std::string& treeFile) {
     if (seqNum < 3)
         refuse("Too few sequences to build a tree: " + std::to_string(seqNum) + "; at least 3 are needed");
-    if (wnj::longLeafName(seqNum, node)) {
-        awaitRankZeroReport();
-        wnj::checkLeafNames(seqNum, node);
-    }
+    if (wnj::longLeafName(seqNum, node)) sharedFault([] { wnj::checkLeafNames(seqNum, node); });
     checkOutputPaths(alignment, treeFile);
 }
 

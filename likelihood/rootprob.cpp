@@ -43,9 +43,7 @@ std::vector<std::string> blankFields(const std::string& line) {
 
 // Every process reads the same file and meets the same fault: rank 0 reports it.
 [[noreturn]] void badFile(const char* path, const std::string& what) {
-    awaitRankZeroReport();
-    fprintf(stderr, "RootProbMatrix file %s: %s\n", path, what.c_str());
-    fatalExit(1);
+    sharedFault(stderr, "RootProbMatrix file %s: %s\n", path, what.c_str());
 }
 
 // Site number, letter, then the 20 probabilities in units of 0.0001; only the integer part

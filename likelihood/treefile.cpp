@@ -29,13 +29,11 @@ struct TreeReader {
 
 // Every process reads the same file and meets the same fault: rank 0 reports it.
 [[noreturn]] void treeError(const TreeReader& r, const std::string& what) {
-    awaitRankZeroReport();
     std::size_t upTo = r.pos < r.text.size() ? r.pos : r.text.size();
     int line = 1;
     for (std::size_t i = 0; i < upTo; i++)
         if (r.text[i] == '\n') line++;
-    std::fprintf(stderr, "Error in tree file %s, line %d: %s\n", r.path, line, what.c_str());
-    fatalExit(1);
+    sharedFault(stderr, "Error in tree file %s, line %d: %s\n", r.path, line, what.c_str());
 }
 
 std::string quoted(const std::string& s) {
@@ -170,10 +168,7 @@ int readInner(TreeReader& r) {
 
 std::string readWholeFile(const char* path) {
     FILE* f = std::fopen(path, "r");
-    if (!f) {
-        awaitRankZeroReport();
-        nrerror("Data file pii2.tre not found\n");
-    }
+    if (!f) sharedFault([] { nrerror("Data file pii2.tre not found\n"); });
     std::string text;
     char buffer[4096];
     std::size_t got;

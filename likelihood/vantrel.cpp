@@ -11,6 +11,7 @@
 #include "treefile.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <ctime>
 
@@ -65,23 +66,12 @@ void setGapForEst(const char* value) {
 
 void setAlignmentPath(const char* path) {
     FILE* file = std::fopen(path, "r");
-    if (!file) {
-        awaitRankZeroReport();
-        std::printf("can not open file:%s\n", path);
-        fatalExit(1);
-    }
+    if (!file) sharedFault(stdout, "can not open file:%s\n", path);
     std::fclose(file);
     alignmentPath = path;
 }
 
-} // namespace
-
-void awaitRankZeroReport() {
-    if (jobSize > 0 && jobRank != 0 && awaitJobEndHook) awaitJobEndHook();
-}
-
-void usage() {
-    awaitRankZeroReport();
+void printUsage() {
     std::printf(
         "Usage: dadiverur [-O/-C] [-D] [-R/-RO [-Z]] [-PD/-PA/-PP/-PS] [-G] -i sequencefile [-t treefile] "
         "[-o outputfile] -T function file\n");
@@ -105,7 +95,29 @@ void usage() {
     std::printf("       -t   name: read tree structure from file or use wnj method to produce tree file\n");
     std::printf("       -o   name: write the result into file or standard output device\n");
     std::printf("       -P   use psudocount freq for each site to do simulation\n");
+}
+
+} // namespace
+
+void sharedFault(const std::function<void()>& report) {
+    if (jobSize > 0 && jobRank != 0 && awaitJobEndHook) awaitJobEndHook();
+    report();
     fatalExit(1);
+}
+
+void sharedFault(FILE* stream, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text(std::vsnprintf(nullptr, 0, format, args), '\0');
+    va_end(args);
+    va_start(args, format);
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+    va_end(args);
+    sharedFault([&] { std::fputs(text.c_str(), stream); });
+}
+
+void usage() {
+    sharedFault(printUsage);
 }
 
 int min(int a, int b) {
@@ -171,18 +183,15 @@ void checkProcessCount() {
     bool countFits = jobSize >= 2 && jobSize <= seqLength;
     bool tagsFit = seqLength <= jobTagLimit;
     if (countFits && tagsFit) return;
-    awaitRankZeroReport();
     if (!tagsFit)
-        std::fprintf(stderr,
-                     "dadiverur: the alignment has %d sites, more than the largest message tag of this MPI "
-                     "library (%ld)\n",
-                     seqLength, jobTagLimit);
-    else
-        std::fprintf(stderr,
-                     "dadiverur: started with %d processes, but this alignment of %d sites needs 2 to %d "
-                     "(one master and at most one worker per site)\n",
-                     jobSize, seqLength, seqLength);
-    fatalExit(1);
+        sharedFault(stderr,
+                    "dadiverur: the alignment has %d sites, more than the largest message tag of this MPI "
+                    "library (%ld)\n",
+                    seqLength, jobTagLimit);
+    sharedFault(stderr,
+                "dadiverur: started with %d processes, but this alignment of %d sites needs 2 to %d "
+                "(one master and at most one worker per site)\n",
+                jobSize, seqLength, seqLength);
 }
 
 void runPreparation() {

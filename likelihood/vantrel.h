@@ -3,6 +3,7 @@
 #define CORE_VANTREL_H
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
 extern int refineFlag;            // 1 default, 0 -O, 2 -C, 3 -M, 4 -V
@@ -30,11 +31,13 @@ extern long jobTagLimit;
 using AwaitJobEndHook = void (*)();
 extern AwaitJobEndHook awaitJobEndHook;
 
-// Called before reporting a fault that every process of the job meets alike (same words, same
-// files): in a process other than rank 0 it waits for rank 0 to report the fault and end the
-// job, so the report comes once and no abort cuts it short; it returns, for this process to
-// report the fault itself, only when that end does not come. Outside a job it returns at once.
-void awaitRankZeroReport();
+// Ends the job for a fault that every process of the job meets alike (same words, same files):
+// the report is printed once. A process other than rank 0 first waits for rank 0 to print it and
+// end the job, so no abort cuts the report short; it prints the report itself only when that end
+// does not come. Outside a job the report is printed at once. Status 1.
+[[noreturn]] void sharedFault(const std::function<void()>& report);
+// The same for a report of one formatted text on the given stream.
+[[noreturn]] __attribute__((format(printf, 2, 3))) void sharedFault(FILE* stream, const char* format, ...);
 
 // Parses the options and runs the preparation; returns when it is complete.
 void main_function(int argc, char** argv);
