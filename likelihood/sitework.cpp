@@ -259,6 +259,9 @@ void adoptClippedAlpha(double* v, AlphaEstimate kind, FILE* out) {
     fputs("result from optimizing alpha\n", out);
     for (int s = 1; s <= seqLength; s++) {
         double adopted = ratio ? change[s] * alfa[s] : change[s] + alfa[s];
+        // A difference clipped among sites of higher rates can reach below the site's own rate:
+        // a rate at or below 0 is none, and the site keeps its rate.
+        if (!(adopted > 0.0)) adopted = alfa[s];
         fprintf(out,
                 ratio ? "site: %3d original alpha: %10.6f ML alpha: %10.6f final alpha: %10.6f\n"
                       : "site: %3d original alpha: %10.6f Entropy alpha: %10.6f final alpha: %10.6f\n",
