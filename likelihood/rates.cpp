@@ -76,8 +76,10 @@ void entropyRates(int estimated) {
         m2 += G[s] / estimated;
     }
 
-    // x = 1.4874 A / (0.4649 + A) inverted; sites whose value is unusable (x above 1.4874,
-    // or the 0/0 of a single entropy value or of all-invariant columns) drop out.
+    // x = 1.4874 A / (0.4649 + A) inverted: an x above 1.4874 gives a negative A, which counts
+    // in T like any other. A value that is not finite (the 0/0 of a single entropy value or of
+    // all-invariant columns, x exactly 1.4874) is no estimate: the site is left out of T and
+    // shows 1.0, like a site with too few letters.
     std::vector<char> used(seqLength + 1, 0);
     int usedCount = 0;
     double T = 0.0;
@@ -85,10 +87,7 @@ void entropyRates(int estimated) {
         if (!estFlag[s]) continue;
         double x = G[s] / m2;
         double value = 0.4649 * x / (1.4874 - x);
-        if (!usableRate(value)) {
-            warnUnusableRate(s);
-            continue;
-        }
+        if (!std::isfinite(value)) continue;
         A[s] = value;
         used[s] = 1;
         usedCount++;
@@ -98,10 +97,10 @@ void entropyRates(int estimated) {
 
     for (int s = 1; s <= seqLength; s++) {
         alfa[s] = 1.0;
-        if (!used[s]) continue;
-        double r = usedCount * A[s] / T;
+        if (!estFlag[s]) continue;
+        double r = used[s] ? usedCount * A[s] / T : NAN;
         if (usableRate(r))
-            alfa[s] = r;
+            alfa[s] = r == 0.0 ? 0.0 : r; // a zero over a negative T is -0, shown as "-0.000000"
         else
             warnUnusableRate(s);
     }

@@ -66,12 +66,16 @@ void leafVector(int s, int c, double a, bool derivative) {
     }
 }
 
-// Powers of ten keep the vector in range; a vector whose largest entry is at or below 1e-200
-// (zero, negative or vanishing) is left as it is, so that the loop always ends.
-void rescale(SiteTreeNode& rec) {
-    double g = rec.vec[1];
-    for (int i = 2; i <= 20; i++)
-        if (rec.vec[i] > g) g = rec.vec[i];
+// Powers of ten keep the vector in range; a vector whose gauge is at or below 1e-200 (zero,
+// negative or vanishing) is left as it is, so that the loop always ends. The gauge is the
+// largest entry, or with byMagnitude the largest magnitude: the vectors of the derivative can
+// be wholly negative, and left unscaled they vanish on large trees.
+void rescale(SiteTreeNode& rec, bool byMagnitude) {
+    double g = byMagnitude ? std::fabs(rec.vec[1]) : rec.vec[1];
+    for (int i = 2; i <= 20; i++) {
+        double v = byMagnitude ? std::fabs(rec.vec[i]) : rec.vec[i];
+        if (v > g) g = v;
+    }
     if (g > 1e-200) {
         while (std::fabs(g) < 0.1) {
             rec.scale += 1;
@@ -95,7 +99,7 @@ void prune(int s, int c, double a, int target) {
     } else {
         leafVector(s, c, a, c == target);
     }
-    rescale(rec);
+    rescale(rec, target != 0);
     if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
 }
 

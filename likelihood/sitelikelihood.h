@@ -12,7 +12,7 @@ void calRL(int s, int c, double a);
 double calTree(int s, int root, double a);
 
 // calRL with the transition probabilities of record target replaced by their derivative by
-// the rate.
+// the rate; the vectors, which can be negative, are rescaled by their largest magnitude.
 void calRL_alfa(int s, int c, double a, int target);
 
 // ln |dL/da| of site s at rate a (L the likelihood itself); *sign is -1 when dL/da < 0,

@@ -48,6 +48,14 @@ void reportNoRoot(int site) {
     fflush(stdout);
 }
 
+// The root of f for a usable column, which varies, or false. A root at rate 0 is none: it
+// would give the column likelihood 0, and without root probabilities the expected-entropy
+// difference at rate 0 is 0 up to rounding for every column.
+bool variableColumnRate(double (*f)(int, double, int), double x1, double x2, double f1, double f2,
+                        double xacc, int site, int N, double* rate) {
+    return bisectRoot(f, x1, x2, f1, f2, xacc, site, N, rate) && *rate > 0.0;
+}
+
 // The rate at which simulated columns have the observed entropy on average, or false.
 bool simulatedEntropyRate(int site, double* rate) {
     if (!prepareSimulationTree(site)) return false;
@@ -58,7 +66,7 @@ bool simulatedEntropyRate(int site, double* rate) {
     // bracket checked is the bracket bisected.
     double fLower = func_simulation_alpha(site, 0.0, 300);
     double fUpper = upper == 50.0 ? f : func_simulation_alpha(site, upper, 300);
-    return bisectRoot(func_simulation_alpha, 0.0, upper, fLower, fUpper, 0.01, site, 300, rate);
+    return variableColumnRate(func_simulation_alpha, 0.0, upper, fLower, fUpper, 0.01, site, 300, rate);
 }
 
 // The rate at which the expected leaf distribution has the observed entropy, or false.
@@ -68,7 +76,7 @@ bool expectedEntropyRate(int site, double* rate) {
     if (f0 > 0) return false;
     double f10 = func_simulation_vector(site, 10.0, 1);
     if (f10 < 0) return false;
-    return bisectRoot(func_simulation_vector, 0.0, 10.0, f0, f10, 0.001, site, 1, rate);
+    return variableColumnRate(func_simulation_vector, 0.0, 10.0, f0, f10, 0.001, site, 1, rate);
 }
 
 void writeValueBlock(FILE* out, const char* title, int firstValue) {
@@ -251,6 +259,9 @@ void adoptClippedAlpha(double* v, AlphaEstimate kind, FILE* out) {
     fputs("result from optimizing alpha\n", out);
     for (int s = 1; s <= seqLength; s++) {
         double adopted = ratio ? change[s] * alfa[s] : change[s] + alfa[s];
+        // A difference clipped among sites of higher rates can reach below the site's own rate:
+        // a rate at or below 0 is none, and the site keeps its rate.
+        if (!(adopted > 0.0)) adopted = alfa[s];
         fprintf(out,
                 ratio ? "site: %3d original alpha: %10.6f ML alpha: %10.6f final alpha: %10.6f\n"
                       : "site: %3d original alpha: %10.6f Entropy alpha: %10.6f final alpha: %10.6f\n",

@@ -115,7 +115,7 @@ TEST_F(InitialRates, CorrelatedRatesWithOnlyInvariantSitesStayAtOne) {
     for (int s = 1; s <= 3; s++) EXPECT_EQ(alfa[s], 1.0);
 }
 
-TEST_F(InitialRates, EntropyRatesWriteThreeTablesAndDropUnusableSites) {
+TEST_F(InitialRates, EntropyRatesWriteThreeTablesAndKeepNegativeValues) {
     // Site 7 is so much more diverse than the others that its transformed value exceeds
     // 1.4874; site 8 has too few letters.
     columns({"AAAAAAAAAR", "AAAAAAAAAR", "AAAAAAAAAR", "AAAAAAAARR", "AAAAAAAARR", "AAAAAAAARR", "ARNDCQEGHI",
@@ -123,6 +123,7 @@ TEST_F(InitialRates, EntropyRatesWriteThreeTablesAndDropUnusableSites) {
     refineFlag = 0; // -E wins whatever the refine mode
     EntropyEstimatedFlag = 1;
     std::string out = runAlpha();
+    // Site 7's value is negative while the sum is positive: only its final rate is unusable.
     EXPECT_EQ(out, "Warning: no valid initial rate for site 7, rate 1.0 used\n");
 
     std::vector<std::string> lines = resultLines();
@@ -132,16 +133,43 @@ TEST_F(InitialRates, EntropyRatesWriteThreeTablesAndDropUnusableSites) {
     EXPECT_EQ(lines[18], "final alpha for each site\n");
     EXPECT_EQ(lines[7], "site:   7  entropy:   2.302585\n");
     EXPECT_EQ(lines[8], "site:   8  entropy:   1.000000\n");
-    EXPECT_EQ(lines[16], "site:   7  alpha:   1.000000\n");
+    EXPECT_EQ(lines[16].rfind("site:   7  alpha:  -", 0), 0u) << lines[16]; // the value computed
     EXPECT_EQ(lines[17], "site:   8  alpha:   1.000000\n");
+    EXPECT_EQ(lines[25], "site:   7  alpha:   1.000000\n");
     EXPECT_EQ(lines[26], "site:   8  alpha:   1.000000\n");
 
     EXPECT_EQ(alfa[7], 1.0);
     EXPECT_EQ(alfa[8], 1.0);
+    // The rates of all seven estimated sites sum to 7, site 7's negative one included.
     double sum = 0.0;
     for (int s = 1; s <= 6; s++) sum += alfa[s];
-    EXPECT_NEAR(sum, 6.0, 1e-12);
+    EXPECT_GT(sum, 7.0);
     EXPECT_LT(alfa[1], alfa[4]); // the less diverse columns evolve more slowly
+}
+
+TEST_F(InitialRates, EntropyRatesWithANegativeSumFollowTheFormula) {
+    // Eight columns of one residue and two of seven different residues: the diverse columns'
+    // values are negative, and so is their sum.
+    std::vector<std::string> sites;
+    for (int s = 1; s <= 8; s++) sites.push_back(std::string(7, aa[s]));
+    sites.push_back("ARNDCQE");
+    sites.push_back("GHILKMF");
+    columns(sites);
+    EntropyEstimatedFlag = 1;
+    EXPECT_EQ(runAlpha(), "");
+
+    std::vector<std::string> lines = resultLines();
+    ASSERT_EQ(lines.size(), 33u);
+    EXPECT_EQ(lines[20], "site:   9  alpha:  -0.661761\n");
+    EXPECT_EQ(lines[21], "site:  10  alpha:  -0.661761\n");
+    EXPECT_EQ(lines[31], "site:   9  alpha:   5.000000\n");
+    EXPECT_EQ(lines[32], "site:  10  alpha:   5.000000\n");
+    EXPECT_NEAR(alfa[9], 5.0, 1e-12);
+    EXPECT_NEAR(alfa[10], 5.0, 1e-12);
+    for (int s = 1; s <= 8; s++) {
+        EXPECT_EQ(alfa[s], 0.0);
+        EXPECT_EQ(lines[22 + s], "site:   " + std::to_string(s) + "  alpha:   0.000000\n");
+    }
 }
 
 TEST_F(InitialRates, EntropyRatesWithoutUsableSpreadStayAtOne) {

@@ -66,6 +66,22 @@ void fiveLeafTree() {
     for (int s = 1; s <= 4; s++) copyTreeToSite(s);
 }
 
+// A caterpillar of n leaves: the top node holds leaves 1, 2 and the first inner node n+2;
+// inner node m holds leaf m-n+1 and the next inner node, the last one leaves n-1 and n.
+void caterpillarTree(int n, double length) {
+    int top = n + 1, last = 2 * n - 2;
+    node[top].left = 1, node[top].right = 2, node[top].third = n + 2;
+    node[top].parent = top, node[top].isRoot = 1;
+    node[1].parent = node[2].parent = node[n + 2].parent = top;
+    for (int m = n + 2; m <= last; m++) {
+        node[m].left = m - n + 1;
+        node[m].right = m < last ? m + 1 : n;
+        node[node[m].left].parent = node[node[m].right].parent = m;
+    }
+    for (int c = 1; c <= last; c++)
+        if (c != top) node[c].length = length;
+}
+
 class SiteLikelihood : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -206,6 +222,30 @@ TEST_F(SiteLikelihood, DerivativeMatchesFiniteDifference) {
             EXPECT_NEAR(fromDerivative, slope, 1e-6 * (1 + std::fabs(slope))) << s << " " << rate;
         }
     }
+}
+
+// On a caterpillar of 400 leaves the vectors of the derivative, some of them wholly negative,
+// need rescaling as much as the likelihood's: the slope stays finite and exact, and where the
+// likelihood still rises at the grid end the rate search takes that end without a warning.
+TEST_F(SiteLikelihood, DerivativeOnALargeCaterpillarMatchesFiniteDifference) {
+    std::mt19937 rng(6);
+    int n = 400, top = n + 1;
+    makeAlignment(n, 12);
+    caterpillarTree(n, 0.01);
+    copyTreeToSite(1);
+    setColumn(1, randomColumn(rng, n));
+    for (double rate : {1.0, 12.0}) {
+        double h = 1e-5 * rate;
+        double slope = (calTree(1, top, rate + h) - calTree(1, top, rate - h)) / (2 * h);
+        int sign = 0;
+        double lnD = calTree_alfa(1, top, rate, &sign);
+        ASSERT_TRUE(std::isfinite(lnD)) << rate;
+        EXPECT_NEAR(sign * std::exp(lnD - calTree(1, top, rate)), slope, 1e-5 * std::fabs(slope)) << rate;
+    }
+    testing::internal::CaptureStdout();
+    double best = optimizeAlpha(1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(best, 12.0);
 }
 
 // Many columns scored with the stored matrices and with pij directly must agree to the bit,

@@ -257,6 +257,24 @@ TEST(AlphaTables, SimulatedEntropyEstimatesAreClippedAsDifferences) {
     EXPECT_EQ(text[11], expected);
 }
 
+TEST(AlphaTables, AClippedDifferenceThatLeavesNoPositiveRateKeepsTheRate) {
+    // Twenty sites fall from 3.0 to 0.2 while site 21 rises from 0.1 to 5.0: its difference,
+    // clipped to the mean plus two deviations, would take its rate below 0.
+    seqLength = 21;
+    alfa = new double[22];
+    std::vector<double> v(22);
+    for (int s = 1; s <= 20; s++) alfa[s] = 3.0, v[s] = 0.2;
+    alfa[21] = 0.1, v[21] = 5.0;
+    FILE* out = std::tmpfile();
+    adoptClippedAlpha(v.data(), AlphaEstimate::SimulatedEntropy, out);
+    std::vector<std::string> text = lines(readAll(out));
+    ASSERT_EQ(text.size(), 22u);
+    EXPECT_EQ(v[21], 0.1);
+    EXPECT_EQ(text[21],
+              "site:  21 original alpha:   0.100000 Entropy alpha:   5.000000 final alpha:   0.100000");
+    EXPECT_NEAR(v[1], 0.2, 1e-12);
+}
+
 TEST(FinalTables, TheTablesFollowInOrderWithOneValuePerSiteAndReplicate) {
     std::mt19937 rng(5);
     sitefixture::makeAlignment(4, 3);

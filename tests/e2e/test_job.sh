@@ -170,6 +170,28 @@ expect_has result.txt "site:   2 original alpha:   1.000000 optimized alpha:   0
 expect_has result.txt "site:   5 original alpha:   1.000000 optimized alpha:   1.000000"
 check_final_tables
 
+case_name "-V without root probabilities, a window of the bundled example: no rate 0 for a column that varies"
+# Ten sequences by thirty sites, the tree built. The root of a column is then drawn from its
+# own letters: at rate 0 the expected entropy is the observed one, which is no rate for a
+# column that varies, so every such column keeps its rate with the line saying so.
+awk 'NR == 1 { print; next } /^[^ ]/ && n < 10 { print $1, substr($2, 1, 30); n++ }' \
+    "$EXAMPLES/pkinase.aln" >window.aln
+run_job 4 -V -i window.aln -o result.txt
+expect_status 0
+! grep -qE '(^|[^a-z])-?(nan|inf)([^a-z]|$)' result.txt || fail "result.txt holds nan or inf"
+# The window's variable columns, one site number a line.
+awk 'NR > 1 && /^[^ ]/ { for (s = 1; s <= 30; s++) { c = substr($2, s, 1); if (c == "-") continue
+        if (!(s in first)) first[s] = c; else if (c != first[s]) varies[s] = 1 } }
+     END { for (s = 1; s <= 30; s++) if (s in varies) print s }' window.aln >variable.txt
+[ "$(wc -l <variable.txt)" -ge 20 ] || fail "the window has too few variable columns"
+sed -n 's/^site: *\([0-9]*\) can not find a valid section to include the root$/\1/p' out.txt | sort -n >no_root.txt
+expect_same no_root.txt variable.txt
+awk '/^result from optimizing alpha based on simulation$/ { on = 1; next } on && /^site:/ { print $2, $NF }' \
+    result.txt >adopted.txt
+awk 'FILENAME == "variable.txt" { v[$1] = 1; next }
+     ($1 in v) && $2 != "1.000000" || !($1 in v) && $2 != "0.000000" { print }' variable.txt adopted.txt >wrong.txt
+[ "$(wc -l <adopted.txt)" -eq 30 ] && [ ! -s wrong.txt ] || fail "adopted rates: $(tr '\n' ';' <wrong.txt)"
+
 case_name "-P: gapped sites under their own model"
 run_job 2 -P -C -i "$aln" -t "$tre" -o result.txt
 expect_status 0
