@@ -201,6 +201,7 @@ void runPreparation() {
     checkProcessCount();
     searchGap();
     checkComputedSites();
+    checkResidueTypes();
     cal_PI();
     cal_Q(PI);
     cal_Eign();
