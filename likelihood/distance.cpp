@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -26,14 +25,6 @@ bool writesFiles() {
 // A fault that every process meets alike: reported once, by rank 0.
 [[noreturn]] void refuse(const std::string& message) {
     sharedFault(stderr, "%s\n", message.c_str());
-}
-
-// The same path, or two names of one existing file.
-bool sameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-    struct stat x, y;
-    if (stat(a.c_str(), &x) != 0 || stat(b.c_str(), &y) != 0) return false;
-    return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
 // The files this step writes must not be the input or the result file of the run.

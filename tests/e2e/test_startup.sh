@@ -75,6 +75,24 @@ expect_count err.txt "The alignment has a single residue type: every computed si
 expect_lacks out.txt "Too many iterations in hqr"
 expect_lacks err.txt "Too many iterations in hqr"
 
+# A result file that names an input would empty it before it is read.
+cp "$FIXTURES/six.tre" six.tre
+printf 'not a root-probability file\n' >root.txt
+ln -f six.tre linked.tre
+for words in "-i six.aln -o six.aln|alignment file (-i) six.aln" \
+    "-o ./six.aln -i six.aln|alignment file (-i) six.aln" \
+    "-i six.aln -t six.tre -o linked.tre|tree file (-t) six.tre" \
+    "-i six.aln -r root.txt -o root.txt|root-probability file (-r) root.txt"; do
+    case_name "result file is an input: ${words%%|*}"
+    # shellcheck disable=SC2086
+    run_job 3 ${words%%|*}
+    expect_status 1
+    expect_count err.txt "(-o) is the ${words#*|}; choose another result file" 1
+    expect_same six.aln "$FIXTURES/six.aln"
+    expect_same six.tre "$FIXTURES/six.tre"
+    expect_has root.txt "not a root-probability file"
+done
+
 case_name "duplicate names"
 printf 'a A\nd A\nb A\nd A\n' >dup.aln
 run_job 3 -i dup.aln -o result.txt
