@@ -166,8 +166,15 @@ void takeName(const BlockState& block, const char* name, long nameLength) {
         return;
     }
     if (k >= nal) readerFault("Bad sequence number: %d of %d\n", k, nal);
-    if (static_cast<long>(std::strlen(aname[k])) != nameLength || std::strncmp(aname[k], name, nameLength))
-        readerFault("Names do not match, was: %s, now: %.*s\n", aname[k], static_cast<int>(nameLength), name);
+    if (static_cast<long>(std::strlen(aname[k])) == nameLength &&
+        std::strncmp(aname[k], name, nameLength) == 0)
+        return;
+    // The header of a current Clustal writer ("CLUSTAL 2.1", "CLUSTAL O(1.2.4)") was read as a sequence.
+    const char* header = k == 0 && std::strcmp(aname[k], "CLUSTAL") == 0
+                             ? "The first line must begin \"CLUSTAL W\" (or be left out)\n"
+                             : "";
+    readerFault("Names do not match, was: %s, now: %.*s\n%s", aname[k], static_cast<int>(nameLength), name,
+                header);
 }
 
 // A second field of digits followed by blanks or the line end is a start number.
@@ -209,6 +216,17 @@ void appendSegment(BlockState& block, const char* segment, long length) {
     block.k++;
 }
 
+// A Windows line end is read as the line end alone: its carriage return is neither indentation nor
+// content, so an empty line ends a block whatever the names' width.
+long withoutCarriageReturn(char* line, long length) {
+    if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
+        line[length - 2] = '\n';
+        return length - 1;
+    }
+    if (length >= 1 && line[length - 1] == '\r') return length - 1;
+    return length;
+}
+
 // One line of the file, with its line end.
 void examineLine(BlockState& block, const char* line, long length) {
     long indent = skipBlanks(line, 0, length);
@@ -240,7 +258,7 @@ void readLines(FILE* file) {
     while ((length = getline(&line, &capacity, file)) >= 0) {
         readerLine++;
         if (readerLine == 1 && std::strncmp(line, "CLUSTAL W", 9) == 0) continue;
-        examineLine(block, line, length);
+        examineLine(block, line, withoutCarriageReturn(line, length));
     }
     std::free(line);
     readerLine = 0;
@@ -411,9 +429,35 @@ void searchGap() {
         for (int s = 1; s <= seqLength; s++) node[i].code[s] = 0;
 }
 
+namespace {
+
+bool isComputedSite(int s) {
+    return !dashFlag[s] || calFlag[s];
+}
+
+} // namespace
+
 void checkComputedSites() {
     for (int s = 1; s <= seqLength; s++)
-        if (!dashFlag[s] || calFlag[s]) return;
+        if (isComputedSite(s)) return;
     sharedFault(stderr, "No site to compute: every site has more than %d gaps (fewer than three letters)\n",
                 seqNum - 3);
+}
+
+void checkResidueTypes() {
+    int first = 0;
+    for (int s = 1; s <= seqLength; s++) {
+        if (!isComputedSite(s)) continue;
+        for (int i = 1; i <= seqNum; i++) {
+            int code = node[i].code[s];
+            if (code == 0) continue;
+            if (first == 0) first = code;
+            if (code != first) return;
+        }
+    }
+    // Nothing is ever substituted: the rate matrix would have no scale.
+    sharedFault(stderr,
+                "The alignment has a single residue type: every computed site holds %c only, and a "
+                "substitution model needs two residue types at least\n",
+                aa[first]);
 }

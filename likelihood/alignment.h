@@ -38,6 +38,8 @@ void readali(const char* path);
 void searchGap();
 // Ends the program when no site is computed (every column has fewer than three letters).
 void checkComputedSites();
+// Ends the program when every computed site holds one and the same residue.
+void checkResidueTypes();
 
 // The residue code of a letter after folding: 1..20 for a residue (either case), else 0.
 int residueCode(char c);

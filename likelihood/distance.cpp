@@ -5,13 +5,13 @@
 #include "numerics/matrixalgebra.h"
 #include "treefile.h"
 #include "vantrel.h"
+#include "wnj/io.h"
 #include "wnj/wnj1.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -26,14 +26,6 @@ bool writesFiles() {
 // A fault that every process meets alike: reported once, by rank 0.
 [[noreturn]] void refuse(const std::string& message) {
     sharedFault(stderr, "%s\n", message.c_str());
-}
-
-// The same path, or two names of one existing file.
-bool sameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-    struct stat x, y;
-    if (stat(a.c_str(), &x) != 0 || stat(b.c_str(), &y) != 0) return false;
-    return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
 }
 
 // The files this step writes must not be the input or the result file of the run.
@@ -53,31 +45,30 @@ void checkOutputPaths(const std::string& alignment, const std::string& treeFile)
 void checkTreeInputs(const std::string& alignment, const std::string& treeFile) {
     if (seqNum < 3)
         refuse("Too few sequences to build a tree: " + std::to_string(seqNum) + "; at least 3 are needed");
-    if (wnj::longLeafName(seqNum, node)) sharedFault([] { wnj::checkLeafNames(seqNum, node); });
+    if (!wnj::leafNamesFit(seqNum, node)) sharedFault([] { wnj::checkLeafNames(seqNum, node); });
     checkOutputPaths(alignment, treeFile);
 }
 
-FILE* openDistanceFile() {
-    FILE* file = std::fopen(distanceFileName, "w");
-    if (!file) {
-        std::printf("can not open file:%s\n", distanceFileName);
-        fatalExit(1);
-    }
-    return file;
-}
-
-void writeDistanceFile(FILE* file, double** D) {
+void printDistances(FILE* file, double** D) {
     std::fprintf(file, "%d\n", seqNum);
     for (int i = 1; i <= seqNum; i++) {
         std::fprintf(file, "%20s\t", node[i].name);
         for (int j = 1; j <= seqNum; j++) std::fprintf(file, "%10.5f ", D[i][j]);
         std::fprintf(file, "\n");
     }
-    bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || failed) {
-        std::printf("can not write file:%s\n", distanceFileName);
-        fatalExit(1);
-    }
+}
+
+void openDistanceFile(wnj::WholeFile& file) {
+    if (file.open(distanceFileName)) return;
+    std::printf("can not open file:%s\n", distanceFileName);
+    fatalExit(1);
+}
+
+void writeDistanceFile(wnj::WholeFile& file, double** D) {
+    printDistances(file.stream(), D);
+    if (file.close()) return;
+    std::printf("can not write file:%s\n", distanceFileName);
+    fatalExit(1);
 }
 
 // same[i][j], j < i: the two sequences carry the same letter at every site.
@@ -246,10 +237,11 @@ void cal_dist(const char* alignmentPath) {
     std::string treeFile = treeFileName(alignmentPath);
     checkTreeInputs(alignmentPath, treeFile);
     int** same = identicalPairs();
-    FILE* distanceFile = writesFiles() ? openDistanceFile() : nullptr;
+    wnj::WholeFile distanceFile;
+    if (writesFiles()) openDistanceFile(distanceFile);
     std::printf("Calculating distance matrix and produce tree file\n");
     double** D = distanceMatrix(same);
-    if (distanceFile) writeDistanceFile(distanceFile, D);
+    if (writesFiles()) writeDistanceFile(distanceFile, D);
     std::printf("Use wnj software to build tree\n");
     wnj::wnj(seqNum, seqLength, node, D, writesFiles() ? treeFile.c_str() : nullptr);
     for (int k = 1; k <= 2 * seqNum - 2; k++) node[k].isRoot = k == seqNum + 1;

@@ -14,6 +14,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <ctime>
+#include <sys/stat.h>
 
 int refineFlag = 1;
 double gapForEst = 0.5;
@@ -71,6 +72,21 @@ void setAlignmentPath(const char* path) {
     alignmentPath = path;
 }
 
+// The result file must not be one of the inputs, which opening it would empty.
+void checkResultPath() {
+    if (resultPath.empty()) return;
+    struct Input {
+        const std::string& path;
+        const char* kind;
+    };
+    for (const Input& input : {Input{alignmentPath, "alignment file (-i)"}, Input{treePath, "tree file (-t)"},
+                               Input{rootProbPath, "root-probability file (-r)"}}) {
+        if (input.path.empty() || !sameFile(resultPath, input.path)) continue;
+        sharedFault(stderr, "The result file %s (-o) is the %s %s; choose another result file\n",
+                    resultPath.c_str(), input.kind, input.path.c_str());
+    }
+}
+
 void printUsage() {
     std::printf(
         "Usage: dadiverur [-O/-C] [-D] [-R/-RO [-Z]] [-PD/-PA/-PP/-PS] [-G] -i sequencefile [-t treefile] "
@@ -120,6 +136,13 @@ void usage() {
     sharedFault(printUsage);
 }
 
+bool sameFile(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    struct stat x, y;
+    if (stat(a.c_str(), &x) != 0 || stat(b.c_str(), &y) != 0) return false;
+    return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
 int min(int a, int b) {
     return a < b ? a : b;
 }
@@ -157,12 +180,9 @@ void parseOptions(int argc, char** argv) {
         case 'i':
             setAlignmentPath(optionValue(argc, argv, i));
             break;
-        case 'o': {
-            const char* path = optionValue(argc, argv, i);
-            resultPath = path;
-            if (writesResults()) resultFile = openForWriting(path);
+        case 'o':
+            resultPath = optionValue(argc, argv, i);
             break;
-        }
         case 'r':
             rootProbPath = optionValue(argc, argv, i);
             break;
@@ -176,6 +196,9 @@ void parseOptions(int argc, char** argv) {
     }
     // The alignment is the one input every run needs.
     if (alignmentPath.empty()) usage();
+    // Opened only once every input is known: opening it empties the file.
+    checkResultPath();
+    if (!resultPath.empty() && writesResults()) resultFile = openForWriting(resultPath.c_str());
 }
 
 void checkProcessCount() {
@@ -201,6 +224,7 @@ void runPreparation() {
     checkProcessCount();
     searchGap();
     checkComputedSites();
+    checkResidueTypes();
     cal_PI();
     cal_Q(PI);
     cal_Eign();

@@ -47,6 +47,9 @@ void runPreparation();
 // Ends the job unless it has 2..seqLength processes and every site can be a message tag.
 void checkProcessCount();
 
+// The same path, or two names of one existing file.
+bool sameFile(const std::string& a, const std::string& b);
+
 [[noreturn]] void usage();
 int min(int a, int b);
 

@@ -4,8 +4,12 @@
 
 #include "numerics/matrixalgebra.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace wnj {
 
@@ -17,14 +21,23 @@ void printError(const char* msg) {
 
 namespace {
 
+[[noreturn]] void openFailure(const char* path, const char* purpose, const char* tag) {
+    std::fprintf(stderr, "%s could not be open for %s\n", path, purpose);
+    std::perror(tag);
+    fatalExit(1);
+}
+
 FILE* openOrFail(const char* path, const char* mode, const char* purpose, const char* tag) {
     FILE* file = std::fopen(path, mode);
-    if (!file) {
-        std::fprintf(stderr, "%s could not be open for %s\n", path, purpose);
-        std::perror(tag);
-        fatalExit(1);
-    }
+    if (!file) openFailure(path, purpose, tag);
     return file;
+}
+
+// Leaves errno as it was on the failure being reported.
+void removeQuietly(const std::string& path) {
+    int reason = errno;
+    unlink(path.c_str());
+    errno = reason;
 }
 
 // Reads the name of a row into its own allocation.
@@ -46,6 +59,42 @@ FILE* openRead(const char* path) {
 
 FILE* openWrite(const char* path) {
     return openOrFail(path, "w", "writing", "wnj::io::openWrite");
+}
+
+void cannotCreate(const char* path) {
+    openFailure(path, "writing", "wnj::io::openWrite");
+}
+
+bool WholeFile::open(const char* target) {
+    struct stat status;
+    if (stat(target, &status) == 0 && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    path = target;
+    temporary = path + ".XXXXXX";
+    int fd = mkstemp(temporary.data());
+    if (fd < 0) return false;
+    // The permissions that creating path itself would give.
+    mode_t mask = umask(0);
+    umask(mask);
+    if (fchmod(fd, 0666 & ~mask) == 0) file = fdopen(fd, "w");
+    if (file) return true;
+    int reason = errno;
+    ::close(fd);
+    errno = reason;
+    removeQuietly(temporary);
+    return false;
+}
+
+bool WholeFile::close() {
+    // A full disk shows only here; a file cut short must not pass for a whole one.
+    bool failed = std::ferror(file) != 0;
+    failed = std::fclose(file) != 0 || failed;
+    file = nullptr;
+    if (!failed && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    removeQuietly(temporary);
+    return false;
 }
 
 int readPhylipFile(FILE* file, int* n, double*** D, char*** names) {

@@ -3,6 +3,7 @@
 #define WNJ_IO_H
 
 #include <cstdio>
+#include <string>
 
 namespace wnj {
 
@@ -12,6 +13,26 @@ namespace wnj {
 // The open stream, or the end of the process with a message naming the path.
 FILE* openRead(const char* path);
 FILE* openWrite(const char* path);
+// The message of openWrite for a file that cannot be created, and the end of the process.
+[[noreturn]] void cannotCreate(const char* path);
+
+// A file that takes its name only once it is complete: it is written under a temporary name beside
+// its path and then renamed, so that a reader, or another job writing the same path at the same
+// time, finds one whole file and never a mix of two. Nothing is left behind on failure.
+class WholeFile {
+  public:
+    // False when path cannot be created, as opening it would fail (a missing folder, a folder of
+    // that name); errno says why.
+    bool open(const char* path);
+    FILE* stream() const { return file; }
+    // False when the text could not be written in full or the file not renamed; errno says why.
+    bool close();
+
+  private:
+    FILE* file = nullptr;
+    std::string path;
+    std::string temporary;
+};
 
 // A distance matrix in Phylip form: the count, then per row a name and its distances, as
 // a full square or a lower triangle with or without the diagonal. *D becomes a matrix(n),

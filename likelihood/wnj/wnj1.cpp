@@ -7,8 +7,10 @@
 
 #include "numerics/matrixalgebra.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace wnj {
 
@@ -36,15 +38,26 @@ void place(int n, int p, int& field, NODE* node, const _NodeT* s) {
 }
 
 void writeTree(const char* treeFile, const RootNodeT* root) {
-    FILE* file = openWrite(treeFile);
-    printTree(file, root);
-    // A full disk shows only here; a tree file cut short must not pass for a whole one.
-    bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || failed) {
+    WholeFile file;
+    if (!file.open(treeFile)) cannotCreate(treeFile);
+    printTree(file.stream(), root);
+    if (!file.close()) {
         std::fprintf(stderr, "%s could not be written\n", treeFile);
         std::perror("wnj::wnj1::wnj");
         fatalExit(1);
     }
+}
+
+// Characters with a meaning in the tree file's text, which a name there cannot hold.
+bool isTreeMarkup(char c) {
+    return std::strchr(",():;", c) != nullptr || std::isspace(static_cast<unsigned char>(c));
+}
+
+// The first character of name that the tree file cannot hold; 0 when none.
+char treeMarkupIn(const char* name) {
+    for (const char* c = name; *c; c++)
+        if (isTreeMarkup(*c)) return *c;
+    return 0;
 }
 
 } // namespace
@@ -55,14 +68,35 @@ int longLeafName(int n, const NODE* node) {
     return 0;
 }
 
+int markupLeafName(int n, const NODE* node) {
+    for (int i = 1; i <= n; i++)
+        if (treeMarkupIn(node[i].name)) return i;
+    return 0;
+}
+
+bool leafNamesFit(int n, const NODE* node) {
+    return longLeafName(n, node) == 0 && markupLeafName(n, node) == 0;
+}
+
 void checkLeafNames(int n, const NODE* node) {
-    int k = longLeafName(n, node);
-    if (k == 0) return;
-    std::fprintf(stderr,
-                 "Sequence %d (%s): the name has %zu characters, but a tree can be built only for names of "
-                 "at most %d; shorten the name or give a tree file with -t\n",
-                 k, node[k].name, std::strlen(node[k].name), NAME_TABLE_WIDTH);
-    fatalExit(1);
+    if (int k = longLeafName(n, node)) {
+        std::fprintf(stderr,
+                     "Sequence %d (%s): the name has %zu characters, but a tree can be built only for names "
+                     "of at most %d; shorten the name or give a tree file with -t\n",
+                     k, node[k].name, std::strlen(node[k].name), NAME_TABLE_WIDTH);
+        fatalExit(1);
+    }
+    if (int k = markupLeafName(n, node)) {
+        char c = treeMarkupIn(node[k].name);
+        std::string shown =
+            std::isspace(static_cast<unsigned char>(c)) ? "white space" : std::string("'") + c + "'";
+        std::fprintf(
+            stderr,
+            "Sequence %d (%s): the name holds %s, but the names of a built tree file cannot hold , ( ) "
+            ": ; or white space; rename the sequence or give a tree file with -t\n",
+            k, node[k].name, shown.c_str());
+        fatalExit(1);
+    }
 }
 
 void transfer(int n, int index, NODE* node, const RootNodeT* root) {

@@ -23,7 +23,12 @@ void wnj(int n, int L, NODE* node, double** D, const char* treeFile);
 
 // The first of the leaves 1..n whose name is longer than NAME_TABLE_WIDTH; 0 when none is.
 int longLeafName(int n, const NODE* node);
-// Ends the run, naming the sequence, when a leaf name is too long for the names table.
+// The first of the leaves 1..n whose name holds a character with a meaning in the tree file
+// (, ( ) : ; or white space); 0 when none does.
+int markupLeafName(int n, const NODE* node);
+// No leaf name is too long for the names table or holds such a character.
+bool leafNamesFit(int n, const NODE* node);
+// Ends the run, naming the sequence, when a leaf name does not fit.
 void checkLeafNames(int n, const NODE* node);
 
 // The topology copy: the top of root into record index, and the subtree sub into record

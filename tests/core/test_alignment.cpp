@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -142,6 +143,37 @@ TEST(Readali, BlockLayouts) {
     EXPECT_EQ(seqNum, 3);
 }
 
+// Every "\n" of text made "\r\n".
+std::string withWindowsLineEnds(const std::string& text) {
+    std::string windows;
+    for (char c : text) windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return windows;
+}
+
+TEST(Readali, WindowsLineEndsReadAsTheLineEndAlone) {
+    // With one-character names the second field stands at column 2, as far as "\r\n" reaches.
+    const char* texts[] = {
+        "a AC\nb AC\nc AC\n\na DE\nb DE\nc DE\n",
+        "a 1 AC\nb 1 AC\nc 1 A-\n  *\n\n\na DEF\nb DEF\nc DEF",
+        "aa AC\nbb AC\n    \ncc AC\n\naa W\nbb W\ncc Y\n",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        loadAlignmentText(text);
+        int n = seqNum, length = seqLength;
+        std::vector<std::string> rows;
+        for (int i = 1; i <= n; i++) rows.push_back(node[i].seq);
+        loadAlignmentText(withWindowsLineEnds(text));
+        ASSERT_EQ(seqNum, n);
+        ASSERT_EQ(seqLength, length);
+        for (int i = 1; i <= n; i++) EXPECT_EQ(node[i].seq, rows[i - 1]);
+    }
+    // The last line without its line feed.
+    loadAlignmentText("a AC\r\nb AC\r\nc AC\r");
+    EXPECT_EQ(seqLength, 2);
+    EXPECT_STREQ(node[3].seq, " AC");
+}
+
 TEST(Readali, StartNumberOnlyBeforeTheSegment) {
     loadAlignmentText("a 10 MKV\nb MKV 10\nc MKV\n");
     EXPECT_EQ(astart[0], 10);
@@ -186,6 +218,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ReaderFault{"NamesDoNotMatch", "a AC\nb AC\nc AC\n\nb DE\na DE\nc DE\n",
                     "Names do not match, was: a, now: b\n\\(alignment file \".*\", line 5\\)"},
+        // A header of a current Clustal writer is read as a sequence named CLUSTAL.
+        ReaderFault{
+            "ClustalHeaderOfAnotherWriter",
+            "CLUSTAL O(1.2.4) multiple sequence alignment\n\na AC\nb AC\nc AC\n",
+            "^Names do not match, was: CLUSTAL, now: a\nThe first line must begin \"CLUSTAL W\" \\(or be "
+            "left out\\)\n\\(alignment file \".*\", line 3\\)\n$"},
         ReaderFault{"WrongNal", "a AC\nb AC\nc AC\n\na DE\nb DE\n\n",
                     "Wrong nal, was: 3, now: 2\n\\(.*line 7\\)"},
         ReaderFault{"WrongNalAtEnd", "a AC\nb AC\nc AC\n\na DE\nb DE\n",
@@ -234,6 +272,22 @@ TEST(CheckComputedSites, NeedsOneComputedSite) {
             checkComputedSites();
         },
         testing::ExitedWithCode(1), "No site to compute: every site has more than 0 gaps");
+}
+
+TEST(CheckResidueTypes, NeedsTwoResidueTypesAtTheComputedSites) {
+    loadAlignmentText("a AA\nb AA\nc AW\n");
+    checkResidueTypes();
+    // The W stands in a column with too many gaps to be computed; lower case folds to upper.
+    std::string path = writeAlignmentFile("a Aa-W\nb aA--\nc AA--\nd AA--\n");
+    EXPECT_EXIT(
+        {
+            loadAlignment(path);
+            checkResidueTypes();
+        },
+        testing::ExitedWithCode(1),
+        "^The alignment has a single residue type: every computed site holds A only, and a substitution "
+        "model "
+        "needs two residue types at least\n$");
 }
 
 } // namespace

@@ -104,4 +104,38 @@ expect_status 1
 expect_count err.txt "Sequence 3 (chicken_of_the_far_north): the name has 24 characters" 1
 [ ! -e DISTMATRIX.txt ] || fail "DISTMATRIX.txt written although the tree was refused"
 
+for name in "chick,en" "chick(en" "chick)en" "chick:en" "chick;en"; do
+    case_name "a name the tree file cannot hold is refused before any distance: $name"
+    rm -f DISTMATRIX.txt
+    awk -v name="$name" '$1 == "chicken" { $1 = name } { print }' six.aln >marked.aln
+    run_job 2 -i marked.aln -o result.txt
+    expect_status 1
+    expect_count err.txt "Sequence 3 ($name): the name holds '${name:5:1}'" 1
+    [ ! -e DISTMATRIX.txt ] || fail "DISTMATRIX.txt written although the tree was refused"
+done
+
+# Two jobs in one folder, on alignments of one stem: each file is one job's whole, never a mix.
+grep -v '^shark' six.aln >six.five.aln
+for alignment in six.aln six.five.aln; do
+    case_name "alone: $alignment"
+    run_job 2 -i "$alignment" -o "alone.$alignment.txt"
+    expect_status 0
+    cp DISTMATRIX.txt "distances.$alignment"
+    cp six.tre "tree.$alignment"
+done
+# expect_one_of FILE A B: FILE equals A or B.
+expect_one_of() { cmp -s "$1" "$2" || cmp -s "$1" "$3" || fail "$1 is neither $2 nor $3: $(cat "$1")"; }
+for round in 1 2 3; do
+    case_name "two jobs at once, round $round"
+    timeout 60 "$MPIEXEC" -n 2 "$DADIVERUR" -i six.aln -o both.1.txt >both.1.out 2>&1 &
+    first=$!
+    timeout 60 "$MPIEXEC" -n 2 "$DADIVERUR" -i six.five.aln -o both.2.txt >both.2.out 2>&1
+    second=$?
+    wait "$first"
+    [ "$?" -eq 0 ] && [ "$second" -eq 0 ] || fail "a job of the two ended with a fault"
+    expect_one_of DISTMATRIX.txt distances.six.aln distances.six.five.aln
+    expect_one_of six.tre tree.six.aln tree.six.five.aln
+    [ -z "$(ls DISTMATRIX.txt.* six.tre.* 2>/dev/null)" ] || fail "temporary files left: $(ls DISTMATRIX.txt.* six.tre.*)"
+done
+
 finish

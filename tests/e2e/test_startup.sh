@@ -52,6 +52,47 @@ check_reader_error 'a A-A\nb -AA\nc AA-\n' "No site to compute"
 long=$(printf 'n%.0s' $(seq 1 52))
 check_reader_error "$long AC\nb AC\nc AC\n" "Sequence name longer than 51 characters (52): $long" "line 1)"
 
+case_name "a Clustal header of a current writer: the Part's line, then how to go on"
+{ echo "CLUSTAL 2.1 multiple sequence alignment"; tail -n +2 "$six"; } >clustal21.aln
+run_job 3 -i clustal21.aln -o result.txt
+expect_status 1
+expect_count err.txt "Names do not match, was: CLUSTAL, now: human" 1
+expect_count err.txt 'The first line must begin "CLUSTAL W" (or be left out)' 1
+expect_has err.txt '(alignment file "clustal21.aln", line 4)'
+
+case_name "a Clustal header rewritten as the README shows is read"
+sed '1s/^CLUSTAL.*/CLUSTAL W/' clustal21.aln >converted.aln
+run_job 2 -i converted.aln -o result.txt
+expect_status 0
+expect_has out.txt "Finish reading alignment"
+
+case_name "one residue type at every computed site: refused once, before the model"
+# The W stands in a column with too many gaps to be computed.
+printf 'a AAW\nb AA-\nc AA-\nd AA-\n' >single.aln
+run_job 3 -i single.aln -o result.txt
+expect_status 1
+expect_count err.txt "The alignment has a single residue type: every computed site holds A only" 1
+expect_lacks out.txt "Too many iterations in hqr"
+expect_lacks err.txt "Too many iterations in hqr"
+
+# A result file that names an input would empty it before it is read.
+cp "$FIXTURES/six.tre" six.tre
+printf 'not a root-probability file\n' >root.txt
+ln -f six.tre linked.tre
+for words in "-i six.aln -o six.aln|alignment file (-i) six.aln" \
+    "-o ./six.aln -i six.aln|alignment file (-i) six.aln" \
+    "-i six.aln -t six.tre -o linked.tre|tree file (-t) six.tre" \
+    "-i six.aln -r root.txt -o root.txt|root-probability file (-r) root.txt"; do
+    case_name "result file is an input: ${words%%|*}"
+    # shellcheck disable=SC2086
+    run_job 3 ${words%%|*}
+    expect_status 1
+    expect_count err.txt "(-o) is the ${words#*|}; choose another result file" 1
+    expect_same six.aln "$FIXTURES/six.aln"
+    expect_same six.tre "$FIXTURES/six.tre"
+    expect_has root.txt "not a root-probability file"
+done
+
 case_name "duplicate names"
 printf 'a A\nd A\nb A\nd A\n' >dup.aln
 run_job 3 -i dup.aln -o result.txt

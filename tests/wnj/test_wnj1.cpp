@@ -11,11 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -150,6 +154,37 @@ TEST(HandOver, NamesTooLongForTheNamesTableAreRefusedNamingTheSequence) {
     EXPECT_EXIT(wnj::wnj(3, 10, records.data(), D, nullptr), testing::ExitedWithCode(1),
                 "Sequence 2 \\(twentyonecharacters!!\\): the name has 21 characters, but a tree can be built "
                 "only for names of at most 20");
+    free_dmatrix(D, 1, 3, 1, 3);
+}
+
+// text as a regular expression that matches it literally.
+std::string literally(const std::string& text) {
+    std::string pattern;
+    for (char c : text) {
+        if (std::strchr("()[]{}.*+?^$|\\", c)) pattern += '\\';
+        pattern += c;
+    }
+    return pattern;
+}
+
+TEST(HandOver, NamesTheTreeFileCannotHoldAreRefusedNamingTheSequence) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"a,b", "','"}, {"a(b", "'('"},         {"a)b", "')'"},         {"a:b", "':'"},
+        {"a;b", "';'"}, {"a b", "white space"}, {"a\tb", "white space"}};
+    double** D = dmatrix(1, 3, 1, 3);
+    for (int i = 1; i <= 3; i++)
+        for (int j = 1; j <= 3; j++) D[i][j] = i == j ? 0.0 : 0.1;
+    for (const auto& [name, shown] : cases) {
+        SCOPED_TRACE(name);
+        std::vector<NODE> records = leafRecords({"a", "b", name});
+        EXPECT_EQ(wnj::markupLeafName(3, records.data()), 3);
+        EXPECT_FALSE(wnj::leafNamesFit(3, records.data()));
+        EXPECT_EXIT(wnj::wnj(3, 10, records.data(), D, nullptr), testing::ExitedWithCode(1),
+                    "^Sequence 3 \\(" + literally(name) + "\\): the name holds " + literally(shown) +
+                        ", but the names of a built tree file cannot hold");
+    }
+    std::vector<NODE> records = leafRecords({"a-b_c.d|e", "[x]", "'q'"});
+    EXPECT_TRUE(wnj::leafNamesFit(3, records.data()));
     free_dmatrix(D, 1, 3, 1, 3);
 }
 
@@ -314,6 +349,42 @@ TEST(TreeFile, AFileThatCannotBeCreatedEndsTheRun) {
 }
 
 // ---- file helpers -------------------------------------------------------------------------
+
+TEST(WholeFile, TakesItsNameOnlyWhenCompleteSoInterleavedWritersLeaveOneWholeFile) {
+    std::string dir = testsupport::enterScratchDirectory();
+    std::ofstream("out.txt") << "old text\n";
+    wnj::WholeFile longer, shorter;
+    ASSERT_TRUE(longer.open("out.txt"));
+    ASSERT_TRUE(shorter.open("out.txt"));
+    std::fputs("a longer text, written first\n", longer.stream());
+    EXPECT_EQ(testsupport::fileText("out.txt"), "old text\n");
+    ASSERT_TRUE(longer.close());
+    EXPECT_EQ(testsupport::fileText("out.txt"), "a longer text, written first\n");
+    std::fputs("short\n", shorter.stream());
+    ASSERT_TRUE(shorter.close());
+    EXPECT_EQ(testsupport::fileText("out.txt"), "short\n");
+    // Nothing beside it, and the permissions of a file made the ordinary way.
+    EXPECT_EQ(std::system("test \"$(ls)\" = out.txt"), 0);
+    mode_t mask = umask(022);
+    wnj::WholeFile file;
+    ASSERT_TRUE(file.open("new.txt"));
+    ASSERT_TRUE(file.close());
+    umask(mask);
+    struct stat status;
+    ASSERT_EQ(stat("new.txt", &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0644u);
+}
+
+TEST(WholeFile, FailsAsOpeningThePathWouldAndLeavesNothingBehind) {
+    std::string dir = testsupport::enterScratchDirectory();
+    wnj::WholeFile file;
+    EXPECT_FALSE(file.open("missing/x.txt"));
+    EXPECT_EQ(errno, ENOENT);
+    mkdir("folder", 0755);
+    EXPECT_FALSE(file.open("folder"));
+    EXPECT_EQ(errno, EISDIR);
+    EXPECT_EQ(std::system("test \"$(ls)\" = folder"), 0);
+}
 
 TEST(PhylipFile, ReadsSquareAndLowerTriangleMatrices) {
     const std::vector<std::string> texts = {
