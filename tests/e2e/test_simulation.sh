@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Simulated columns in whole jobs on windows of the bundled example: every simulated site has
-# a stream of its own in every job.
+# Simulated columns in whole jobs on windows of the bundled example: root states that the
+# model can not hold are never drawn (no nan or inf in the result file), and every simulated
+# site has a stream of its own in every job.
 source "$(dirname "$0")/lib.sh"
 start_test simulation
 
@@ -12,6 +13,26 @@ window() {
         END { for (i = first; i < first + count; i++) printf "%-16s%s\n", name[i], substr(row[name[i]], column, width) }' \
         "$EXAMPLES/pkinase.aln"
 }
+
+# expect_finite FILE: no value of FILE is nan or inf.
+expect_finite() {
+    ! grep -qiwE 'nan|inf' "$1" || fail "$1 holds nan or inf: $(grep -ciwE 'nan|inf' "$1") lines"
+}
+
+# Sequences 11-20, columns 91-120: the window lacks residues that the pseudocount profile
+# and a uniform root-probability file give weight to.
+window 11 10 91 30 >lacking.aln
+awk 'NR == 1 { for (s = 1; s <= length($2); s++) {
+        printf "%4d  %c ", s, substr($2, s, 1); for (k = 1; k <= 20; k++) printf "%6.0f", 500; printf "\n" } }' \
+    lacking.aln >uniform.rp
+for options in "-P" "-r uniform.rp" "-P -r uniform.rp"; do
+    case_name "root states the model can not hold, $options"
+    # shellcheck disable=SC2086
+    run_job 4 $options -i lacking.aln -o result.txt
+    expect_status 0
+    expect_has result.txt "Entropy for each site"
+    expect_finite result.txt
+done
 
 case_name "every simulated site has a stream of its own in every job"
 # Ten gap-free, variable sites: columns 91-95 twice, so that equal columns meet within a job
