@@ -21,6 +21,7 @@ double* w = nullptr;
 double** svdv = nullptr;
 double* colu = nullptr;
 double** sitePI = nullptr;
+double modelPI[21] = {};
 unsigned long modelVersion = 0;
 
 void allocateModelStorage() {
@@ -233,9 +234,12 @@ double derivativeAt(int i, int j, double t, double alfa, double last) {
     return derivativeSum(i, j, e, last);
 }
 
+// The least frequency of a residue that a model takes as present.
+constexpr double PRESENT_FREQUENCY = 1e-10;
+
 // A residue absent from the alignment is never reached from another one.
 bool absentTarget(int i, int j) {
-    return PI[j] < 1e-10 && i != j;
+    return PI[j] < PRESENT_FREQUENCY && i != j;
 }
 
 } // namespace
@@ -261,6 +265,7 @@ void cal_PI() {
 }
 
 void cal_Q(double* f) {
+    for (int k = 1; k <= 20; k++) modelPI[k] = f[k];
     for (int i = 1; i <= 20; i++)
         for (int j = 1; j <= 20; j++) Q_ij[i][j] = S_ij[i][j] * f[j];
     for (int i = 1; i <= 20; i++) {
@@ -306,6 +311,10 @@ double pij(int i, int j, double t, double alfa) {
     double e[21];
     pijFactors(t, alfa, e);
     return pijSum(i, j, e);
+}
+
+bool modelHolds(int j) {
+    return modelPI[j] >= PRESENT_FREQUENCY && PI[j] >= PRESENT_FREQUENCY;
 }
 
 double pij_e(int i, int j, const double* e) {

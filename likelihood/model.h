@@ -17,6 +17,10 @@ extern double** svdv;   // right singular vectors (work)
 extern double* colu;    // unit column (work)
 extern double** sitePI; // sites 1..seqLength x residues 1..20; allocated by cal_PI
 
+// The residue frequencies the current rate matrix was built from (the last cal_Q's argument):
+// PI for the alignment model, a row of sitePI for a site's own model.
+extern double modelPI[21];
+
 // Raised by every cal_Eign, so that stores derived from the model (cached transition
 // matrices) know when they are stale.
 extern unsigned long modelVersion;
@@ -29,6 +33,11 @@ void cal_PI();
 void cal_Q(double* f);
 void cal_Eign();
 double pij(int i, int j, double t, double alfa);
+
+// Whether a column under the current model can hold residue j at all: its frequency in the
+// model and in the alignment (which weights the root and guards every transition into j) are
+// both at least 1e-10. A column showing any other residue has likelihood 0.
+bool modelHolds(int j);
 double dpij(int i, int j, double t, double alfa);
 double dpij_alfa(int i, int j, double t, double alfa);
 

@@ -73,6 +73,44 @@ int caughtState(const double* c, double u, int current) {
     return usableState(current);
 }
 
+// Whether f gives weight to a residue that the model in use can not hold.
+bool weighsUnheldState(const double* f) {
+    for (int j = 1; j <= 20; j++)
+        if (!modelHolds(j) && f[j] != 0.0) return true;
+    return false;
+}
+
+// The weight that f gives to the residues the model in use can hold.
+double heldWeight(const double* f) {
+    double held = 0.0;
+    for (int j = 1; j <= 20; j++)
+        if (modelHolds(j)) held += f[j];
+    return held;
+}
+
+// The probabilities a root draw uses in place of f: f itself when it gives no weight to a
+// residue the model in use can not hold, so that such draws stay exactly as they are;
+// otherwise, into restricted, f without those residues scaled to sum 1, or the model's own
+// frequencies alike when nothing of f is left. A simulated column showing a residue that the
+// model can not hold would have likelihood 0.
+const double* rootDrawProbabilities(const double* f, double* restricted) {
+    if (!weighsUnheldState(f)) return f;
+    if (!(heldWeight(f) > 0.0)) f = modelPI;
+    if (!weighsUnheldState(f)) return f;
+    double held = heldWeight(f);
+    for (int j = 1; j <= 20; j++) restricted[j] = modelHolds(j) ? f[j] / held : 0.0;
+    return restricted;
+}
+
+// The state a root draw falls back on when no bound catches it and the usual fallback is a
+// residue the model can not hold: the last one it can.
+int lastHeldState() {
+    int state = NONE_CAUGHT_STATE;
+    for (int j = 1; j <= 20; j++)
+        if (modelHolds(j)) state = j;
+    return state;
+}
+
 // The leaves' letters and codes at one site, to be put back after a simulation or shuffle.
 struct SavedColumn {
     int site;
@@ -183,12 +221,15 @@ bool prepareSimulationTree(int site) {
 
 void drawRootState(int site, long* seed) {
     double u = ran1(seed);
+    double restricted[21];
+    const double* p = rootDrawProbabilities(RootProbMatrix[site], restricted);
     int state = 0;
     for (int j = 1; j <= 19 && state == 0; j++) {
-        u -= RootProbMatrix[site][j];
+        u -= p[j];
         if (u < 0) state = j;
     }
     if (state == 0) state = u > 0 ? 20 : usableState(node[0].code[site]);
+    if (!modelHolds(state)) state = lastHeldState();
     setState(0, site, state);
     mutation(site, 0);
 }

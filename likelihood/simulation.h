@@ -31,8 +31,9 @@ double func_simulation_vector(int site, double x, int N);
 // root is flagged (one side of it wholly gapped), so that nothing can be simulated.
 bool prepareSimulationTree(int site);
 
-// Draws the root state at the site from RootProbMatrix with the given seed variable, then
-// simulates the column down tree 0 with the process-wide seed idum.
+// Draws the root state at the site from RootProbMatrix with the given seed variable, among the
+// residues the model in use can hold (modelHolds), then simulates the column down tree 0 with
+// the process-wide seed idum.
 void drawRootState(int site, long* seed);
 
 // start + the sum of -f ln f / divisor over the frequencies f > 1e-8 of the residues among the

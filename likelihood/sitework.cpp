@@ -182,7 +182,8 @@ long siteSeed(int r, int site) {
     // The product as a 32-bit signed number, two's complement.
     int32_t product =
         wrapped <= INT32_MAX ? static_cast<int32_t>(wrapped) : -static_cast<int32_t>(~wrapped) - 1;
-    return -static_cast<long>(product % 30000);
+    int32_t remainder = product % 30000;
+    return remainder == 0 ? -1 : -static_cast<long>(std::abs(remainder));
 }
 
 void finalSiteWork(int site, double* record) {

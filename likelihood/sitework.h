@@ -35,7 +35,9 @@ double expectedEntropyAlphaSite(int site);
 bool bisectRoot(double (*f)(int, double, int), double x1, double x2, double f1, double f2, double xacc,
                 int i1, int i2, double* root);
 
-// The seed of a simulated site: -((r * site) mod 30000), the product wrapping in 32 bits.
+// The seed of a simulated site: -|(r * site) mod 30000|, the product wrapping in 32 bits, and
+// -1 for a remainder of 0. Always negative, so that every site restarts ran1: a positive seed
+// would carry on the table, and at a process's first draw start the one stream of seed 1.
 long siteSeed(int r, int site);
 
 // A worker's site record (SITE_RECORD_SIZE values) in the final phase.

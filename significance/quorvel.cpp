@@ -36,18 +36,39 @@ namespace {
     std::exit(1);
 }
 
-// The next line of f, of any length, ending in its newline; false at the end. A last line
-// without a newline gets one, so that a final one-character value such as "7" is not lost.
-bool nextLine(std::FILE* f, std::string& line) {
+// An open input file, with what it is and its path for messages and the number of the line
+// last read.
+struct Input {
+    std::FILE* f;
+    const char* kind;
+    const std::string& path;
+    int line = 0;
+};
+
+// The next line of the input, of any length, ending in its newline; false at the end. A last
+// line without a newline gets one, so that a final one-character value such as "7" is not lost.
+// A NUL character ends the run: no text file of values holds one, and a device such as
+// /dev/zero or /dev/urandom would otherwise be read until memory runs out.
+bool nextLine(Input& in, std::string& line) {
     line.clear();
     int ch;
-    while ((ch = std::getc(f)) != EOF) {
+    while ((ch = std::getc(in.f)) != EOF) {
+        if (ch == '\0')
+            fail("%s file: %s, line %d: holds a NUL character; this is not a text file of values\n", in.kind,
+                 in.path.c_str(), in.line + 1);
         line.push_back(static_cast<char>(ch));
-        if (ch == '\n') return true;
+        if (ch == '\n') break;
     }
     if (line.empty()) return false;
-    line.push_back('\n');
+    if (line.back() != '\n') line.push_back('\n');
+    in.line++;
     return true;
+}
+
+// Back to the start of the input, for a second pass.
+void rewindInput(Input& in) {
+    std::rewind(in.f);
+    in.line = 0;
 }
 
 // A line that carries a value: more than one character (counting its newline) and at least
@@ -59,9 +80,19 @@ bool qualifies(const std::string& line) {
     return false;
 }
 
-// The decimal number at the start of text (leading blanks skipped); 0 when there is none.
-double leadingValue(const char* text) {
-    return std::strtod(text, nullptr);
+// The decimal number at the start of text (leading blanks skipped), 0 when there is none, read
+// on the input's current line; where adds the place within the line to a message. A value
+// that is not finite (nan, inf, or beyond the range of a double) ends the run: every mean,
+// deviation and probability of its site would be undefined.
+double leadingValue(const Input& in, const char* text, const std::string& where = "") {
+    char* end = nullptr;
+    double value = std::strtod(text, &end);
+    if (!std::isfinite(value)) {
+        while (std::isspace(static_cast<unsigned char>(*text))) text++;
+        fail("%s file: %s, line %d%s: \"%.*s\" is not a finite number\n", in.kind, in.path.c_str(), in.line,
+             where.c_str(), static_cast<int>(end - text), text);
+    }
+    return value;
 }
 
 // The words of line between blanks and newlines (a tab belongs to its word).
@@ -144,11 +175,14 @@ void readOrigin() {
         std::printf("can not open file: %s to read\n", originFile.c_str());
         std::exit(1);
     }
+    Input in{f, "origin", originFile};
     std::vector<double> values;
     std::string line;
-    while (nextLine(f, line))
-        if (qualifies(line)) values.push_back(leadingValue(line.c_str()));
+    while (nextLine(in, line))
+        if (qualifies(line)) values.push_back(leadingValue(in, line.c_str()));
     std::fclose(f);
+    if (values.empty())
+        fail("origin file: %s holds no values (one per site is needed)\n", originFile.c_str());
 
     seqLength = static_cast<int>(values.size());
     int n = seqLength;
@@ -165,15 +199,16 @@ void readProb() {
     for (int i = 1; i <= seqLength; i++) ndProb[i] = 1.0;
     std::FILE* f = std::fopen(probFile.c_str(), "r");
     if (!f) return;
+    Input in{f, "probability", probFile};
     std::string line;
     int k = 0;
-    while (nextLine(f, line)) {
+    while (nextLine(in, line)) {
         if (!qualifies(line)) continue;
         if (++k > seqLength) {
             std::printf("row number is wrong in file: %s\n", probFile.c_str());
             std::exit(1);
         }
-        ndProb[k] = leadingValue(line.c_str());
+        ndProb[k] = leadingValue(in, line.c_str());
     }
     std::fclose(f);
 }
@@ -183,8 +218,9 @@ void readFunc() {
     std::FILE* f = std::fopen(funcFile.c_str(), "r");
     if (!f) return;
     // Only the first line ("cutoff5:" and its sites) marks functional sites.
+    Input in{f, "function-site", funcFile};
     std::string line;
-    nextLine(f, line);
+    nextLine(in, line);
     std::fclose(f);
     for (const std::string& word : words(line)) {
         if (word == "cutoff5:") continue;
@@ -206,12 +242,13 @@ void readAlpha() {
         for (int i = 1; i <= seqLength; i++) alpha[i] = 1.01;
         return;
     }
+    Input in{f, "alpha", alphaFile};
     std::string line;
     for (int i = 1; i <= seqLength; i++) {
-        if (!nextLine(f, line))
+        if (!nextLine(in, line))
             fail("alpha file: %s has %d lines but the origin file has %d sites (one alpha per site)\n",
                  alphaFile.c_str(), i - 1, seqLength);
-        alpha[i] = leadingValue(line.c_str());
+        alpha[i] = leadingValue(in, line.c_str());
     }
     std::fclose(f);
 }
@@ -225,22 +262,23 @@ void printInput() {
 namespace {
 
 // Counts the replicates (qualifying lines) of the mutation file.
-int countReplicates(std::FILE* f) {
+int countReplicates(Input& in) {
     std::string line;
     int count = 0;
-    while (nextLine(f, line))
+    while (nextLine(in, line))
         if (qualifies(line)) count++;
     return count;
 }
 
 // Stores the first seqLength values of replicate r; a shorter line would leave sites unset.
-void storeReplicate(const std::string& line, int r, int lineNumber) {
+void storeReplicate(const Input& in, const std::string& line, int r) {
     std::vector<std::string> values = words(line);
     if (static_cast<long>(values.size()) < seqLength)
         fail("mutation file: %s, line %d: replicate %d has %zu values, expected %d (one per site of the "
              "origin file)\n",
-             mutationFile.c_str(), lineNumber, r, values.size(), seqLength);
-    for (int c = 1; c <= seqLength; c++) Cd[c][r] = leadingValue(values[c - 1].c_str());
+             mutationFile.c_str(), in.line, r, values.size(), seqLength);
+    for (int c = 1; c <= seqLength; c++)
+        Cd[c][r] = leadingValue(in, values[c - 1].c_str(), ", site " + std::to_string(c));
 }
 
 } // namespace
@@ -251,21 +289,21 @@ void readMutation() {
         std::printf("can not open file: %s\n", mutationFile.c_str());
         std::exit(1);
     }
-    replicates = countReplicates(f);
+    Input in{f, "mutation", mutationFile};
+    replicates = countReplicates(in);
     // The sample deviation of the replicates divides by one less than their number.
     if (replicates < 2)
         fail("mutation file: %s holds %d replicates; at least two are needed\n", mutationFile.c_str(),
              replicates);
-    std::rewind(f);
+    rewindInput(in);
     Cd = dmatrix(1, seqLength, 1, replicates);
     Cexp = dmatrix(1, seqLength, 1, replicates);
     std::string line;
-    int r = 0, lineNumber = 0;
-    while (nextLine(f, line)) {
-        lineNumber++;
+    int r = 0;
+    while (nextLine(in, line)) {
         if (!qualifies(line)) continue;
         if (++r > replicates) break;
-        storeReplicate(line, r, lineNumber);
+        storeReplicate(in, line, r);
     }
     std::fclose(f);
     // The file changed between the two passes.

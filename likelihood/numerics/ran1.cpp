@@ -24,12 +24,13 @@ std::int32_t advance(std::int32_t seed) {
     return seed < 0 ? seed + modulus : seed;
 }
 
-// The start of a stream: the negated seed (1 when that is not a positive 32-bit value; the
-// negation is taken in 64 bits so that the most negative seed is safe, and 2^31 is 1 modulo
-// the modulus anyway), then 8 warm-up steps and 32 table entries.
+// The start of a stream: the negated seed, or 1 when that is not below the modulus or not
+// positive (the negation is taken in 64 bits so that the most negative seed is safe, and 2^31
+// is 1 modulo the modulus anyway; the modulus itself would be the fixed point 0, after which
+// every value drawn would be 0), then 8 warm-up steps and 32 table entries.
 std::int32_t initialise(std::int32_t seed) {
     std::int64_t negated = -static_cast<std::int64_t>(seed);
-    seed = (negated >= 1 && negated <= modulus) ? static_cast<std::int32_t>(negated) : 1;
+    seed = (negated >= 1 && negated < modulus) ? static_cast<std::int32_t>(negated) : 1;
     for (int j = tableSize + 7; j >= 0; j--) {
         seed = advance(seed);
         if (j < tableSize) iv[j] = seed;

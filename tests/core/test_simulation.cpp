@@ -4,16 +4,19 @@
 #include "model.h"
 #include "model_setup.h"
 #include "numerics/matrixalgebra.h"
+#include "numerics/ran1.h"
 #include "rootprob.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -158,6 +161,126 @@ TEST(Simulation, TheRootStateFollowsTheRootProbabilities) {
     for (int k = 0; k < 50; k++) {
         drawRootState(1, &idum);
         EXPECT_EQ(node[0].code[1], 20);
+    }
+}
+
+namespace {
+
+// The WAG frequencies without the given residues, the rest scaled to sum 1 (index 0 unused).
+std::array<double, 21> wagWithout(const std::vector<int>& absent) {
+    std::array<double, 21> f{};
+    double sum = 0.0;
+    for (int j = 1; j <= 20; j++) f[j] = wagFrequencies()[j];
+    for (int j : absent) f[j] = 0.0;
+    for (int j = 1; j <= 20; j++) sum += f[j];
+    for (int j = 1; j <= 20; j++) f[j] /= sum;
+    return f;
+}
+
+std::map<int, double> asMap(const std::array<double, 21>& f) {
+    std::map<int, double> m;
+    for (int j = 1; j <= 20; j++)
+        if (f[j] > 0) m[j] = f[j];
+    return m;
+}
+
+} // namespace
+
+TEST(Simulation, TheRootDrawKeepsToResiduesTheModelInUseCanHold) {
+    const int A = 1, R = 2, L = 11, W = 18, Y = 19, V = 20;
+    struct Case {
+        const char* what;
+        std::vector<int> absent; // from the alignment
+        bool ownModel;           // a site's own model, of the WAG frequencies without ownAbsent
+        std::vector<int> ownAbsent;
+        std::map<int, double> row;
+        std::map<int, double> expected;
+    };
+    const Case cases[] = {
+        {"every residue held: the row as it is, its shortfall to the last residue",
+         {},
+         false,
+         {},
+         {{A, 0.5}, {L, 0.2}},
+         {{A, 0.5}, {L, 0.2}, {V, 0.3}}},
+        {"weight on a residue the alignment lacks: the rest scaled to sum 1",
+         {W},
+         false,
+         {},
+         {{A, 0.5}, {W, 0.25}, {L, 0.25}},
+         {{A, 2.0 / 3}, {L, 1.0 / 3}}},
+        {"a shortfall whose last residue the alignment lacks: the last residue it has",
+         {V},
+         false,
+         {},
+         {{A, 0.5}},
+         {{A, 0.5}, {Y, 0.5}}},
+        {"no weight left: the model's own frequencies",
+         {W, Y},
+         false,
+         {},
+         {{W, 0.6}, {Y, 0.4}},
+         asMap(wagWithout({W, Y}))},
+        {"a site's own model: a residue the alignment lacks stays out of its fallback",
+         {W},
+         true,
+         {},
+         {{W, 1.0}},
+         asMap(wagWithout({W}))},
+        {"a site's own model lacking a residue the alignment has",
+         {},
+         true,
+         {A},
+         {{A, 0.5}, {R, 0.5}},
+         {{R, 1.0}}},
+    };
+    for (const Case& c : cases) {
+        makeWorld(3, 1, c.row);
+        buildModel(wagWithout(c.absent).data());
+        if (c.ownModel) {
+            std::array<double, 21> own = wagWithout(c.ownAbsent);
+            cal_Q(own.data());
+            cal_Eign();
+        }
+        // Leaf 3, alone on one side of the root, is a gap: only the root is drawn.
+        rootedThree(0.1, 0.1, 0.1, 0.1);
+        setColumn(1, "AA-");
+        ASSERT_FALSE(prepareSimulationTree(1));
+        const int draws = 20000;
+        std::map<int, int> seen;
+        long seed = -31;
+        for (int k = 0; k < draws; k++) {
+            drawRootState(1, &seed);
+            seen[node[0].code[1]]++;
+        }
+        for (const auto& [state, count] : seen)
+            EXPECT_TRUE(c.expected.count(state)) << c.what << ": " << state;
+        ChiSquare fit = chiSquare(c.expected, seen, draws);
+        if (fit.df > 0) {
+            EXPECT_LT(fit.statistic, chiSquareBound(fit.df)) << c.what;
+        }
+    }
+    // Where every residue is held, each draw is the plain subtraction of the row from the
+    // uniform value, to the bit.
+    makeWorld(3, 1, asMap(wagWithout({})));
+    RootProbMatrix[1][A] += 1e-9; // a row that does not sum to exactly 1 is not scaled
+    rootedThree(0.1, 0.1, 0.1, 0.1);
+    setColumn(1, "AA-");
+    prepareSimulationTree(1);
+    for (long k = 1; k <= 2000; k++) {
+        long seed = -k;
+        double u = ran1(&seed);
+        int expected = 20;
+        for (int j = 1; j <= 19; j++) {
+            u -= RootProbMatrix[1][j];
+            if (u < 0) {
+                expected = j;
+                break;
+            }
+        }
+        seed = -k;
+        drawRootState(1, &seed);
+        ASSERT_EQ(node[0].code[1], expected) << k;
     }
 }
 

@@ -111,20 +111,27 @@ TEST(HandOut, EverySiteGoesOutOnceAndEveryStartedWorkerStopsOnce) {
     }
 }
 
-TEST(SiteSeed, TheProductWrapsInThirtyTwoBitsAndTheRemainderKeepsItsSign) {
+TEST(SiteSeed, TheProductWrapsInThirtyTwoBitsAndEverySeedIsARestart) {
     struct Case {
         int r, site;
         long seed;
     };
     const Case cases[] = {
         {12345, 1, -12345},
-        {29999, 2, -29998},          // 59998 mod 30000
-        {30000, 7, 0},               // a zero seed restarts the generator from 1
-        {2147483647, 3, -23645},     // 6442450941 wraps to 2147483645
-        {1000000000, 3, 17296},      // 3e9 wraps to -1294967296: a negative remainder
-        {2147483647, 2147483647, -1} // wraps to 1
+        {29999, 2, -29998},           // 59998 mod 30000
+        {30000, 7, -1},               // a remainder of 0
+        {2147483647, 3, -23645},      // 6442450941 wraps to 2147483645
+        {1000000000, 3, -17296},      // 3e9 wraps to -1294967296: a negative remainder
+        {2147453648, 2, -1},          // wraps to -60000: a remainder of 0 on the negative side
+        {2147483647, 2147483647, -1}, // wraps to 1
     };
     for (const Case& c : cases) EXPECT_EQ(siteSeed(c.r, c.site), c.seed) << c.r << " * " << c.site;
+    // A positive seed would not restart ran1: whatever the product, the seed lies in -29999..-1.
+    for (int r : {0, 1, 29999, 30001, 1 << 30, 1000000007, 2147483647})
+        for (int site = 1; site <= 300; site++) {
+            long seed = siteSeed(r, site);
+            EXPECT_TRUE(seed >= -29999 && seed <= -1) << r << " * " << site << " gives " << seed;
+        }
 }
 
 namespace {

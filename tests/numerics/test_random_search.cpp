@@ -42,10 +42,12 @@ std::vector<float> stream(long seed, int count) {
 TEST(Ran1, NonPositiveSeedsStartTheSameReproducibleStream) {
     std::int64_t expectedSeed;
     float expected = firstOutputFromOne(&expectedSeed);
-    for (long start : {-1L, 0L, static_cast<long>(INT32_MIN)}) {
+    // -2147483647, -rand() at RAND_MAX, negates to the modulus, a fixed point of the steps.
+    for (long start : {-1L, 0L, static_cast<long>(INT32_MIN), -2147483647L}) {
         long seed = start;
         EXPECT_EQ(ran1(&seed), expected) << "seed " << start;
         EXPECT_EQ(seed, expectedSeed) << "41 steps from 1, seed " << start;
+        EXPECT_EQ(stream(start, 100), stream(-1, 100)) << "seed " << start;
     }
     EXPECT_EQ(stream(-64, 500), stream(-64, 500));
     EXPECT_NE(stream(-64, 20), stream(-65, 20));

@@ -485,6 +485,16 @@ TEST(QuorvelDeathTest, BadCommandLinesAndInputsEndWithStatusOne) {
     writeFile(dir + "/two", "0.2\n0.5\n");
     writeFile(dir + "/two.mutation", "0.1 0.3\n0.2 0.35\n0.15 0.4\n");
     writeFile(dir + "/big", "1.5\n0.5\n");
+    // Values that are not finite, each on the second value line of its file.
+    std::string sixteen = readFile(origin).substr(readFile(origin).find('\n') + 1);
+    writeFile(dir + "/nan.origin", "-2.5\n\n  nan\n" + sixteen);
+    writeFile(dir + "/inf.alpha", "1.5\n-inf\n" + readFile(alpha));
+    writeFile(dir + "/huge.prob", "0.5\n1e999\n");
+    std::vector<std::string> replicateLines = lines(readFile(mutation));
+    std::string nanReplicate = replicateLines[1];
+    nanReplicate.replace(nanReplicate.find(' ', 20) + 1, 0, "NaN ");
+    writeFile(dir + "/nan.mutation", replicateLines[0] + "\n" + nanReplicate + "\n" + readFile(mutation));
+    writeFile(dir + "/blank.origin", "\n  \n\n");
     const std::string usage =
         "^Usage: quorvel \\[-R\\] \\[-L\\] -O originLog\\(L\\)File -M mutationLog\\(L\\)File";
     const FailureCase cases[] = {
@@ -521,6 +531,30 @@ TEST(QuorvelDeathTest, BadCommandLinesAndInputsEndWithStatusOne) {
         {"weighted fit of two sites",
          {"-O", dir + "/two", "-M", dir + "/two.mutation", "-L"},
          "Invalid arguments in routine gammq"},
+        {"nan in the origin file",
+         {"-O", dir + "/nan.origin", "-M", mutation},
+         "origin file: " + dir + "/nan.origin, line 3: \"nan\" is not a finite number\n"},
+        {"inf in the alpha file",
+         {"-O", origin, "-M", mutation, "-A", dir + "/inf.alpha"},
+         "alpha file: " + dir + "/inf.alpha, line 2: \"-inf\" is not a finite number\n"},
+        {"a probability beyond the range of a double",
+         {"-O", origin, "-M", mutation, "-P", dir + "/huge.prob"},
+         "probability file: " + dir + "/huge.prob, line 2: \"1e999\" is not a finite number\n"},
+        {"nan in a replicate",
+         {"-O", origin, "-M", dir + "/nan.mutation"},
+         "mutation file: " + dir + "/nan.mutation, line 2, site 3: \"NaN\" is not a finite number\n"},
+        {"an origin file without values",
+         {"-O", dir + "/blank.origin", "-M", mutation, "-R"},
+         "origin file: " + dir + "/blank.origin holds no values"},
+        {"an endless origin",
+         {"-O", "/dev/urandom", "-M", mutation},
+         "origin file: /dev/urandom, line [0-9]+: holds a NUL character"},
+        {"an endless replicate line",
+         {"-O", origin, "-M", "/dev/zero"},
+         "mutation file: /dev/zero, line 1: holds a NUL character"},
+        {"an endless function-site line",
+         {"-O", origin, "-M", mutation, "-F", "/dev/zero"},
+         "function-site file: /dev/zero, line 1: holds a NUL character"},
     };
     for (const FailureCase& c : cases)
         EXPECT_EXIT(runToStderr(c.args), testing::ExitedWithCode(1), c.pattern) << c.name;
