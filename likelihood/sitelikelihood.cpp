@@ -1,11 +1,13 @@
 #include "sitelikelihood.h"
 
 #include "alignment.h"
+#include "branchlength.h"
 #include "model.h"
 #include "numerics/dbrent1.h"
 #include "rates.h"
 #include "transitioncache.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -21,7 +23,7 @@ bool isInner(const SiteTreeNode& r) {
 struct RateDerivative {
     double e[21];
     double t;
-    RateDerivative(double length, double a) : t(length) { pijFactors(length, a, e); }
+    RateDerivative(double length, double a) : t(modelLength(length)) { pijFactors(t, a, e); }
     double operator()(int i, int j) const { return dpij_alfa_e(i, j, e, t); }
 };
 
@@ -44,7 +46,7 @@ void innerVector(int s, int c, double a, bool derivative) {
     if (derivative) {
         combineChildren(rec, vl, vr, RateDerivative(rec.length, a));
     } else if (!transitionCacheEnabled) {
-        combineChildren(rec, vl, vr, [&](int i, int j) { return pij(i, j, rec.length, a); });
+        combineChildren(rec, vl, vr, [&](int i, int j) { return pij(i, j, modelLength(rec.length), a); });
     } else {
         TransitionRows P = transitionMatrix(s, c, a);
         combineChildren(rec, vl, vr, [P](int i, int j) { return P[i][j]; });
@@ -59,7 +61,7 @@ void leafVector(int s, int c, double a, bool derivative) {
         for (int i = 1; i <= 20; i++) rec.vec[i] = dP(i, k);
     } else if (!transitionCacheEnabled || k < 1 || k > 20) {
         // A code outside 1..20 goes to pij, which reports it.
-        for (int i = 1; i <= 20; i++) rec.vec[i] = pij(i, k, rec.length, a);
+        for (int i = 1; i <= 20; i++) rec.vec[i] = pij(i, k, modelLength(rec.length), a);
     } else {
         TransitionRows P = transitionColumn(s, c, a, k);
         for (int i = 1; i <= 20; i++) rec.vec[i] = P[i][k];
@@ -156,7 +158,8 @@ double calTree(int s, int root, double a) {
 
 // dL/da is the sum over the branches of the likelihood with that one branch's transition
 // probabilities replaced by their derivatives. Only branches of the site's own tree count: a
-// record pruned from a gapped site's tree carries no derivative.
+// record pruned from a gapped site's tree carries no derivative. Every branch of the tree
+// counts, also one of length 0, which the likelihood takes at the shortest model length.
 double calTree_alfa(int s, int root, double a, int* sign) {
     SiteTreeNode* tree = gapTree[s];
     SiteTreeNode& r = tree[root];
@@ -169,7 +172,7 @@ double calTree_alfa(int s, int root, double a, int* sign) {
     std::vector<double> R(last + 1, 0.0), Z(last + 1, 0.0);
     std::vector<char> below = recordsBelow(s, root);
     for (int i = 1; i <= last; i++) {
-        if (i == root || !below[i] || !(tree[i].length > 1e-10)) continue;
+        if (i == root || !below[i]) continue;
         calRL_alfa(s, r.left, a, i);
         calRL_alfa(s, r.right, a, i);
         calRL_alfa(s, r.third, a, i);
@@ -181,8 +184,8 @@ double calTree_alfa(int s, int root, double a, int* sign) {
         if (Z[i] > D) D = Z[i];
     double T = 0.0;
     for (int i = 1; i <= last; i++) {
-        // Records without a term (branches of no length, records outside the site's tree)
-        // add nothing; scaling their zero could give 0 * infinity when D is large.
+        // Records outside the site's tree add nothing; scaling their zero could give
+        // 0 * infinity when D is large.
         if (R[i] == 0.0) continue;
         R[i] = R[i] * std::pow(10, D - Z[i]);
         T += R[i];
