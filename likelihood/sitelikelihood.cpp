@@ -84,21 +84,42 @@ void rescale(SiteTreeNode& rec) {
     for (int i = 1; i <= 20; i++) rec.vec[i] *= factor;
 }
 
-// The recursion of calRL and calRL_alfa; target is the record on which the derivative stands
-// (0 for none: record 0 is never part of a site tree).
+// The records of the subtree of c with every record after its left subtree and its right
+// subtree, the order of a pruning recursion. Trees may be as deep as they have leaves, so the
+// order is built on lists rather than on the call stack; the lists are kept between calls.
+const std::vector<int>& childrenFirst(const SiteTreeNode* tree, int c) {
+    static std::vector<int> order, pending;
+    order.clear();
+    pending.assign(1, c);
+    // Record, right subtree, left subtree, each subtree in the same order: reversed, that is
+    // left subtree, right subtree, record.
+    while (!pending.empty()) {
+        int k = pending.back();
+        pending.pop_back();
+        order.push_back(k);
+        if (isInner(tree[k])) {
+            pending.push_back(tree[k].left);
+            pending.push_back(tree[k].right);
+        }
+    }
+    std::reverse(order.begin(), order.end());
+    return order;
+}
+
+// calRL and calRL_alfa; target is the record on which the derivative stands (0 for none:
+// record 0 is never part of a site tree).
 void prune(int s, int c, double a, int target) {
     SiteTreeNode* tree = gapTree[s];
-    SiteTreeNode& rec = tree[c];
-    rec.scale = 0;
-    if (isInner(rec)) {
-        prune(s, rec.left, a, target);
-        prune(s, rec.right, a, target);
-        innerVector(s, c, a, c == target);
-    } else {
-        leafVector(s, c, a, c == target);
+    for (int k : childrenFirst(tree, c)) {
+        SiteTreeNode& rec = tree[k];
+        rec.scale = 0;
+        if (isInner(rec))
+            innerVector(s, k, a, k == target);
+        else
+            leafVector(s, k, a, k == target);
+        rescale(rec);
+        if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
     }
-    rescale(rec);
-    if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
 }
 
 // Joins the three children of the root: the root's vec holds PI times their vectors, its
