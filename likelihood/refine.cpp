@@ -1,6 +1,7 @@
 #include "refine.h"
 
 #include "alignment.h"
+#include "branchlength.h"
 #include "model.h"
 #include "sitelikelihood.h"
 #include "sitework.h"
@@ -27,7 +28,7 @@ void calRL(int t, int c, int col, double a) {
         const double* vl = tree[r.left].vec;
         const double* vr = tree[r.right].vec;
         double e[21];
-        pijFactors(r.length, a, e);
+        pijFactors(modelLength(r.length), a, e);
         for (int i = 1; i <= 20; i++) {
             double sum = 0.0;
             for (int j = 1; j <= 20; j++) sum += pij_e(i, j, e) * vl[j] * vr[j];
@@ -35,7 +36,7 @@ void calRL(int t, int c, int col, double a) {
         }
     } else {
         int k = node[c].code[col];
-        for (int i = 1; i <= 20; i++) r.vec[i] = pij(i, k, r.length, a);
+        for (int i = 1; i <= 20; i++) r.vec[i] = pij(i, k, modelLength(r.length), a);
     }
     double g = r.vec[1];
     for (int i = 2; i <= 20; i++)

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 namespace {
 
@@ -155,33 +156,39 @@ void findMidpoint() {
     free_dvector(f, 1, seqNum);
 }
 
+// The path from k up to the old root is turned around from the old root back down to k, so
+// that every record takes the length of the branch to its new parent while that length is
+// still unchanged. The path is kept in a list: a tree may be as deep as it has leaves.
 void changeRoot(int s, int k, int target, int prev) {
     SiteTreeNode* t = gapTree[s];
-    SiteTreeNode& r = t[k];
-    int oldParent = r.parent;
-    if (k == target) {
-        if (r.isRoot) return;
-        changeRoot(s, oldParent, target, k);
-        r.third = oldParent;
-        r.length = 0;
-        r.isRoot = 1;
-        r.parent = k;
-    } else if (!r.isRoot) {
-        changeRoot(s, oldParent, target, k);
-        if (r.left == prev)
-            r.left = oldParent;
-        else
-            r.right = oldParent;
-        r.parent = prev;
-        r.length = t[prev].length;
-    } else {
-        if (r.left == prev)
-            r.left = r.third;
-        else if (r.right == prev)
-            r.right = r.third;
-        r.third = 0;
-        r.parent = prev;
-        r.length = t[prev].length;
-        r.isRoot = 0;
+    if (k == target && t[k].isRoot) return;
+    std::vector<int> path = {k};
+    while (!t[path.back()].isRoot) path.push_back(t[path.back()].parent);
+    for (std::size_t i = path.size(); i-- > 0;) {
+        SiteTreeNode& r = t[path[i]];
+        int below = i > 0 ? path[i - 1] : prev;
+        int oldParent = r.parent;
+        if (i == 0 && k == target) {
+            r.third = oldParent;
+            r.length = 0;
+            r.isRoot = 1;
+            r.parent = k;
+        } else if (!r.isRoot) {
+            if (r.left == below)
+                r.left = oldParent;
+            else
+                r.right = oldParent;
+            r.parent = below;
+            r.length = t[below].length;
+        } else {
+            if (r.left == below)
+                r.left = r.third;
+            else if (r.right == below)
+                r.right = r.third;
+            r.third = 0;
+            r.parent = below;
+            r.length = t[below].length;
+            r.isRoot = 0;
+        }
     }
 }

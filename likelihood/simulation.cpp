@@ -1,6 +1,7 @@
 #include "simulation.h"
 
 #include "alignment.h"
+#include "branchlength.h"
 #include "model.h"
 #include "numerics/ran1.h"
 #include "rootprob.h"
@@ -49,7 +50,7 @@ std::vector<CumulativeRows> cumulativeRows;
 const double* cumulativeRow(int child, int from, double rate) {
     if (cumulativeRows.size() != static_cast<size_t>(DIM)) cumulativeRows.assign(DIM, CumulativeRows());
     CumulativeRows& rows = cumulativeRows[child];
-    double length = gapTree[0][child].length;
+    double length = modelLength(gapTree[0][child].length);
     if (rows.length != length || rows.rate != rate || rows.version != modelVersion) {
         rows = CumulativeRows();
         rows.length = length;
@@ -204,7 +205,8 @@ void mutation_vector(int site, int k) {
     for (int c : {t[k].left, t[k].right}) {
         for (int j = 1; j <= 20; j++) {
             double sum = 0.0;
-            for (int i = 1; i <= 20; i++) sum += pij(i, j, t[c].length, alfa[site]) * t[k].vec[i];
+            for (int i = 1; i <= 20; i++)
+                sum += pij(i, j, modelLength(t[c].length), alfa[site]) * t[k].vec[i];
             t[c].vec[j] = sum;
         }
         mutation_vector(site, c);

@@ -1,11 +1,13 @@
 #include "sitelikelihood.h"
 
 #include "alignment.h"
+#include "branchlength.h"
 #include "model.h"
 #include "numerics/dbrent1.h"
 #include "rates.h"
 #include "transitioncache.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -21,7 +23,7 @@ bool isInner(const SiteTreeNode& r) {
 struct RateDerivative {
     double e[21];
     double t;
-    RateDerivative(double length, double a) : t(length) { pijFactors(length, a, e); }
+    RateDerivative(double length, double a) : t(modelLength(length)) { pijFactors(t, a, e); }
     double operator()(int i, int j) const { return dpij_alfa_e(i, j, e, t); }
 };
 
@@ -44,7 +46,7 @@ void innerVector(int s, int c, double a, bool derivative) {
     if (derivative) {
         combineChildren(rec, vl, vr, RateDerivative(rec.length, a));
     } else if (!transitionCacheEnabled) {
-        combineChildren(rec, vl, vr, [&](int i, int j) { return pij(i, j, rec.length, a); });
+        combineChildren(rec, vl, vr, [&](int i, int j) { return pij(i, j, modelLength(rec.length), a); });
     } else {
         TransitionRows P = transitionMatrix(s, c, a);
         combineChildren(rec, vl, vr, [P](int i, int j) { return P[i][j]; });
@@ -59,7 +61,7 @@ void leafVector(int s, int c, double a, bool derivative) {
         for (int i = 1; i <= 20; i++) rec.vec[i] = dP(i, k);
     } else if (!transitionCacheEnabled || k < 1 || k > 20) {
         // A code outside 1..20 goes to pij, which reports it.
-        for (int i = 1; i <= 20; i++) rec.vec[i] = pij(i, k, rec.length, a);
+        for (int i = 1; i <= 20; i++) rec.vec[i] = pij(i, k, modelLength(rec.length), a);
     } else {
         TransitionRows P = transitionColumn(s, c, a, k);
         for (int i = 1; i <= 20; i++) rec.vec[i] = P[i][k];
@@ -86,21 +88,42 @@ void rescale(SiteTreeNode& rec, bool byMagnitude) {
     for (int i = 1; i <= 20; i++) rec.vec[i] *= factor;
 }
 
-// The recursion of calRL and calRL_alfa; target is the record on which the derivative stands
-// (0 for none: record 0 is never part of a site tree).
+// The records of the subtree of c with every record after its left subtree and its right
+// subtree, the order of a pruning recursion. Trees may be as deep as they have leaves, so the
+// order is built on lists rather than on the call stack; the lists are kept between calls.
+const std::vector<int>& childrenFirst(const SiteTreeNode* tree, int c) {
+    static std::vector<int> order, pending;
+    order.clear();
+    pending.assign(1, c);
+    // Record, right subtree, left subtree, each subtree in the same order: reversed, that is
+    // left subtree, right subtree, record.
+    while (!pending.empty()) {
+        int k = pending.back();
+        pending.pop_back();
+        order.push_back(k);
+        if (isInner(tree[k])) {
+            pending.push_back(tree[k].left);
+            pending.push_back(tree[k].right);
+        }
+    }
+    std::reverse(order.begin(), order.end());
+    return order;
+}
+
+// calRL and calRL_alfa; target is the record on which the derivative stands (0 for none:
+// record 0 is never part of a site tree).
 void prune(int s, int c, double a, int target) {
     SiteTreeNode* tree = gapTree[s];
-    SiteTreeNode& rec = tree[c];
-    rec.scale = 0;
-    if (isInner(rec)) {
-        prune(s, rec.left, a, target);
-        prune(s, rec.right, a, target);
-        innerVector(s, c, a, c == target);
-    } else {
-        leafVector(s, c, a, c == target);
+    for (int k : childrenFirst(tree, c)) {
+        SiteTreeNode& rec = tree[k];
+        rec.scale = 0;
+        if (isInner(rec))
+            innerVector(s, k, a, k == target);
+        else
+            leafVector(s, k, a, k == target);
+        rescale(rec, target != 0);
+        if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
     }
-    rescale(rec, target != 0);
-    if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
 }
 
 // Joins the three children of the root: the root's vec holds PI times their vectors, its
@@ -160,7 +183,8 @@ double calTree(int s, int root, double a) {
 
 // dL/da is the sum over the branches of the likelihood with that one branch's transition
 // probabilities replaced by their derivatives. Only branches of the site's own tree count: a
-// record pruned from a gapped site's tree carries no derivative.
+// record pruned from a gapped site's tree carries no derivative. Every branch of the tree
+// counts, also one of length 0, which the likelihood takes at the shortest model length.
 double calTree_alfa(int s, int root, double a, int* sign) {
     SiteTreeNode* tree = gapTree[s];
     SiteTreeNode& r = tree[root];
@@ -173,7 +197,7 @@ double calTree_alfa(int s, int root, double a, int* sign) {
     std::vector<double> R(last + 1, 0.0), Z(last + 1, 0.0);
     std::vector<char> below = recordsBelow(s, root);
     for (int i = 1; i <= last; i++) {
-        if (i == root || !below[i] || !(tree[i].length > 1e-10)) continue;
+        if (i == root || !below[i]) continue;
         calRL_alfa(s, r.left, a, i);
         calRL_alfa(s, r.right, a, i);
         calRL_alfa(s, r.third, a, i);
@@ -185,8 +209,8 @@ double calTree_alfa(int s, int root, double a, int* sign) {
         if (Z[i] > D) D = Z[i];
     double T = 0.0;
     for (int i = 1; i <= last; i++) {
-        // Records without a term (branches of no length, records outside the site's tree)
-        // add nothing; scaling their zero could give 0 * infinity when D is large.
+        // Records outside the site's tree add nothing; scaling their zero could give
+        // 0 * infinity when D is large.
         if (R[i] == 0.0) continue;
         R[i] = R[i] * std::pow(10, D - Z[i]);
         T += R[i];

@@ -4,6 +4,8 @@
 #include "treefile.h"
 
 #include <initializer_list>
+#include <utility>
+#include <vector>
 
 int branchNo = 0;
 
@@ -91,6 +93,15 @@ void rejoinAtTop(SiteTreeNode* t) {
     }
 }
 
+// The branches from k to its children (left, right, and third at a root), pushed so that the
+// first of them comes off the list first.
+void pushBranchesBelow(int k, std::vector<std::pair<int, int>>& pending) {
+    const NODE& r = node[k];
+    if (r.left == 0 || r.right == 0) return;
+    for (int child : {r.isRoot ? r.third : 0, r.right, r.left})
+        if (child) pending.push_back({k, child});
+}
+
 } // namespace
 
 void assignTree() {
@@ -113,10 +124,13 @@ int rebuildTree(int s) {
     int deepest = 0;
     for (int k = 1; k <= 2 * seqNum - 2; k++)
         if (node[k].level > deepest) deepest = node[k].level;
-    // Deepest inner nodes first, so that every child is settled before its parent looks at it.
+    // Deepest inner nodes first, so that every child is settled before its parent looks at it;
+    // within one depth in the order of the records. Pruning changes no depth, so the inner
+    // nodes are sorted by depth once rather than searched for each depth of a deep tree.
+    std::vector<std::vector<int>> innerAtDepth(deepest + 1);
+    for (int j = seqNum + 1; j <= 2 * seqNum - 2; j++) innerAtDepth[t[j].level].push_back(j);
     for (int d = deepest - 1; d >= 1; d--)
-        for (int j = seqNum + 1; j <= 2 * seqNum - 2; j++)
-            if (t[j].level == d) pruneInner(t, j);
+        for (int j : innerAtDepth[d]) pruneInner(t, j);
     rejoinAtTop(t);
     int root = 1;
     while (!t[root].isRoot) root++;
@@ -129,15 +143,19 @@ void setRLevel(int s, int k) {
     setDepths(gapTree[s], k);
 }
 
+// Pre-order from k: a branch is numbered before every branch below it, and the whole subtree
+// of a child before its next sibling. The list of branches still to number stands in for a
+// recursion as deep as the tree.
 void assignBranch(int k) {
-    const NODE& r = node[k];
-    if (r.left == 0 || r.right == 0) return;
-    for (int child : {r.left, r.right, r.isRoot ? r.third : 0}) {
-        if (!child) continue;
+    std::vector<std::pair<int, int>> pending;
+    pushBranchesBelow(k, pending);
+    while (!pending.empty()) {
+        auto [upper, child] = pending.back();
+        pending.pop_back();
         branchNo++;
         branch[branchNo].length = node[child].length;
-        branch[branchNo].leftPoint = k;
+        branch[branchNo].leftPoint = upper;
         branch[branchNo].rightPoint = child;
-        assignBranch(child);
+        pushBranchesBelow(child, pending);
     }
 }

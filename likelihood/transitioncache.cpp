@@ -1,6 +1,7 @@
 #include "transitioncache.h"
 
 #include "alignment.h"
+#include "branchlength.h"
 #include "model.h"
 
 #include <cstring>
@@ -46,7 +47,7 @@ BranchTransitions& recordFor(int s, int c, double a) {
         cachedModel = modelVersion;
     }
     BranchTransitions& r = records[c];
-    double length = gapTree[s][c].length;
+    double length = modelLength(gapTree[s][c].length);
     if (!sameBits(length, r.length)) clearRecord(r, length);
     return r;
 }

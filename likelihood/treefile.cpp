@@ -10,9 +10,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
+
+// Far beyond this every residue is at its stationary frequency many times over; such lengths
+// come from a damaged or wrongly scaled file, and 1e20 leaves no usable likelihood.
+constexpr float MAX_BRANCH_LENGTH = 1000.0f;
 
 // The whole tree file in memory and the reading position, so that a fault can be reported
 // with its line.
@@ -20,8 +25,9 @@ struct TreeReader {
     const char* path;
     std::string text;
     std::size_t pos = 0;
-    int lastInner = 0;      // index of the inner node created last
-    std::vector<char> seen; // leaves already placed, 1..seqNum
+    int lastInner = 0;                           // index of the inner node created last
+    std::vector<char> seen;                      // leaves already placed, 1..seqNum
+    std::unordered_map<std::string, int> leafOf; // sequence name -> leaf, the first of equal names
 
     bool atEnd() const { return pos >= text.size(); }
     char current() const { return text[pos]; }
@@ -74,14 +80,16 @@ void readLength(TreeReader& r, int k, const std::string& owner) {
     if (!std::isfinite(value))
         treeError(r, "branch length " + quoted(number) + " of " + owner + " is out of range");
     if (value < 0.0f) treeError(r, "negative branch length " + number + " of " + owner);
+    if (value > MAX_BRANCH_LENGTH)
+        treeError(r, "branch length " + number + " of " + owner +
+                         " is longer than 1000, the longest a tree file may hold");
     node[k].length = value;
     r.pos += number.size();
 }
 
-int findLeaf(const std::string& name) {
-    for (int i = 1; i <= seqNum; i++)
-        if (name == node[i].name) return i;
-    return 0;
+int findLeaf(const TreeReader& r, const std::string& name) {
+    auto found = r.leafOf.find(name);
+    return found == r.leafOf.end() ? 0 : found->second;
 }
 
 // A name runs up to the next ':' and may hold any character a sequence name holds: a
@@ -92,7 +100,7 @@ std::string readName(TreeReader& r) {
     std::size_t colon = r.text.find(':', r.pos);
     if (colon != std::string::npos) {
         std::string whole = r.text.substr(r.pos, colon - r.pos);
-        if (findLeaf(whole) != 0) {
+        if (findLeaf(r, whole) != 0) {
             r.pos = colon;
             return whole;
         }
@@ -113,7 +121,7 @@ int readLeaf(TreeReader& r) {
     std::string name = readName(r);
     if (r.atEnd()) treeError(r, "the tree ends inside leaf name " + quoted(name));
     if (name.empty()) treeError(r, "a branch length without a leaf name");
-    int leaf = findLeaf(name);
+    int leaf = findLeaf(r, name);
     if (leaf == 0) treeError(r, "leaf " + quoted(name) + " is not a sequence of the alignment");
     if (r.seen[leaf]) treeError(r, "leaf " + quoted(name) + " appears more than once");
     r.seen[leaf] = 1;
@@ -122,48 +130,116 @@ int readLeaf(TreeReader& r) {
     return leaf;
 }
 
-int readInner(TreeReader& r);
+// A node whose ')' is still to come, with the children read so far.
+struct OpenNode {
+    int k;
+    int arity; // three at the top, two below
+    int count;
+};
 
-// The children of record k up to its ')': two below the top, three at the top.
-void readChildren(TreeReader& r, int k, int arity) {
-    const char* what = arity == 3 ? "the top level" : "an inner node";
-    int count = 0;
-    for (;;) {
-        skipSeparators(r);
-        if (r.atEnd()) treeError(r, "the tree ends before every '(' is closed");
-        char c = r.current();
-        if (c == ')') break;
-        if (c == ';') treeError(r, "';' before every '(' is closed");
-        if (count == arity)
-            treeError(r,
-                      std::string(what) + " has more than " + (arity == 3 ? "three" : "two") + " children");
-        int child = c == '(' ? readInner(r) : readLeaf(r);
-        int* slot[] = {&node[k].left, &node[k].right, &node[k].third};
-        *slot[count++] = child;
-        node[child].parent = k;
-    }
-    if (count < arity)
-        treeError(r, std::string(what) + " has " + std::to_string(count) +
-                         (count == 1 ? " child" : " children") + " instead of " +
-                         (arity == 3 ? "three" : "two"));
-    r.pos++; // ')'
+bool isTop(const OpenNode& o) {
+    return o.arity == 3;
 }
 
-int readInner(TreeReader& r) {
-    if (r.lastInner == 2 * seqNum - 2)
+std::string described(const OpenNode& o) {
+    return isTop(o) ? "the top level" : "an inner node";
+}
+
+[[noreturn]] void tooManyChildren(const TreeReader& r, const OpenNode& o) {
+    treeError(r, described(o) + " has more than " + (isTop(o) ? "three" : "two") +
+                     " children\nResolve every node of more than two children into binary nodes (three at "
+                     "the top); zero-length branches will do, as lengths below 1e-6 are taken as 1e-6.");
+}
+
+[[noreturn]] void rootedTree(const TreeReader& r) {
+    treeError(r, "the top level has 2 children instead of three: the tree is rooted, and a tree for "
+                 "this program is unrooted, with three children at the top");
+}
+
+// The children of the top level, told by the brackets alone. A rooted tree runs out of inner
+// nodes at its last '(' (it has one more than an unrooted one), before its top level closes.
+int topLevelChildren(const TreeReader& r) {
+    const std::string& text = r.text;
+    std::size_t pos = text.find('(') + 1;
+    int depth = 0, children = 0;
+    while (pos < text.size()) {
+        char c = text[pos];
+        if (c == ';') break;
+        if (c == ',' || isBlank(c)) {
+            pos++;
+        } else if (c == '(') {
+            if (depth++ == 0) children++;
+            pos++;
+        } else if (c == ')') {
+            if (depth-- == 0) break;
+            pos++;
+        } else if (c == ':') {
+            for (pos++; pos < text.size() && !endsName(text[pos]);) pos++;
+        } else {
+            // A leaf: its whole name when that names a sequence, as the reader takes it.
+            if (depth == 0) children++;
+            std::size_t colon = text.find(':', pos);
+            if (colon != std::string::npos && findLeaf(r, text.substr(pos, colon - pos)) != 0)
+                pos = colon;
+            else
+                while (pos < text.size() && text[pos] != ':' && !endsName(text[pos])) pos++;
+        }
+    }
+    return children;
+}
+
+int openInner(TreeReader& r) {
+    if (r.lastInner == 2 * seqNum - 2) {
+        if (topLevelChildren(r) == 2) rootedTree(r);
         treeError(r, "more inner nodes than a tree of the " + std::to_string(seqNum) + " sequences has");
+    }
     int k = ++r.lastInner;
     node[k].id = k;
     r.pos++; // '('
-    readChildren(r, k, 2);
+    return k;
+}
+
+// At the ')' of o: the children are complete, and an inner node's length follows.
+void closeNode(TreeReader& r, const OpenNode& o) {
+    if (o.count < o.arity) {
+        if (isTop(o) && o.count == 2) rootedTree(r);
+        treeError(r, described(o) + " has " + std::to_string(o.count) +
+                         (o.count == 1 ? " child" : " children") + " instead of " +
+                         (isTop(o) ? "three" : "two"));
+    }
+    r.pos++; // ')'
+    if (isTop(o)) return;
     skipBlanks(r);
     if (r.atEnd() || std::strchr(",();", r.current()))
         treeError(r, "an inner node has no ':' and branch length after its ')'");
     if (r.current() != ':')
         treeError(r, "a label after ')' is not accepted; expected ':' and a branch length");
     r.pos++;
-    readLength(r, k, "an inner node");
-    return k;
+    readLength(r, o.k, "an inner node");
+}
+
+// Everything from the top node's '(' to its ')'. The nodes still open wait on a list rather
+// than on the call stack, so that no depth of the tree is too deep to read.
+void readNodes(TreeReader& r, int top) {
+    std::vector<OpenNode> open = {{top, 3, 0}};
+    while (!open.empty()) {
+        skipSeparators(r);
+        if (r.atEnd()) treeError(r, "the tree ends before every '(' is closed");
+        char c = r.current();
+        if (c == ')') {
+            closeNode(r, open.back());
+            open.pop_back();
+            continue;
+        }
+        if (c == ';') treeError(r, "';' before every '(' is closed");
+        OpenNode& parent = open.back();
+        if (parent.count == parent.arity) tooManyChildren(r, parent);
+        int child = c == '(' ? openInner(r) : readLeaf(r);
+        int* slot[] = {&node[parent.k].left, &node[parent.k].right, &node[parent.k].third};
+        *slot[parent.count++] = child;
+        node[child].parent = parent.k;
+        if (c == '(') open.push_back({child, 2, 0});
+    }
 }
 
 std::string readWholeFile(const char* path) {
@@ -184,7 +260,7 @@ void readTopLevel(TreeReader& r) {
     r.pos++;
     node[top].id = top;
     r.lastInner = top;
-    readChildren(r, top, 3);
+    readNodes(r, top);
     skipBlanks(r);
     if (r.atEnd()) treeError(r, "the tree does not end with ';'");
     if (r.current() != ';') treeError(r, "expected ';' after the last ')', found " + shown(r.current()));
@@ -205,6 +281,7 @@ void readTree(const char* treefile) {
     r.text = readWholeFile(treefile);
     if (seqNum < 3) treeError(r, "a tree needs at least three sequences");
     r.seen.assign(seqNum + 1, 0);
+    for (int i = seqNum; i >= 1; i--) r.leafOf[node[i].name] = i;
     for (int k = 1; k <= 2 * seqNum - 2; k++) node[k].isRoot = 0;
     readTopLevel(r);
     int top = seqNum + 1;

@@ -1,6 +1,7 @@
 #include "treeopt.h"
 
 #include "alignment.h"
+#include "branchlength.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
 #include "numerics/ran1.h"
@@ -90,7 +91,7 @@ void fillBest(JointState& js, int c) {
     Vector& best = js.best[c];
     if (!isInner(b)) {
         int k = node[c].code[js.site];
-        for (int i = 1; i <= 20; i++) best[i] = pij(i, k, b.length, js.rate);
+        for (int i = 1; i <= 20; i++) best[i] = pij(i, k, modelLength(b.length), js.rate);
         return;
     }
     fillBest(js, b.left);
@@ -98,7 +99,7 @@ void fillBest(JointState& js, int c) {
     const Vector& bl = js.best[b.left];
     const Vector& br = js.best[b.right];
     double e[21];
-    pijFactors(b.length, js.rate, e);
+    pijFactors(modelLength(b.length), js.rate, e);
     for (int i = 1; i <= 20; i++) {
         Vector w{};
         for (int j = 1; j <= 20; j++) w[j] = pij_e(i, j, e) * bl[j] * br[j];

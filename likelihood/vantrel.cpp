@@ -1,6 +1,7 @@
 #include "vantrel.h"
 
 #include "alignment.h"
+#include "branchlength.h"
 #include "distance.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
@@ -111,6 +112,17 @@ void printUsage() {
     std::printf("       -t   name: read tree structure from file or use wnj method to produce tree file\n");
     std::printf("       -o   name: write the result into file or standard output device\n");
     std::printf("       -P   use psudocount freq for each site to do simulation\n");
+}
+
+// Says once how many branches of the tree in node (every record but the top node) the
+// likelihood and the simulations take at the shortest model length.
+void reportRaisedBranches() {
+    int raised = 0;
+    for (int k = 1; k <= 2 * seqNum - 2; k++)
+        if (k != seqNum + 1 && node[k].length < MIN_BRANCH_LENGTH) raised++;
+    if (raised > 0 && writesResults())
+        std::printf("%d of the %d branches of the tree are shorter than 1e-6 and are taken as 1e-6\n", raised,
+                    2 * seqNum - 3);
 }
 
 } // namespace
@@ -233,6 +245,7 @@ void runPreparation() {
         readTree(treePath.c_str());
     else
         cal_dist(alignmentPath.c_str());
+    reportRaisedBranches();
     assignTree();
     std::printf("Finish assign tree\n");
     branchNo = 0;

@@ -24,13 +24,16 @@ struct Rooting {
     std::string result;  // what it wrote into the result file
 };
 
-// The start-up from the tree on: per-site trees, branch table, rooting.
-Rooting rootTree(int sequences, const std::string& tree) {
+// The start-up from the tree on: per-site trees, branch table, rooting. Every length is
+// multiplied by stretch once read, for trees longer than a tree file may hold (a built tree
+// can be).
+Rooting rootTree(int sequences, const std::string& tree, double stretch = 1.0) {
     std::vector<std::pair<std::string, std::string>> alignment;
     for (int i = 0; i < sequences; i++)
         alignment.push_back({std::string(1, static_cast<char>('a' + i)), "A"});
     loadSequences(alignment);
     readTreeText(tree);
+    for (int k = 1; k <= 2 * seqNum - 2; k++) node[k].length *= stretch;
     assignTree();
     branchNo = 0;
     assignBranch(seqNum + 1);
@@ -104,7 +107,7 @@ TEST(Rooting, WithoutACandidateEveryBranchCompetesWithItsPointClampedIntoIt) {
     // The same tree a thousand times longer: d's branch still holds its point, but with a
     // variance above the candidate limit; the even split of branch 1 wins with its point
     // (-500) moved to the branch's upper end.
-    Rooting r = rootTree(4, "((a:1000,b:1000):1000,c:1000,d:5000);");
+    Rooting r = rootTree(4, "((a:1,b:1):1,c:1,d:5);", 1000);
     EXPECT_EQ(r.printed,
               "finish find all LPoint and RPoint\n"
               "branch:  5 x value:1666.666667 variance:666666.666667\t LeftLeaf number:   3 RightLeaf "

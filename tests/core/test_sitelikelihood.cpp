@@ -14,6 +14,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <vector>
 
 using namespace sitefixture;
 
@@ -288,6 +289,34 @@ TEST_F(SiteLikelihood, StoredMatricesGiveTheUncachedResultBitForBit) {
     transitionCacheEnabled = true;
     EXPECT_TRUE(sameBits(cached, direct));
     EXPECT_EQ(signCached, signDirect);
+}
+
+// A cherry of two different residues on branches of length 0 under a branch of length 0:
+// every way of scoring it (stored matrices, pij, the rate derivative, whose sum then has
+// terms for these branches too) gives what branches of 1e-6 give, to the bit.
+TEST_F(SiteLikelihood, BranchesShorterThan1e6ScoreAsBranchesOf1e6) {
+    fiveLeafTree();
+    setColumn(1, "RNDCW");
+    auto scoresWithCherryAt = [](double length) {
+        for (int c : {2, 3, 7}) gapTree[1][c].length = length;
+        std::vector<double> scores;
+        for (bool stored : {true, false}) {
+            transitionCacheEnabled = stored;
+            scores.push_back(calTree(1, 6, 1.3));
+        }
+        transitionCacheEnabled = true;
+        int sign = 0;
+        scores.push_back(calTree_alfa(1, 6, 1.3, &sign));
+        scores.push_back(sign);
+        return scores;
+    };
+    std::vector<double> floor = scoresWithCherryAt(1e-6);
+    for (double v : floor) EXPECT_TRUE(std::isfinite(v));
+    for (double length : {0.0, 1e-9}) {
+        std::vector<double> raised = scoresWithCherryAt(length);
+        for (std::size_t i = 0; i < floor.size(); i++)
+            EXPECT_TRUE(sameBits(raised[i], floor[i])) << length << " score " << i << ": " << raised[i];
+    }
 }
 
 class OptimizeAlpha : public SiteLikelihood {};

@@ -66,6 +66,14 @@ TEST(TreeFile, LengthsAreReadInSinglePrecision) {
     EXPECT_EQ(node[5].length, 0.0);
 }
 
+TEST(TreeFile, TakesLengthsUpTo1000) {
+    setUpFiveSequences();
+    readTreeText("((a:1000,b:1e3):0,c:0,(d:999.9,e:1):1);");
+    EXPECT_EQ(node[1].length, 1000.0);
+    EXPECT_EQ(node[2].length, 1000.0);
+    EXPECT_EQ(node[4].length, static_cast<double>(999.9f));
+}
+
 TEST(TreeFile, ReportsProgressAndTakesNamesUpToTheRecordLimit) {
     std::string longest(NODE_NAME_MAX, 'x');
     loadSequences({{longest, "A"}, {"b", "R"}, {"c", "N"}});
@@ -90,9 +98,15 @@ TEST(TreeFile, DepthsFollowTheParents) {
 }
 
 struct BadTree {
-    const char* text;
-    const char* message;
+    std::string text;
+    std::string message;
 };
+
+const std::string rooted = "the top level has 2 children instead of three: the tree is rooted, and a tree "
+                           "for this program is unrooted, with three children at the top";
+const std::string resolve =
+    "Resolve every node of more than two children into binary nodes \\(three at the "
+    "top\\); zero-length branches will do, as lengths below 1e-6 are taken as 1e-6\\.";
 
 TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
     const BadTree cases[] = {
@@ -124,13 +138,23 @@ TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
         {"((a:1,b", "the tree ends inside leaf name 'b'"},
         {"(((((a:1,b:1):1,c:1):1,d:1):1,e:1):1,f:1,g:1);",
          "more inner nodes than a tree of the 5 sequences has"},
+        {"((a:1,b:1e20):1,c:1,(d:1,e:1):1);", "line 1: branch length 1e20 of leaf 'b' is longer than 1000"},
+        {"((a:1,b:1):1000.1,c:1,\n(d:1,e:1):1);",
+         "line 1: branch length 1000.1 of an inner node is longer than 1000"},
+        // A rooted tree has one inner node more than an unrooted one: it runs out of them at its
+        // last '(' or, with a leaf missing, closes its top level with two children.
+        {"(((a:1,b:1):1,c:1):1,(d:1,e:1):1);", rooted},
+        {"((a:1,b:1):1,(c:1,(d:1,e:1):1):1);", rooted},
+        {"(((a:1,b:1):1,c:1):1,d:1);", rooted},
+        {"((a:1,b:1,c:1):1,d:1,e:1);", "an inner node has more than two children\n" + resolve},
+        {"((a:1,b:1):1,c:1,d:1,e:1);", "the top level has more than three children\n" + resolve},
     };
     for (const BadTree& bad : cases) {
         SCOPED_TRACE(bad.text);
         setUpFiveSequences();
         std::string path = writeTreeFile(bad.text);
         EXPECT_EXIT(readTree(path.c_str()), testing::ExitedWithCode(1),
-                    "Error in tree file .*" + std::string(bad.message));
+                    "Error in tree file .*" + bad.message);
         std::remove(path.c_str());
     }
 }

@@ -38,4 +38,39 @@ expect_status 1
 expect_count err.txt "Data file pii2.tre not found" 1
 expect_count err.txt "FATAL - execution terminated" 1
 
+# Before the final tables everything is fixed by the inputs; so is the master's "check" table.
+fixed_part() {
+    awk '/^site   entropy     avgEntropy  logL  avgLogL$/ { exit } { print }' "$1"
+    awk '$0 == "check" { n = 33 } n-- > 0' "$1"
+}
+
+# human and mouse differ at several sites; their branches and the one above them have length
+# 0, which the likelihood takes as 1e-6, as written in the second tree (1e-6 is read as a
+# single-precision value just below it, so that tree's three are raised too).
+printf '((human:0,mouse:0):0,(chicken:0.2,frog:0.3):0.05,(zebra:0.25,shark:0.3):0.1);\n' >zero.tre
+printf '((human:1e-6,mouse:1e-6):1e-6,(chicken:0.2,frog:0.3):0.05,(zebra:0.25,shark:0.3):0.1);\n' >floor.tre
+for options in "" "-O"; do
+    case_name "zero-length branches are taken as 1e-6 ${options:-(default)}"
+    for tree in zero floor; do
+        run_job 3 $options -i "$six" -t $tree.tre -o $tree.txt
+        expect_status 0
+        expect_count out.txt "3 of the 9 branches of the tree are shorter than 1e-6 and are taken as 1e-6" 1
+        expect_lacks $tree.txt "nan"
+        expect_lacks $tree.txt "inf"
+        fixed_part $tree.txt >$tree.fixed
+    done
+    expect_same zero.fixed floor.fixed
+done
+
+case_name "no branch is raised, no line about it"
+run_job 2 -i "$six" -t "$FIXTURES/six.tre" -o result.txt
+expect_status 0
+expect_lacks out.txt "shorter than 1e-6"
+
+case_name "a branch length above 1000"
+printf '((human:0.1,mouse:0.1):0.1,(chicken:0.2,frog:0.3):0.05,\n(zebra:0.25,shark:1e20):0.1);\n' >long.tre
+run_job 3 -i "$six" -t long.tre -o result.txt
+expect_status 1
+expect_count err.txt "Error in tree file long.tre, line 2: branch length 1e20 of leaf 'shark' is longer than 1000, the longest a tree file may hold" 1
+
 finish
