@@ -289,7 +289,7 @@ TEST_F(Refinement, SiteModelsScoreTheSitesAndTheAlignmentModelComesBack) {
     EXPECT_EQ(likelihoods(), B);
 }
 
-// The fixture's tree with columns given site by site: 19 variable sites where one or two leaves
+// The six-leaf tree with columns given site by site: 19 variable sites where one or two leaves
 // differ, one site of six residues whose rate stands far above the rest, an invariant site,
 // one left out (four gaps) and one computed with a gap.
 void loadOutlyingRateSites() {
@@ -302,14 +302,7 @@ void loadOutlyingRateSites() {
         rows.push_back({std::string(1, static_cast<char>('a' + i)), ""});
         for (const std::string& c : columns) rows.back().second += c[i];
     }
-    testsupport::loadSequences(rows);
-    testsupport::readTreeText("((a:0.1,b:0.2):0.05,c:0.3,(d:0.15,(e:0.1,f:0.25):0.1):0.2);");
-    allocateModelStorageOnce();
-    init_S();
-    cal_PI();
-    cal_Q(PI);
-    cal_Eign();
-    assignTree();
+    refinesetup::loadOnSixLeafTree(rows);
 }
 
 // The upper-tail clipping of the rate ratios as the refinement states it: mean and standard
