@@ -44,6 +44,13 @@ long plusOne(long count) {
     return count < 0 || count == LONG_MAX ? -1 : count + 1;
 }
 
+// The number of handles kept for count rows (or columns). An empty range still gets one: the
+// handle of the first row (and of its first column) is set at creation and read back on
+// release even when it has nothing to address.
+long handleCount(long count) {
+    return count == 0 ? 1 : count;
+}
+
 template <typename T> T* makeVector(long lo, long hi, const char* name) {
     T* v = static_cast<T*>(requestBlock(plusOne(hi - lo + 1), sizeof(T)));
     if (!v) nrerror(("allocation failure in " + std::string(name) + "()").c_str());
@@ -56,7 +63,7 @@ void allocationFailure(int step, const char* name) {
 
 template <typename T> T** makeMatrix(long rl, long rh, long cl, long ch, const char* name) {
     long nrow = rh - rl + 1, ncol = ch - cl + 1;
-    T** m = static_cast<T**>(requestBlock(plusOne(nrow), sizeof(T*)));
+    T** m = static_cast<T**>(requestBlock(plusOne(handleCount(nrow)), sizeof(T*)));
     if (!m) allocationFailure(1, name);
     m = m + 1 - rl;
     T* data = static_cast<T*>(requestBlock(plusOne(product(nrow, ncol)), sizeof(T)));
@@ -69,10 +76,11 @@ template <typename T> T** makeMatrix(long rl, long rh, long cl, long ch, const c
 template <typename T>
 T*** makeTensor(long nrl, long nrh, long ncl, long nch, long ndl, long ndh, const char* name) {
     long nrow = nrh - nrl + 1, ncol = nch - ncl + 1, ndep = ndh - ndl + 1;
-    T*** t = static_cast<T***>(requestBlock(plusOne(nrow), sizeof(T**)));
+    T*** t = static_cast<T***>(requestBlock(plusOne(handleCount(nrow)), sizeof(T**)));
     if (!t) allocationFailure(1, name);
     t = t + 1 - nrl;
-    T** columns = static_cast<T**>(requestBlock(plusOne(product(nrow, ncol)), sizeof(T*)));
+    long columnHandles = product(handleCount(nrow), handleCount(ncol));
+    T** columns = static_cast<T**>(requestBlock(plusOne(columnHandles), sizeof(T*)));
     if (!columns) allocationFailure(2, name);
     t[nrl] = columns + 1 - ncl;
     T* data = static_cast<T*>(requestBlock(plusOne(product(product(nrow, ncol), ndep)), sizeof(T)));

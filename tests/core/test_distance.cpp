@@ -160,6 +160,43 @@ TEST(Distance, PairsWithoutInformationOrWithoutDifference) {
     EXPECT_EQ(d, 10.0);
 }
 
+// Forty sites where the two differ, every residue once in each; three shared L sites and a
+// fourth L site at a slow rate pull the maximum back from infinity, the slower that rate the
+// farther out. The bracket steps reach [9, 10] and give up beyond it.
+TEST(Distance, TheBracketSearchStepsOutToTenAndNoFarther) {
+    const std::string residues = "ARNDCQEGHILKMFPSTWYV";
+    const std::string first = residues + residues;
+    const std::string shifted = residues.substr(7) + residues.substr(0, 7);
+    const std::string second = shifted + shifted.substr(3) + shifted.substr(0, 3);
+    struct Case {
+        const char* what;
+        bool sharedSites;
+        double slowRate;
+        bool warns;
+    };
+    const std::vector<Case> cases = {
+        {"different at every shared site: the likelihood rises to the last bracket", false, 0.0, true},
+        {"maximum near 9.4: found in the last bracket", true, 0.035, false},
+        {"maximum near 10.4: beyond the last bracket", true, 0.028, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string tail = c.sharedSites ? "LLLL" : "";
+        useSequences({{"first", first + tail}, {"second", second + tail}, {"third", first + tail}});
+        if (c.sharedSites) alfa[seqLength] = c.slowRate;
+        double d = 0;
+        std::string out = quietDist(2, 1, &d);
+        if (c.warns) {
+            EXPECT_EQ(d, 10.0);
+            EXPECT_EQ(out, "Warning:distance between second and first is inf, set distance 10.0\n");
+        } else {
+            EXPECT_EQ(out, "");
+            EXPECT_GT(d, 9.0);
+            EXPECT_NEAR(d, gridMaximum(2, 1), 1e-5); // a flat maximum
+        }
+    }
+}
+
 TEST(Distance, ASiteTheModelCannotReachCarriesNoTerm) {
     // W (code 18) is absent from the frequencies, so no other residue ever becomes W.
     double f[21];

@@ -289,4 +289,69 @@ TEST_F(Refinement, SiteModelsScoreTheSitesAndTheAlignmentModelComesBack) {
     EXPECT_EQ(likelihoods(), B);
 }
 
+// The six-leaf tree with columns given site by site: 19 variable sites where one or two leaves
+// differ, one site of six residues whose rate stands far above the rest, an invariant site,
+// one left out (four gaps) and one computed with a gap.
+void loadOutlyingRateSites() {
+    const std::vector<std::string> columns = {"AAAAAR", "AAAARA", "AAARAA", "AARAAA", "ARAAAA", "RAAAAA",
+                                              "LLLLIL", "LLILLL", "ILLLLL", "KKKKKR", "KKRKKK", "KRKKKK",
+                                              "SSSSTT", "SSTTSS", "TTSSSS", "GGGGGA", "GGAGGG", "EEEDEE",
+                                              "VIVVVV", "ARNDCQ", "MMMMMM", "A----A", "A-AAAG"};
+    std::vector<std::pair<std::string, std::string>> rows;
+    for (int i = 0; i < 6; i++) {
+        rows.push_back({std::string(1, static_cast<char>('a' + i)), ""});
+        for (const std::string& c : columns) rows.back().second += c[i];
+    }
+    refinesetup::loadOnSixLeafTree(rows);
+}
+
+// The upper-tail clipping of the rate ratios as the refinement states it: mean and standard
+// deviation (divisor K - 1) of the included ratios, every z above 3 put back to 3, again while a
+// pass clipped something, 21 passes at most.
+void clipRatios(std::vector<double>& r, const std::vector<int>& sites) {
+    double K = static_cast<double>(sites.size());
+    for (int pass = 0; pass < 21; pass++) {
+        double mean = 0, squares = 0;
+        for (int s : sites) mean += r[s];
+        mean /= K;
+        for (int s : sites) squares += (r[s] - mean) * (r[s] - mean);
+        double sd = std::sqrt(squares / (K - 1));
+        bool clipped = false;
+        for (int s : sites)
+            if ((r[s] - mean) / sd > 3.0) r[s] = 3.0 * sd + mean, clipped = true;
+        if (!clipped) break;
+    }
+}
+
+TEST(RateRefinement, AnOutlyingRateRatioIsClippedToThreeDeviationsAboveTheMean) {
+    loadOutlyingRateSites();
+    D_A_P_Flag = 0;
+    for (int s = 1; s <= seqLength; s++) alfa[s] = 0.8 + 0.02 * s;
+    std::vector<double> before(alfa, alfa + seqLength + 1);
+
+    std::vector<int> variable;
+    std::vector<double> ml(seqLength + 1, 1e-8), r(seqLength + 1, 0.0);
+    testing::internal::CaptureStdout();
+    for (int s = 1; s <= seqLength; s++) {
+        if (!computed(s) || invariantLetters(s)) continue;
+        double logL;
+        ml[s] = searchAlpha(s, &logL);
+        r[s] = ml[s] / alfa[s];
+        variable.push_back(s);
+    }
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(variable.size(), 21u);
+    clipRatios(r, variable);
+
+    testing::internal::CaptureStdout();
+    resultOf([] { optimalAlfa(0, 1, true); });
+    testing::internal::GetCapturedStdout();
+    const int outlier = 20;
+    EXPECT_LT(alfa[outlier], 0.9 * ml[outlier]);
+    for (int s = 1; s <= seqLength; s++) {
+        double expected = s == outlier ? r[s] * before[s] : ml[s];
+        EXPECT_NEAR(alfa[s], expected, 1e-12 * expected) << "site " << s;
+    }
+}
+
 } // namespace

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <map>
@@ -421,4 +422,96 @@ TEST(Simulation, TheShuffleStatisticOfAnInvariantColumnIsZero) {
     EXPECT_NE(x, 0.0);
     EXPECT_EQ(node[6].seq[2], 'W');
     EXPECT_EQ(node[4].code[2], 2);
+}
+
+namespace {
+
+// Leaves 1..n around the top node n + 1, with leaves 1 and 2 below inner node 6 when there are
+// four; the lengths of records 1..2n-2 in order.
+void unrootedSmallTree(const std::vector<double>& length) {
+    int n = seqNum, top = n + 1;
+    node[top].isRoot = 1;
+    node[top].parent = top;
+    node[top].left = n == 4 ? 6 : 1;
+    node[top].right = n == 4 ? 3 : 2;
+    node[top].third = n == 4 ? 4 : 3;
+    for (int k = 1; k <= 2 * n - 2; k++)
+        if (k != top) node[k].parent = top, node[k].length = length[k - 1];
+    if (n == 4) {
+        node[6].left = 1, node[6].right = 2;
+        node[1].parent = node[2].parent = 6;
+    }
+    sitefixture::copyTreeToSite(1);
+}
+
+} // namespace
+
+// 100·n transpositions mix a column of 3 or 4 leaves completely, so the mean log-likelihood
+// of 100 shuffles estimates the mean over every distinct arrangement of the column's letters
+// within a few standard errors (the spread over the arrangements, divided by 10).
+TEST(Simulation, TheShuffleStatisticIsTheMeanOverTheArrangementsLessTheColumnOverThatMean) {
+    struct Case {
+        std::string column;
+        std::vector<double> length;
+    };
+    const std::vector<Case> cases = {
+        {"KKW", {0.05, 0.1, 1.0}},
+        {"WWKK", {0.05, 0.1, 0.6, 0.8, 0.0, 0.3}},
+        {"WWKC", {0.05, 0.1, 0.6, 0.8, 0.0, 0.3}},
+    };
+    for (const auto& [column, length] : cases) {
+        SCOPED_TRACE(column);
+        int n = static_cast<int>(column.size());
+        makeWorld(n, 1, {{1, 1.0}});
+        unrootedSmallTree(length);
+        alfa[1] = 1.4;
+        std::string arrangement = column;
+        std::sort(arrangement.begin(), arrangement.end());
+        std::vector<double> logL;
+        do {
+            setColumn(1, arrangement);
+            logL.push_back(calTree(1, treeRoot[1], alfa[1]));
+        } while (std::next_permutation(arrangement.begin(), arrangement.end()));
+        double mean = 0, squares = 0;
+        for (double v : logL) mean += v / logL.size();
+        for (double v : logL) squares += (v - mean) * (v - mean) / logL.size();
+
+        setColumn(1, column);
+        double x = calTree(1, treeRoot[1], alfa[1]);
+        double expected = (mean - x) / mean;
+        // The statistic moves by x / mean^2 per unit of the estimated mean.
+        double tolerance = 4 * std::fabs(x) / (mean * mean) * std::sqrt(squares) / 10;
+        ASSERT_GT(std::fabs(expected), tolerance); // the sign of the statistic can be told
+        for (long seed : {-3L, -400L}) {
+            idum = seed;
+            EXPECT_NEAR(shuffleStatistic(1), expected, tolerance) << "seed " << seed;
+        }
+        EXPECT_EQ(calTree(1, treeRoot[1], alfa[1]), x); // the column is put back
+    }
+}
+
+// One shuffle makes 100·n transpositions, each two leaves drawn, the second again until it
+// differs from the first: replaying the draws from the same seed lands on the same column and
+// leaves the generator at the same place.
+TEST(Simulation, AShuffleMakesOneHundredTranspositionsPerLeaf) {
+    const std::string column = "WL-KLA";
+    const int n = static_cast<int>(column.size());
+    makeWorld(n, 1, {{1, 1.0}});
+    setColumn(1, column);
+    idum = -31;
+    shuffleColumn(1);
+    std::string shuffled;
+    for (int i = 1; i <= n; i++) shuffled += node[i].seq[1];
+    float next = ran1(&idum);
+
+    idum = -31;
+    auto leaf = [&] { return static_cast<int>(ran1(&idum) * n + 1); };
+    std::string replay = column;
+    for (int k = 0; k < 100 * n; k++) {
+        int i = leaf(), j = leaf();
+        while (j == i) j = leaf();
+        if (replay[i - 1] != '-' && replay[j - 1] != '-') std::swap(replay[i - 1], replay[j - 1]);
+    }
+    EXPECT_EQ(shuffled, replay);
+    EXPECT_EQ(ran1(&idum), next);
 }

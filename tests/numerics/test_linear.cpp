@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 namespace {
 
 // Solves A x = b column by column through one decomposition and returns A^-1.
@@ -165,9 +168,9 @@ TEST(LinearWrappersDeathTest, SingularInputsEndWithTheirTexts) {
                 "POSSIBLY SINGULAR MATRIX in ludcmp: FATAL");
     EXPECT_EXIT(gaussj(matrixOf({{0, 0}, {0, 0}}), 2, dmatrix(1, 2, 1, 1), 1), testing::ExitedWithCode(1),
                 "gaussj: Singular Matrix-2");
-    // Two equal rows: the second step finds only the used column left, then a count above 1.
+    // Two equal rows leave only zero pivots at the second step.
     EXPECT_EXIT(inv_gaussjordan(matrixOf({{1, 1, 0}, {1, 1, 0}, {0, 0, 0}}), 3), testing::ExitedWithCode(1),
-                "gaussj");
+                "gaussj: Singular Matrix-2");
     EXPECT_EXIT(choldc(matrixOf({{0, 1}, {1, 2}}), 2, dvector(1, 2)), testing::ExitedWithCode(1),
                 "choldc failed");
     EXPECT_EXIT(
@@ -175,4 +178,31 @@ TEST(LinearWrappersDeathTest, SingularInputsEndWithTheirTexts) {
             CHsolve(matrixOf({{-1, 0}, {0, 1}}), 2, dvector(1, 2));
         },
         testing::ExitedWithCode(1), "choldc failed");
+}
+
+// With finite values the pivot search always finds a column not used yet, so only a value
+// that compares with nothing (NaN) makes a step take a used column again and the next step
+// find its count above 1. Each member names itself in its own words.
+TEST(GaussJordanDeathTest, EachMemberEndsWithItsOwnSingularityTexts) {
+    struct Member {
+        const char* name;
+        void (*invert)(double** a, int n);
+        const char* firstText;
+    };
+    const Member members[] = {
+        {"gaussj", [](double** a, int n) { gaussj(a, n, dmatrix(1, n, 1, 1), 1); },
+         "gaussj: Singular Matrix-1"},
+        {"linsys_gaussjordan", [](double** a, int n) { linsys_gaussjordan(a, n, dmatrix(1, n, 1, 1), 1); },
+         "gaussj:Singular Matrix-1"},
+        {"inv_gaussjordan", inv_gaussjordan, "gaussj:Singular Matrix-1"},
+    };
+    const std::string fatal = "\nFATAL - execution terminated\n$";
+    for (const Member& m : members) {
+        SCOPED_TRACE(m.name);
+        double nan = std::nan("");
+        EXPECT_EXIT(m.invert(matrixOf({{nan, nan, nan}, {nan, nan, nan}, {nan, nan, nan}}), 3),
+                    testing::ExitedWithCode(1), "^" + std::string(m.firstText) + fatal);
+        EXPECT_EXIT(m.invert(matrixOf({{0, 0}, {0, 0}}), 2), testing::ExitedWithCode(1),
+                    "^gaussj: Singular Matrix-2" + fatal);
+    }
 }

@@ -45,6 +45,35 @@ TEST(Storage, TensorElementsFormOneRunInRowColumnDepthOrder) {
     EXPECT_EQ(&it[1][1][1], &it[0][0][0] + 7);
 }
 
+// No rows, no columns or no depth: nothing to address, yet making and releasing stays inside
+// the blocks (the address sanitizer build tells).
+TEST(Storage, EmptyRangesAreSafeToMakeAndRelease) {
+    struct Shape {
+        long rl, rh, cl, ch;
+    };
+    for (Shape s : {Shape{1, 0, 1, 3}, Shape{0, -1, 0, 0}, Shape{1, 3, 1, 0}, Shape{1, 0, 1, 0}}) {
+        SCOPED_TRACE(testing::Message()
+                     << "rows " << s.rl << ".." << s.rh << ", columns " << s.cl << ".." << s.ch);
+        free_dmatrix(dmatrix(s.rl, s.rh, s.cl, s.ch), s.rl, s.rh, s.cl, s.ch);
+        free_imatrix(imatrix(s.rl, s.rh, s.cl, s.ch), s.rl, s.rh, s.cl, s.ch);
+        cmatrix(s.rl, s.rh, s.cl, s.ch);
+        double* flat = mat2forvect(dmatrix(s.rl, s.rh, s.cl, s.ch), s.rl, s.rh, s.cl, s.ch);
+        free_dvector(flat, 0, -1);
+    }
+    free_dmatrix(foreigen2diagmat(nullptr, 1, 0), 1, 0, 1, 0);
+
+    struct Box {
+        long rl, rh, cl, ch, dl, dh;
+    };
+    for (Box b :
+         {Box{1, 0, 1, 2, 1, 2}, Box{1, 2, 1, 0, 1, 2}, Box{1, 2, 1, 2, 1, 0}, Box{0, -1, 0, -1, 0, -1}}) {
+        SCOPED_TRACE(testing::Message() << "box " << b.rl << ".." << b.rh << " x " << b.cl << ".." << b.ch
+                                        << " x " << b.dl << ".." << b.dh);
+        free_d3tensor(d3tensor(b.rl, b.rh, b.cl, b.ch, b.dl, b.dh), b.rl, b.rh, b.cl, b.ch, b.dl, b.dh);
+        i3tensor(b.rl, b.rh, b.cl, b.ch, b.dl, b.dh);
+    }
+}
+
 TEST(Storage, ConvertersGoColumnAfterColumnAndBack) {
     double** a = dmatrix(1, 2, 1, 3);
     for (int i = 1; i <= 2; i++)

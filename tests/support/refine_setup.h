@@ -11,20 +11,16 @@
 #include "sitetree.h"
 #include "vantrel.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace refinesetup {
 
-// Leaves a..f = 1..6, top node 7 = ((a,b), c, (d,(e,f))), inner nodes 8 = (a,b),
-// 9 = (d,(e,f)), 10 = (e,f). The sites:
-//   1 invariant, no gap          2 variable, no gap            3 six residues, no gap
-//   4 a, b gapped: 9 the root     5 a, d gapped: 8, 10 spliced   6 four gaps: left out
-//   7 invariant, e gapped
-inline void loadSixSequences() {
-    testsupport::loadSequences({{"a", "AAA---L"},
-                                {"b", "AAR-A-L"},
-                                {"c", "ARNRR-L"},
-                                {"d", "ARDR--L"},
-                                {"e", "AKCKKK-"},
-                                {"f", "AKQKKRL"}});
+// Six sequences a..f = 1..6 on the fixed tree: top node 7 = ((a,b), c, (d,(e,f))), inner nodes
+// 8 = (a,b), 9 = (d,(e,f)), 10 = (e,f); the alignment's model and the per-site trees.
+inline void loadOnSixLeafTree(const std::vector<std::pair<std::string, std::string>>& sequences) {
+    testsupport::loadSequences(sequences);
     testsupport::readTreeText("((a:0.1,b:0.2):0.05,c:0.3,(d:0.15,(e:0.1,f:0.25):0.1):0.2);");
     allocateModelStorageOnce();
     init_S();
@@ -32,6 +28,19 @@ inline void loadSixSequences() {
     cal_Q(PI);
     cal_Eign();
     assignTree();
+}
+
+// The six-leaf tree with the sites:
+//   1 invariant, no gap          2 variable, no gap            3 six residues, no gap
+//   4 a, b gapped: 9 the root     5 a, d gapped: 8, 10 spliced   6 four gaps: left out
+//   7 invariant, e gapped
+inline void loadSixSequences() {
+    loadOnSixLeafTree({{"a", "AAA---L"},
+                       {"b", "AAR-A-L"},
+                       {"c", "ARNRR-L"},
+                       {"d", "ARDR--L"},
+                       {"e", "AKCKKK-"},
+                       {"f", "AKQKKRL"}});
 }
 
 // Every site's frequencies half its own and half the alignment's, so that every residue has
