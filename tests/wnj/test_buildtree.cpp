@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <map>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -359,6 +362,92 @@ TEST(BuildTree, PartnersAndZScoresFollowTheTournamentAndTheQuartetMinima) {
                 loop.join(i, next);
             }
             root = wnj::makeTop();
+        }
+        wnj::deleteTree(root);
+        wnj::freeMatrix(D);
+    }
+}
+
+namespace {
+
+// A golden case of the builder: its distances and, from the reference beside the fixtures,
+// every join in order (the new node, its two children and their lengths) and the top.
+struct GoldenCase {
+    int length = 0;
+    std::vector<std::vector<double>> D;
+    struct Join {
+        int node, child1, child2;
+        double length1, length2;
+    };
+    std::vector<Join> joins;
+    int top[3] = {};
+    double topLength[3] = {};
+};
+
+GoldenCase readCase(const std::string& path) {
+    std::ifstream in(path);
+    EXPECT_TRUE(in) << path;
+    GoldenCase c;
+    std::string line, word;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        if (!(fields >> word) || word[0] == '#') continue;
+        if (word == "length") {
+            fields >> c.length;
+        } else if (word == "taxa") {
+            int n = 0;
+            fields >> n;
+            c.D.assign(n, std::vector<double>(n));
+            for (auto& row : c.D)
+                for (double& x : row) in >> x;
+        } else if (word == "join") {
+            GoldenCase::Join j{};
+            fields >> j.node >> j.child1 >> j.length1 >> j.child2 >> j.length2;
+            c.joins.push_back(j);
+        } else if (word == "top") {
+            for (int k = 0; k < 3; k++) fields >> c.top[k] >> c.topLength[k];
+        }
+        EXPECT_FALSE(fields.fail()) << path << ": " << line;
+    }
+    return c;
+}
+
+} // namespace
+
+// Noisy distances from a simulated alignment and random non-metric matrices: the joins, the
+// topology and every branch length agree with a plain reference that takes every sum in full
+// at every step (fixtures/wnj/reference.py). The cases are chosen so that every term of the
+// pair criterion, of the z-scores, of the correction of a doubtful pair and of the length
+// split changes the tree or a length.
+TEST(BuildTree, AgreesWithThePlainReferenceOnNoisyAndNonMetricDistances) {
+    for (std::string name : {"alignment10", "nonmetric12", "nonmetric10"}) {
+        SCOPED_TRACE(name);
+        GoldenCase c = readCase(std::string(FIXTURES_DIR) + "/wnj/" + name + ".case");
+        const int n = static_cast<int>(c.D.size());
+        ASSERT_EQ(static_cast<int>(c.joins.size()), n - 3);
+        double** D = wnj::matrix(n);
+        for (int a = 0; a < n; a++)
+            for (int b = 0; b < n; b++) D[a][b] = c.D[a][b];
+        wnj::RootNodeT* root = build(n, D, c.length);
+
+        // The node of index n + k is made by the k-th join.
+        std::map<int, const wnj::_NodeT*> joined;
+        visit(root, [&](const wnj::_NodeT* node) {
+            if (node->child1) joined[node->index] = node;
+        });
+        for (const GoldenCase::Join& expected : c.joins) {
+            SCOPED_TRACE("join making node " + std::to_string(expected.node));
+            ASSERT_EQ(joined.count(expected.node), 1u);
+            const wnj::_NodeT* node = joined[expected.node];
+            EXPECT_EQ(node->child1->index, expected.child1);
+            EXPECT_EQ(node->child2->index, expected.child2);
+            EXPECT_NEAR(node->child1->length, expected.length1, 1e-9);
+            EXPECT_NEAR(node->child2->length, expected.length2, 1e-9);
+        }
+        const wnj::_NodeT* top[3] = {root->child2, root->child1, root->child0};
+        for (int k = 0; k < 3; k++) {
+            EXPECT_EQ(top[k]->index, c.top[k]) << "top slot " << k;
+            EXPECT_NEAR(top[k]->length, c.topLength[k], 1e-9) << "top slot " << k;
         }
         wnj::deleteTree(root);
         wnj::freeMatrix(D);
