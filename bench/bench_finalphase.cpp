@@ -11,7 +11,6 @@
 #include "simulation.h"
 #include "sitelikelihood.h"
 #include "sitework.h"
-#include "transitioncache.h"
 #include "vantrel.h"
 
 #include <cmath>
@@ -74,6 +73,83 @@ __attribute__((noinline)) float ran1(long* idum) {
 } // namespace generator
 
 using generator::ran1;
+
+// The transition store by rows: p[i][j] = pij(i, j, length, rate).
+namespace store {
+
+struct BranchTransitions {
+    double length;
+    bool factored;
+    double e[21];
+    bool filled[21];
+    bool complete;
+    double p[21][21];
+};
+
+using TransitionRows = const double (*)[21];
+
+std::vector<BranchTransitions> records;
+int cachedSite = -1;
+double cachedRate = 0.0;
+unsigned long cachedModel = 0;
+
+bool sameBits(double x, double y) {
+    return std::memcmp(&x, &y, sizeof x) == 0;
+}
+
+void clearRecord(BranchTransitions& r, double length) {
+    r.length = length;
+    r.factored = false;
+    std::memset(r.filled, 0, sizeof r.filled);
+    r.complete = false;
+}
+
+BranchTransitions& recordFor(int s, int c, double a) {
+    if (s != cachedSite || !sameBits(a, cachedRate) || modelVersion != cachedModel ||
+        records.size() != static_cast<size_t>(DIM)) {
+        records.resize(DIM);
+        for (BranchTransitions& r : records) clearRecord(r, 0.0);
+        cachedSite = s;
+        cachedRate = a;
+        cachedModel = modelVersion;
+    }
+    BranchTransitions& r = records[c];
+    double length = gapTree[s][c].length;
+    if (!sameBits(length, r.length)) clearRecord(r, length);
+    return r;
+}
+
+void fillColumn(BranchTransitions& r, int k, double a) {
+    if (!r.factored) {
+        pijFactors(r.length, a, r.e);
+        r.factored = true;
+    }
+    for (int i = 1; i <= 20; i++) r.p[i][k] = pij_e(i, k, r.e);
+    r.filled[k] = true;
+}
+
+// Out of line, as the store is another file.
+__attribute__((noinline)) TransitionRows transitionColumn(int s, int c, double a, int k) {
+    BranchTransitions& r = recordFor(s, c, a);
+    if (!r.filled[k]) fillColumn(r, k, a);
+    return r.p;
+}
+
+__attribute__((noinline)) TransitionRows transitionMatrix(int s, int c, double a) {
+    BranchTransitions& r = recordFor(s, c, a);
+    if (!r.complete) {
+        for (int k = 1; k <= 20; k++)
+            if (!r.filled[k]) fillColumn(r, k, a);
+        r.complete = true;
+    }
+    return r.p;
+}
+
+} // namespace store
+
+using store::transitionColumn;
+using store::transitionMatrix;
+using store::TransitionRows;
 
 // The site likelihood on the stored transition matrices.
 bool isInner(const SiteTreeNode& r) {
