@@ -18,8 +18,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <time.h>
+#include <unistd.h>
 #include <vector>
 
 namespace oldpath {
@@ -384,7 +386,25 @@ void prepareExample() {
         "-o",        "/dev/null"};
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
+    // The preparation's progress lines would bury the figures.
+    std::fflush(stdout);
+    int kept = dup(STDOUT_FILENO);
+    int quiet = open("/dev/null", O_WRONLY);
+    dup2(quiet, STDOUT_FILENO);
     main_function(static_cast<int>(argv.size()), argv.data());
+    std::fflush(stdout);
+    dup2(kept, STDOUT_FILENO);
+    close(quiet);
+    close(kept);
+}
+
+std::string loadAverage() {
+    char text[128] = "unknown\n";
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (!std::fgets(text, sizeof text, f)) std::snprintf(text, sizeof text, "unknown\n");
+        std::fclose(f);
+    }
+    return text;
 }
 
 // Usable sites spread evenly over the alignment, at most count of them.
@@ -418,8 +438,10 @@ double timeSite(SiteWork work, int site, double* record) {
 
 int main(int argc, char** argv) {
     int count = argc > 1 ? std::atoi(argv[1]) : 20;
+    std::printf("machine: %ld processors online, load average %s", sysconf(_SC_NPROCESSORS_ONLN),
+                loadAverage().c_str());
     if (count < 1) {
-        fprintf(stderr, "usage: bench_finalphase [sites]\n");
+        std::fprintf(stderr, "usage: bench_finalphase [sites]\n");
         return 1;
     }
     prepareExample();
@@ -440,7 +462,8 @@ int main(int argc, char** argv) {
     size_t differ = 0;
     for (size_t k = 0; k < values; k++)
         if (std::memcmp(&oldRecords[k], &newRecords[k], sizeof(double)) != 0) differ++;
-    printf("%zu simulated sites of the example (%d sequences), fixed seeds\n", sites.size(), seqNum);
+    printf("%zu simulated sites of the example (%d sequences), fixed seeds; processor time of the thread\n",
+           sites.size(), seqNum);
     printf("old path: %8.3f s (%6.3f s per site)\n", oldTime, oldTime / sites.size());
     printf("new path: %8.3f s (%6.3f s per site)\n", newTime, newTime / sites.size());
     printf("ratio: %.2fx\n", oldTime / newTime);
