@@ -186,6 +186,25 @@ long siteSeed(int r, int site) {
     return remainder == 0 ? -1 : -static_cast<long>(std::abs(remainder));
 }
 
+void simulatedSiteRecord(int site, long seed, double* record) {
+    idum = seed;
+    std::vector<int> code(seqNum + 1);
+    for (int i = 1; i <= seqNum; i++) code[i] = node[i].code[site];
+    prepareSimulationTree(site);
+    record[0] = shuffleStatistic(site);
+    for (int k = 1; k <= 100; k++) {
+        drawRootState(site, &idum);
+        record[k] = shuffleStatistic(site);
+        record[100 + k] = leafEntropy(site);
+    }
+    // Nothing reads the last simulated column; the observed one is put back all the same,
+    // so that the leaves always hold the alignment outside a site's work.
+    for (int i = 1; i <= seqNum; i++) {
+        node[i].code[site] = code[i];
+        node[i].seq[site] = aa[code[i]];
+    }
+}
+
 void finalSiteWork(int site, double* record) {
     for (int k = 0; k < SITE_RECORD_SIZE; k++) record[k] = 0.0;
     if (!computedSite(site)) return;
@@ -195,22 +214,7 @@ void finalSiteWork(int site, double* record) {
     record[201] = leafEntropy(site);
     if (usableSite(site)) {
         srand(time(nullptr));
-        idum = siteSeed(rand(), site);
-        std::vector<int> code(seqNum + 1);
-        for (int i = 1; i <= seqNum; i++) code[i] = node[i].code[site];
-        prepareSimulationTree(site);
-        record[0] = shuffleStatistic(site);
-        for (int k = 1; k <= 100; k++) {
-            drawRootState(site, &idum);
-            record[k] = shuffleStatistic(site);
-            record[100 + k] = leafEntropy(site);
-        }
-        // Nothing reads the last simulated column; the observed one is put back all the same,
-        // so that the leaves always hold the alignment outside a site's work.
-        for (int i = 1; i <= seqNum; i++) {
-            node[i].code[site] = code[i];
-            node[i].seq[site] = aa[code[i]];
-        }
+        simulatedSiteRecord(site, siteSeed(rand(), site), record);
     } else {
         for (int k = 1; k <= 100; k++) {
             record[k] = record[0];

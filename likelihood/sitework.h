@@ -40,6 +40,11 @@ bool bisectRoot(double (*f)(int, double, int), double x1, double x2, double f1, 
 // would carry on the table, and at a process's first draw start the one stream of seed 1.
 long siteSeed(int r, int site);
 
+// Record values 0..200 of a usable site, the process-wide seed idum starting from seed: the
+// shuffle statistic of the observed column, then of 100 columns simulated at the site's rate,
+// and their leaf entropies. The leaves hold the observed column again afterwards.
+void simulatedSiteRecord(int site, long seed, double* record);
+
 // A worker's site record (SITE_RECORD_SIZE values) in the final phase.
 void finalSiteWork(int site, double* record);
 

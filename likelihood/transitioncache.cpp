@@ -15,9 +15,9 @@ struct BranchTransitions {
     double length; // branch length the filled columns belong to
     bool factored; // e holds the exponential factors of length and rate
     double e[21];
-    bool filled[21]; // column j holds pij(., j, length, rate)
-    bool complete;   // all 20 columns filled
-    double p[21][21];
+    bool filled[21];  // column j holds pij(., j, length, rate)
+    bool complete;    // all 20 columns filled
+    double p[21][21]; // p[j][i] = pij(i, j, length, rate)
 };
 
 // One site tree at a time: the phases work through one site before the next.
@@ -57,19 +57,19 @@ void fillColumn(BranchTransitions& r, int k, double a) {
         pijFactors(r.length, a, r.e);
         r.factored = true;
     }
-    for (int i = 1; i <= 20; i++) r.p[i][k] = pij_e(i, k, r.e);
+    for (int i = 1; i <= 20; i++) r.p[k][i] = pij_e(i, k, r.e);
     r.filled[k] = true;
 }
 
 } // namespace
 
-TransitionRows transitionColumn(int s, int c, double a, int k) {
+TransitionColumns transitionColumn(int s, int c, double a, int k) {
     BranchTransitions& r = recordFor(s, c, a);
     if (!r.filled[k]) fillColumn(r, k, a);
     return r.p;
 }
 
-TransitionRows transitionMatrix(int s, int c, double a) {
+TransitionColumns transitionMatrix(int s, int c, double a) {
     BranchTransitions& r = recordFor(s, c, a);
     if (!r.complete) {
         for (int k = 1; k <= 20; k++)

@@ -12,14 +12,15 @@
 // store. False: it calls pij directly, the reference path for tests and the benchmark.
 extern bool transitionCacheEnabled;
 
-// Rows of a stored matrix: P[i][j] = pij(i, j, length of the record, rate), i, j in 1..20
-// (entries from the shared exponential factors, equal to pij's to the bit).
-using TransitionRows = const double (*)[21];
+// A stored matrix by columns: P[j][i] = pij(i, j, length of the record, rate), i, j in 1..20
+// (entries from the shared exponential factors, equal to pij's to the bit). Column k is a leaf
+// vector as it stands, and the recursion runs over i in step.
+using TransitionColumns = const double (*)[21];
 
 // The matrix of record c of site tree s at rate a with column k (1..20) filled.
-TransitionRows transitionColumn(int s, int c, double a, int k);
+TransitionColumns transitionColumn(int s, int c, double a, int k);
 
 // The same matrix with all 20 columns filled.
-TransitionRows transitionMatrix(int s, int c, double a);
+TransitionColumns transitionMatrix(int s, int c, double a);
 
 #endif

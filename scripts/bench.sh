@@ -9,6 +9,8 @@ for program in build/bench/bench_*; do
   case ${program##*/} in
     # The builder's 1,000-sequence case takes about 14 minutes: build/bench/bench_distance 300 1000
     bench_distance) "$program" 300 100 300 ;;
+    # The final phase's work on 20 sites of the bundled example, the old path against the new.
+    bench_finalphase) "$program" 20 ;;
     *) "$program" ;;
   esac
 done
