@@ -31,7 +31,7 @@ class ReferenceGenerator {
         seed = 16807 * (seed - k * 127773) - 2836 * k;
         return seed < 0 ? seed + 2147483647 : seed;
     }
-    // The negated seed when that is at least 1, else 1; 40 steps fill the table.
+    // The negated seed when that is at least 1 and below the modulus, else 1; 40 steps fill the table.
     std::int32_t start(std::int32_t seed) {
         std::int64_t negated = -static_cast<std::int64_t>(seed);
         seed = negated >= 1 && negated < INT32_MAX ? static_cast<std::int32_t>(negated) : 1;
