@@ -50,8 +50,8 @@ int* incibuf(int n, int* list);
 char* ccvector(long lo, long hi);
 // Trees rl..rh of records cl..ch in one block; records and vectors are cleared, unlike the
 // numerical library's matrices. Every tree has vectors of its own, except that trees
-// sharedLow..sharedHigh share one set: a process computes one site at a time, so the sites'
-// trees need one vector per record between them, not one each.
+// sharedLow..sharedHigh (none by default) share one set: a process computes one site at a
+// time, so the sites' trees need one vector per record between them, not one each.
 SiteTreeNode** topmatrix(long rl, long rh, long cl, long ch, long sharedLow = 1, long sharedHigh = 0);
 // Tree to becomes a copy of tree from, records 0..DIM-1 with the values of their vectors; the
 // records of to keep their own vectors.

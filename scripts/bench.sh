@@ -9,6 +9,8 @@ for program in build/bench/bench_*; do
   case ${program##*/} in
     # The builder's 1,000-sequence case takes about 14 minutes: build/bench/bench_distance 300 1000
     bench_distance) "$program" 300 100 300 ;;
+    # One process of a 1,000-sequence, 5,000-site job: its peak memory, in about half a minute.
+    bench_memory) "$program" 1000 5000 20 ;;
     *) "$program" ;;
   esac
 done
