@@ -83,21 +83,52 @@ char* ccvector(long lo, long hi) {
     return v - lo + 1;
 }
 
-SiteTreeNode** topmatrix(long rl, long rh, long cl, long ch) {
+namespace {
+
+// rows x columns records of type T (and one spare), cleared, in one request; null when the
+// count overflows.
+template <typename T> T* clearedBlock(long rows, long columns) {
+    long count;
+    if (__builtin_mul_overflow(rows, columns, &count) || count == LONG_MAX) return nullptr;
+    return static_cast<T*>(std::calloc(count + 1, sizeof(T)));
+}
+
+using Vector = double[21];
+
+} // namespace
+
+SiteTreeNode** topmatrix(long rl, long rh, long cl, long ch, long sharedLow, long sharedHigh) {
     long nrow = rh - rl + 1, ncol = ch - cl + 1;
     SiteTreeNode** m = static_cast<SiteTreeNode**>(std::malloc((nrow + 1) * sizeof(SiteTreeNode*)));
     if (!m) nrerror("allocation failure 1 in matrix()");
     m = m + 1 - rl;
     // Cleared in one request: the per-site trees are large, and the pruning and rooting rely
     // on every record starting with no children, no parent and no flags.
-    long records;
-    SiteTreeNode* data = nullptr;
-    if (!__builtin_mul_overflow(nrow, ncol, &records) && records < LONG_MAX)
-        data = static_cast<SiteTreeNode*>(std::calloc(records + 1, sizeof(SiteTreeNode)));
+    SiteTreeNode* data = clearedBlock<SiteTreeNode>(nrow, ncol);
     if (!data) nrerror("allocation failure 2 in matrix()");
+    long shared = sharedHigh >= sharedLow ? sharedHigh - sharedLow + 1 : 0;
+    long sets = nrow - shared + (shared > 0 ? 1 : 0);
+    Vector* vectors = clearedBlock<Vector>(sets, ncol);
+    if (!vectors) nrerror("allocation failure 3 in matrix()");
     m[rl] = data + 1 - cl;
     for (long i = rl + 1; i <= rh; i++) m[i] = m[i - 1] + ncol;
+    // Set 0 is the shared one (when there is one); the other trees take the next sets in turn.
+    long nextSet = shared > 0 ? 1 : 0;
+    for (long i = rl; i <= rh; i++) {
+        bool inShared = i >= sharedLow && i <= sharedHigh;
+        Vector* set = vectors + (inShared ? 0 : nextSet++) * ncol;
+        for (long k = 0; k < ncol; k++) m[i][cl + k].vec = set[k];
+    }
     return m;
+}
+
+void copyTreeRecords(SiteTreeNode* to, const SiteTreeNode* from) {
+    for (int k = 0; k < DIM; k++) {
+        double* own = to[k].vec;
+        std::memmove(own, from[k].vec, sizeof(Vector));
+        to[k] = from[k];
+        to[k].vec = own;
+    }
 }
 
 // ---- reading the file -------------------------------------------------------------------
@@ -296,7 +327,7 @@ void allocateStores() {
         node[i].code = clearedArray<int>(L + 1, "node codes");
     }
     branch = clearedArray<BranchRecord>(2 * n - 2, "branch");
-    gapTree = topmatrix(0, L + 1, 0, DIM - 1);
+    gapTree = topmatrix(0, L + 1, 0, DIM - 1, 1, L);
     copyTree = topmatrix(0, 1, 0, DIM - 1);
     treeRoot = ivector(1, L);
     for (long s = 1; s <= L; s++) treeRoot[s] = 0;

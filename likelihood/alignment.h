@@ -23,7 +23,7 @@ extern int DIM;       // 2n-1 records in node and in every tree
 // depths, lengths, flags 0; names empty).
 extern NODE* node;              // records 0..2n-2
 extern BranchRecord* branch;    // entries 0..2n-3, used 1..2n-3
-extern SiteTreeNode** gapTree;  // trees 0..L+1, records 0..2n-2, one block
+extern SiteTreeNode** gapTree;  // trees 0..L+1, records 0..2n-2, one block; trees 1..L share vectors
 extern SiteTreeNode** copyTree; // trees 0..1; tree 0 holds the rooted copy
 extern int* treeRoot;           // 1..L; 0 for a site left out
 extern char* dashFlag;          // 1..L: the column holds a gap
@@ -50,7 +50,13 @@ char* strnsave(const char* s, int n);
 char** incbuf(int n, char** list);
 int* incibuf(int n, int* list);
 char* ccvector(long lo, long hi);
-// Records are cleared, unlike the numerical library's matrices.
-SiteTreeNode** topmatrix(long rl, long rh, long cl, long ch);
+// Trees rl..rh of records cl..ch in one block; records and vectors are cleared, unlike the
+// numerical library's matrices. Every tree has vectors of its own, except that trees
+// sharedLow..sharedHigh (none by default) share one set: a process computes one site at a
+// time, so the sites' trees need one vector per record between them, not one each.
+SiteTreeNode** topmatrix(long rl, long rh, long cl, long ch, long sharedLow = 1, long sharedHigh = 0);
+// Tree to becomes a copy of tree from, records 0..DIM-1 with the values of their vectors; the
+// records of to keep their own vectors.
+void copyTreeRecords(SiteTreeNode* to, const SiteTreeNode* from);
 
 #endif

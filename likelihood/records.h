@@ -19,15 +19,17 @@ struct NODE {
     int* code;                    // residue code per site, 1..seqLength
 };
 
+// Every process holds (L + 2)(2n - 1) of these: the fields are ordered to leave little padding,
+// and the vector lives in its tree's store (see topmatrix), not in the record.
 struct SiteTreeNode {
     int level;
     int left, right, third;
     int parent;
+    int scale; // power-of-ten exponent carried with vec
     char isRoot;
+    char gap; // 1: pruned from this site's tree (a gapped leaf or an emptied inner node)
     double length;
-    char gap;       // 1: pruned from this site's tree (a gapped leaf or an emptied inner node)
-    double vec[21]; // conditional likelihoods or state probabilities, entries 1..20
-    int scale;      // power-of-ten exponent carried with vec
+    double* vec; // conditional likelihoods or state probabilities, entries 1..20
 };
 
 struct BranchRecord {

@@ -149,7 +149,7 @@ void findMidpoint() {
     std::fprintf(resultFile, "left point: %d: %s ", upper, node[upper].name);
     std::fprintf(resultFile, "right point: %d: %s\n", lower, node[lower].name);
     rootOnBranch(chosen, x[chosen]);
-    for (int k = 0; k <= 2 * seqNum - 2; k++) copyTree[0][k] = gapTree[0][k];
+    copyTreeRecords(copyTree[0], gapTree[0]);
     free_dvector(x, 1, branchNo);
     free_dvector(variance, 1, branchNo);
     free_dvector(e, 1, seqNum);

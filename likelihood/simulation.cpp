@@ -221,7 +221,7 @@ void mutation_vector(int site, int k) {
 }
 
 bool prepareSimulationTree(int site) {
-    for (int k = 0; k < DIM; k++) gapTree[0][k] = copyTree[0][k];
+    copyTreeRecords(gapTree[0], copyTree[0]);
     for (int i = 1; i <= seqNum; i++)
         if (node[i].seq[site] == '-') gapTree[0][i].gap = 1;
     reconstructTree(0, 0, true);

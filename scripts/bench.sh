@@ -11,6 +11,8 @@ for program in build/bench/bench_*; do
     bench_distance) "$program" 300 100 300 ;;
     # The final phase's work on 20 sites of the bundled example, the old path against the new.
     bench_finalphase) "$program" 20 ;;
+    # One process of a 1,000-sequence, 5,000-site job: its peak memory, in about half a minute.
+    bench_memory) "$program" 1000 5000 20 ;;
     *) "$program" ;;
   esac
 done

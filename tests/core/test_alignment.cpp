@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <unistd.h>
@@ -64,7 +66,8 @@ TEST(Readali, StoresStartCleared) {
     EXPECT_EQ(&gapTree[1][0], &gapTree[0][DIM - 1] + 1);
     auto cleared = [](const SiteTreeNode& r) {
         static const SiteTreeNode zero{};
-        return std::memcmp(&r, &zero, sizeof r) == 0;
+        bool zeroVector = std::all_of(r.vec, r.vec + 21, [](double x) { return x == 0.0; });
+        return std::memcmp(&r, &zero, offsetof(SiteTreeNode, vec)) == 0 && zeroVector;
     };
     for (int t = 0; t <= seqLength + 1; t++)
         for (int i = 0; i < DIM; i++) EXPECT_TRUE(cleared(gapTree[t][i])) << t << " " << i;
@@ -74,6 +77,42 @@ TEST(Readali, StoresStartCleared) {
     for (int s = 1; s <= seqLength; s++) {
         EXPECT_EQ(alfa[s], 1.0);
         EXPECT_EQ(treeRoot[s], 0);
+    }
+}
+
+// A process computes one site at a time: the sites' trees share one vector per record, while
+// tree 0 (the simulation's), tree L+1 and the copies have their own; no two vectors overlap.
+TEST(Readali, SiteTreesShareOneVectorPerRecord) {
+    loadAlignmentText(twoBlocks);
+    std::vector<const double*> distinct;
+    for (int k = 0; k < DIM; k++) {
+        for (int s = 2; s <= seqLength; s++) EXPECT_EQ(gapTree[s][k].vec, gapTree[1][k].vec) << s << " " << k;
+        for (const SiteTreeNode* t :
+             {gapTree[0], gapTree[1], gapTree[seqLength + 1], copyTree[0], copyTree[1]})
+            distinct.push_back(t[k].vec);
+    }
+    std::sort(distinct.begin(), distinct.end());
+    for (size_t i = 1; i < distinct.size(); i++) EXPECT_GE(distinct[i] - distinct[i - 1], 21);
+}
+
+// The rooted copy and the simulation's tree trade records both ways; each keeps its vectors.
+TEST(Readali, CopyingATreeKeepsTheTargetsVectors) {
+    loadAlignmentText(twoBlocks);
+    for (int k = 0; k < DIM; k++) {
+        SiteTreeNode& r = gapTree[0][k];
+        r.level = k, r.left = k + 1, r.right = k + 2, r.third = k + 3, r.parent = k + 4, r.scale = k + 5;
+        r.isRoot = 1, r.gap = 1, r.length = 0.5 + k;
+        for (int i = 0; i <= 20; i++) r.vec[i] = k * 100 + i;
+    }
+    copyTreeRecords(copyTree[0], gapTree[0]);
+    for (int k = 0; k < DIM; k++) {
+        const SiteTreeNode &from = gapTree[0][k], &to = copyTree[0][k];
+        EXPECT_NE(to.vec, from.vec);
+        EXPECT_EQ(std::memcmp(&to, &from, offsetof(SiteTreeNode, isRoot)), 0);
+        EXPECT_EQ(to.isRoot, 1);
+        EXPECT_EQ(to.gap, 1);
+        EXPECT_EQ(to.length, from.length);
+        for (int i = 0; i <= 20; i++) EXPECT_EQ(to.vec[i], from.vec[i]);
     }
 }
 

@@ -26,8 +26,7 @@ namespace {
 void makeWorld(int n, int L, const std::map<int, double>& rp) {
     sitefixture::makeAlignment(n, L);
     buildModel(wagFrequencies());
-    copyTree = new SiteTreeNode*[2];
-    for (int t = 0; t < 2; t++) copyTree[t] = new SiteTreeNode[DIM]();
+    copyTree = topmatrix(0, 1, 0, DIM - 1);
     RootProbMatrix = dmatrix(1, L, 1, 20);
     for (int s = 1; s <= L; s++)
         for (int j = 1; j <= 20; j++) RootProbMatrix[s][j] = rp.count(j) ? rp.at(j) : 0.0;

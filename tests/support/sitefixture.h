@@ -45,8 +45,7 @@ inline void makeAlignment(int n, int L) {
         node[i].seq[L + 1] = '\0';
         for (int s = 1; s <= L; s++) node[i].code[s] = i >= 1 && i <= n ? 1 : 0;
     }
-    gapTree = new SiteTreeNode*[L + 2];
-    for (int s = 0; s <= L + 1; s++) gapTree[s] = new SiteTreeNode[DIM]();
+    gapTree = topmatrix(0, L + 1, 0, DIM - 1, 1, L);
     treeRoot = new int[L + 1]();
     gapNumber = new int[L + 1]();
     dashFlag = new char[L + 1]();
