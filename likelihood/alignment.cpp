@@ -143,10 +143,7 @@ long readerLine = 0; // 0 once the whole file has been read
 [[noreturn]] __attribute__((format(printf, 1, 2))) void readerFault(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string message(std::vsnprintf(nullptr, 0, format, args), '\0');
-    va_end(args);
-    va_start(args, format);
-    std::vsnprintf(message.data(), message.size() + 1, format, args);
+    std::string message = formatText(format, args);
     va_end(args);
     if (readerLine > 0)
         sharedFault(stderr, "%s(alignment file \"%s\", line %ld)\n", message.c_str(), readerPath, readerLine);

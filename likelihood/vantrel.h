@@ -2,6 +2,7 @@
 #ifndef CORE_VANTREL_H
 #define CORE_VANTREL_H
 
+#include <cstdarg>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -36,6 +37,8 @@ extern AwaitJobEndHook awaitJobEndHook;
 // end the job, so no abort cuts the report short; it prints the report itself only when that end
 // does not come. Outside a job the report is printed at once. Status 1.
 [[noreturn]] void sharedFault(const std::function<void()>& report);
+// The text that vprintf would print for format and args.
+std::string formatText(const char* format, va_list args);
 // The same for a report of one formatted text on the given stream.
 [[noreturn]] __attribute__((format(printf, 2, 3))) void sharedFault(FILE* stream, const char* format, ...);
 

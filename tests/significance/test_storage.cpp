@@ -47,10 +47,9 @@ TEST(SignificanceStorage, TensorElementsFormOneRun) {
 
 TEST(SignificanceStorageDeathTest, RefusedRequestsEndWithTheThreeLineReport) {
     const long huge = 1L << 60;
-    EXPECT_EXIT(
-        dvector(1, huge), testing::ExitedWithCode(1),
-        "Numerical Recipes run-time error...\nallocation failure in dvector\\(\\)\n...now exiting to "
-        "system...\n$");
+    EXPECT_EXIT(dvector(1, huge), testing::ExitedWithCode(1),
+                "Numerical Recipes run-time error...\nallocation failure in dvector\\(\\)\n...now exiting to "
+                "system...\n$");
     EXPECT_EXIT(vector(1, huge), testing::ExitedWithCode(1), "allocation failure in vector\\(\\)");
     EXPECT_EXIT(ivector(1, huge), testing::ExitedWithCode(1), "allocation failure in ivector\\(\\)");
     EXPECT_EXIT(dmatrix(1, huge, 1, 2), testing::ExitedWithCode(1), "allocation failure 1 in matrix\\(\\)");
