@@ -2,6 +2,7 @@
 
 #include "alignment.h"
 #include "model.h"
+#include "numerics/job.h"
 #include "numerics/matrixalgebra.h"
 #include "treefile.h"
 #include "vantrel.h"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -80,15 +82,64 @@ int** identicalPairs() {
     return same;
 }
 
+// The pairs i > j in the order i = 2..seqNum, j = 1..i-1.
+std::size_t pairIndex(int i, int j) {
+    return static_cast<std::size_t>(i - 1) * (i - 2) / 2 + (j - 1);
+}
+
+// Sites whose letters and rate enter a pair's distance: a letter in both sequences and a rate
+// above 1e-8. One bit per site, 64 sites a word, per sequence 1..seqNum.
+std::vector<std::vector<std::uint64_t>> distanceSites() {
+    std::size_t words = static_cast<std::size_t>(seqLength) / 64 + 1;
+    std::vector<std::vector<std::uint64_t>> bits(seqNum + 1, std::vector<std::uint64_t>(words, 0));
+    for (int i = 1; i <= seqNum; i++)
+        for (int s = 1; s <= seqLength; s++)
+            if (node[i].code[s] != 0 && alfa[s] > 1e-8) bits[i][s / 64] |= std::uint64_t(1) << (s % 64);
+    return bits;
+}
+
+int sharedSites(const std::vector<std::uint64_t>& a, const std::vector<std::uint64_t>& b) {
+    int count = 0;
+    for (std::size_t w = 0; w < a.size(); w++) count += __builtin_popcountll(a[w] & b[w]);
+    return count;
+}
+
+// What a pair's distance costs: every evaluation of the derivative visits every site and
+// computes a term at each shared one; identical sequences cost nothing.
+std::vector<double> pairWork(int** same) {
+    std::vector<std::vector<std::uint64_t>> sites = distanceSites();
+    std::vector<double> work(pairIndex(seqNum + 1, 1));
+    for (int i = 2; i <= seqNum; i++)
+        for (int j = 1; j < i; j++)
+            work[pairIndex(i, j)] = same[i][j] ? 0.0 : seqLength + 4.0 * sharedSites(sites[i], sites[j]);
+    return work;
+}
+
+// Each process computes the distances of its share of the pairs, the value and the warning of
+// each; every process then holds all of them, and the process that writes says the warnings,
+// pair by pair in order.
 double** distanceMatrix(int** same) {
+    Shares shares = balancedShares(pairWork(same));
+    std::vector<double> pairs(2 * pairIndex(seqNum + 1, 1));
+    for (int i = 2; i <= seqNum; i++)
+        for (int j = 1; j < i; j++) {
+            std::size_t p = pairIndex(i, j);
+            if (p < shares.myBegin() || p >= shares.myEnd()) continue;
+            PairDistance d = same[i][j] ? PairDistance{0.0, PairWarning::none} : pairDistance(i, j);
+            pairs[2 * p] = d.value;
+            pairs[2 * p + 1] = static_cast<double>(d.warning);
+        }
+    gatherShares(shares, pairs.data(), 2);
     double** D = dmatrix(1, seqNum, 1, seqNum);
     for (int i = 1; i <= seqNum; i++)
         for (int j = 1; j <= seqNum; j++) D[i][j] = 0.0;
     for (int i = 2; i <= seqNum; i++) {
         for (int j = 1; j < i; j++) {
-            D[i][j] = same[i][j] ? 0.0 : dist(i, j);
+            std::size_t p = pairIndex(i, j);
+            D[i][j] = D[j][i] = pairs[2 * p];
+            if (!writesFiles()) continue;
+            printPairWarning(i, j, static_cast<PairWarning>(static_cast<int>(pairs[2 * p + 1])));
             if (D[i][j] > 10.0) std::printf("dist_matrix[%d][%d]=%8.5f\n", i, j, D[i][j]);
-            D[j][i] = D[i][j];
         }
     }
     return D;
@@ -164,7 +215,7 @@ double functionValue(int** pair, double t) {
     return sum;
 }
 
-double dist(int a, int b) {
+PairDistance pairDistance(int a, int b) {
     int** pair = imatrix(1, 2, 1, seqLength);
     int shared = 0;
     for (int s = 1; s <= seqLength; s++) {
@@ -172,17 +223,12 @@ double dist(int a, int b) {
         pair[2][s] = node[b].code[s];
         shared += pair[1][s] != 0 && pair[2][s] != 0 && alfa[s] > 1e-8;
     }
-    auto finish = [&](double d) {
+    auto finish = [&](double d, PairWarning warning = PairWarning::none) {
         free_imatrix(pair, 1, 2, 1, seqLength);
-        return d;
-    };
-    auto infinite = [&]() {
-        std::printf("Warning:distance between %s and %s is inf, set distance 10.0\n", node[a].name,
-                    node[b].name);
-        return finish(10.0);
+        return PairDistance{d, warning};
     };
     // Nothing tells the two apart: the least weight, not the closest neighbours.
-    if (shared == 0) return infinite();
+    if (shared == 0) return finish(10.0, PairWarning::infinite);
 
     double lo = 1e-6, glo = functionValue(pair, lo);
     // The likelihood falls from the lower bound on (sequences that agree at every shared
@@ -194,7 +240,7 @@ double dist(int a, int b) {
         glo = ghi;
         hi = hi + 1;
         ghi = functionValue(pair, hi);
-        if (std::fabs(ghi) < 1e-6 || lo >= 10) return infinite();
+        if (std::fabs(ghi) < 1e-6 || lo >= 10) return finish(10.0, PairWarning::infinite);
     }
     for (int step = 0; step < 60; step++) {
         double mid = lo + (hi - lo) / 2;
@@ -208,8 +254,21 @@ double dist(int a, int b) {
             ghi = gmid;
         }
     }
-    std::printf("Too many iterations to find the distance between node:%d and node:%d\n", a, b);
-    return finish(11.0);
+    return finish(11.0, PairWarning::tooManyIterations);
+}
+
+void printPairWarning(int a, int b, PairWarning warning) {
+    if (warning == PairWarning::infinite)
+        std::printf("Warning:distance between %s and %s is inf, set distance 10.0\n", node[a].name,
+                    node[b].name);
+    else if (warning == PairWarning::tooManyIterations)
+        std::printf("Too many iterations to find the distance between node:%d and node:%d\n", a, b);
+}
+
+double dist(int a, int b) {
+    PairDistance d = pairDistance(a, b);
+    printPairWarning(a, b, d.warning);
+    return d.value;
 }
 
 double functionValue1(int** counts, double t) {

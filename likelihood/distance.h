@@ -10,9 +10,20 @@
 // seqNum+1 with its depths set. Only a process of rank 0 writes the two files.
 void cal_dist(const char* alignmentPath);
 
+// What a distance tells besides its value: none, "is inf" (10.0) or "Too many iterations" (11.0).
+enum class PairWarning { none, infinite, tooManyIterations };
+struct PairDistance {
+    double value;
+    PairWarning warning;
+};
+
 // Maximum-likelihood distance of sequences a and b: 10.0 when they share no site or the
 // likelihood keeps rising up to 10, 11.0 when no root of the derivative can be bracketed.
+// pairDistance prints nothing; dist prints its warning.
+PairDistance pairDistance(int a, int b);
 double dist(int a, int b);
+// The warning line of the pair a, b; nothing for none.
+void printPairWarning(int a, int b, PairWarning warning);
 
 // Derivative by t of the log-likelihood of the pair table (rows 1 and 2: the residue codes
 // of two sequences at the sites 1..seqLength) at distance t, summed over the sites where

@@ -29,9 +29,6 @@ std::string resultPath;
 char treeFlag = 0;
 std::string rootProbPath;
 
-int jobSize = 0;
-int jobRank = 0;
-long jobTagLimit = 0;
 AwaitJobEndHook awaitJobEndHook = nullptr;
 
 namespace {

@@ -2,6 +2,8 @@
 #ifndef CORE_VANTREL_H
 #define CORE_VANTREL_H
 
+#include "numerics/job.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
@@ -19,13 +21,6 @@ extern std::string treePath;      // -t
 extern std::string resultPath;    // -o
 extern char treeFlag;             // 1: a tree file was given
 extern std::string rootProbPath;  // -r
-
-// The job this process belongs to, set by the program before main_function: the number of
-// processes, this process's rank and the largest message tag. jobSize 0 means the core runs
-// outside a job (unit tests), where no process count is checked and this process writes.
-extern int jobSize;
-extern int jobRank;
-extern long jobTagLimit;
 
 // Installed by the program: waits while rank 0 reports a fault and ends the job; returns
 // after a grace period should that end not come.

@@ -7,6 +7,7 @@
 #include "wnj/matrix.h"
 #include "wnj/noise.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <utility>
 
@@ -22,6 +23,11 @@ double** s = nullptr;
 double** deltaB = nullptr;
 double** delta2B = nullptr;
 int ta = 0, tb = 0, tc = 0;
+double** slotDistance = nullptr;
+double* slotOffset = nullptr;
+int* slotNodeIndex = nullptr;
+double** slotPathVariance = nullptr;
+int PARKED_SLOT = 0;
 int warnFlag = 0;
 
 namespace {
@@ -30,6 +36,46 @@ template <typename T> T* allocateOrFail(int count, const char* msg) {
     T* p = static_cast<T*>(std::malloc(sizeof(T) * static_cast<std::size_t>(count)));
     if (!p) printError(msg);
     return p;
+}
+
+// Slot a's row and column of the compact copies from nodes, mD and vC, over the first
+// active slots.
+void refreshSlot(int a, int active) {
+    int na = nodes[a]->index;
+    slotNodeIndex[a] = na;
+    slotOffset[a] = vC[na];
+    for (int b = 0; b < active; b++) {
+        int nb = nodes[b]->index;
+        slotDistance[a][b] = slotDistance[b][a] = mD[na][nb];
+    }
+    for (int b = 0; b < active; b++) {
+        int first = na < slotNodeIndex[b] ? a : b, second = first == a ? b : a;
+        double whole = slotDistance[a][b] + slotOffset[first] + slotOffset[second];
+        slotPathVariance[a][b] = slotPathVariance[b][a] = sigma2t(whole);
+    }
+}
+
+// Slot a's node, about to leave the active slots, goes into the parked row.
+void parkSlot(int a, int active) {
+    slotNodeIndex[PARKED_SLOT] = slotNodeIndex[a];
+    slotOffset[PARKED_SLOT] = slotOffset[a];
+    for (double** m : {slotDistance, slotPathVariance}) {
+        for (int b = 0; b < active; b++) m[PARKED_SLOT][b] = m[b][PARKED_SLOT] = m[a][b];
+        m[PARKED_SLOT][PARKED_SLOT] = m[a][a];
+    }
+}
+
+// The compact copies follow two slots that exchange their nodes.
+void swapSlots(int a, int b, int active) {
+    if (a == b) return;
+    std::swap(slotNodeIndex[a], slotNodeIndex[b]);
+    std::swap(slotOffset[a], slotOffset[b]);
+    for (double** m : {slotDistance, slotPathVariance}) {
+        std::swap_ranges(m[a], m[a] + active, m[b]);
+        for (int k = 0; k < active; k++) std::swap(m[k][a], m[k][b]);
+        std::swap(m[PARKED_SLOT][a], m[PARKED_SLOT][b]);
+        std::swap(m[a][PARKED_SLOT], m[b][PARKED_SLOT]);
+    }
 }
 
 // The variance of the path from the node in slot J (branch share bJ) to every other
@@ -77,11 +123,23 @@ void createWorkingState(int n, double** D, char** names) {
         nodes[k]->name = names[k];
         nodes[k]->index = k;
     }
+    forgetAllZScores();
+    PARKED_SLOT = n;
+    slotDistance = matrix(n + 1);
+    slotPathVariance = matrix(n + 1);
+    slotOffset = vector(n + 1);
+    slotNodeIndex = allocateOrFail<int>(n + 1, "build::buildTree:out of memory-slots");
+    for (int k = 0; k < n; k++) slotNodeIndex[k] = k;
+    for (int k = 0; k < n; k++) refreshSlot(k, n);
 }
 
 void releaseWorkingState() {
-    for (double** m : {s, deltaB, delta2B, mD, mS, mDelB, mDel2B}) freeMatrix(m);
+    for (double** m : {s, deltaB, delta2B, mD, mS, mDelB, mDel2B, slotDistance, slotPathVariance})
+        freeMatrix(m);
     freeVector(vC);
+    freeVector(slotOffset);
+    std::free(slotNodeIndex);
+    forgetAllZScores();
     std::free(nodes);
     nodes = nullptr;
 }
@@ -127,9 +185,14 @@ void joinPair(int i, int next, int J, int M, double** b, const double* Z) {
     double vJ = sigma2t(DMAX(lJ, MINB) + slotC(J)), vM = sigma2t(DMAX(lM, MINB) + slotC(M));
     vC[next] = SJ + SM > 0 ? sigma2tinv((SJ * SJ * vM + SM * SM * vJ) / SQR(SJ + SM)) : sigma2tinv(0.0);
 
+    forgetZScores(nodes[J]->index);
+    forgetZScores(nodes[M]->index);
     nodes[next] = nodes[J];
     nodes[J] = W;
     std::swap(nodes[M], nodes[i - 1]);
+    parkSlot(J, i);
+    swapSlots(M, i - 1, i);
+    refreshSlot(J, i - 1);
     W->createIndex = next;
     W->activeCount = i - 1;
     ta = next;

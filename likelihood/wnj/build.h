@@ -21,12 +21,24 @@ extern int ta, tb, tc;   // after a join: slots of the two parked children and o
 // The one-time-warning latch; -1 keeps warnings off.
 extern int warnFlag;
 
+// The same distances and offsets by active slot, kept in step with nodes, mD and vC, so that
+// the terms of a step read compact rows instead of rows scattered over mD; and per pair of
+// slots the variance of its whole path, sigma2t(d_ij + c_i + c_j) added up from the node of
+// lower index, which every split of that path shares.
+// One more row, PARKED_SLOT (n), keeps the first child of the last join, which the cached
+// sums of the next step take out again.
+extern double** slotDistance;     // (n+1) x (n+1)
+extern double* slotOffset;        // n+1
+extern int* slotNodeIndex;        // n+1: the node index of each slot's node
+extern double** slotPathVariance; // (n+1) x (n+1)
+extern int PARKED_SLOT;
+
 // Distance between the nodes in active slots i and j, and the offset of slot i's node.
 inline double slotD(int i, int j) {
-    return mD[nodes[i]->index][nodes[j]->index];
+    return slotDistance[i][j];
 }
 inline double slotC(int i) {
-    return vC[nodes[i]->index];
+    return slotOffset[i];
 }
 
 // An unrooted tree with branch lengths from the 0-based n x n distances D (read only) by

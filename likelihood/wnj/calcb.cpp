@@ -4,10 +4,12 @@
 #include "wnj/matrix.h"
 #include "wnj/noise.h"
 
+#include "numerics/job.h"
 #include "numerics/matrixalgebra.h"
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace wnj {
 
@@ -30,6 +32,10 @@ void addTerm(double w, double e, double& sum, double& delta, double& delta2) {
     fatalExit(1);
 }
 
+bool hasCachedSums(int a, int c) {
+    return !(mS[slotNodeIndex[a]][slotNodeIndex[c]] < 0);
+}
+
 // The sums over every active third slot k of the pair a, c.
 void fullSums(int i, int a, int c, double** deltaB, double** delta2B, double** s) {
     for (int k = 0; k < i; k++) {
@@ -47,7 +53,8 @@ void correctedSums(int a, int c, double** deltaB, double** delta2B, double** s) 
     s[a][c] = mS[na][nc];
     deltaB[a][c] = mDelB[na][nc];
     delta2B[a][c] = mDel2B[na][nc];
-    const int slot[3] = {ta, tb, tc};
+    // The first child has left slot ta; its distances stay in the parked row.
+    const int slot[3] = {PARKED_SLOT, tb, tc};
     const double sign[3] = {-1.0, -1.0, 1.0};
     for (int t = 0; t < 3; t++) {
         double w = sign[t] * pairWeight(a, slot[t], c);
@@ -85,14 +92,35 @@ double branchShare(double d, double e) {
     return d;
 }
 
+// A pair's sums depend on nothing but the pair and the step's distances, so each process
+// works out those of its share of the pairs a < c (in order) and every process then holds
+// all of them. A pair summed in full costs a term per third slot, a corrected one three.
 void calc_b(int i, double** b, double** deltaB, double** delta2B, double** s) {
+    std::vector<double> work;
     for (int a = 0; a < i; a++)
-        for (int c = a + 1; c < i; c++) {
+        for (int c = a + 1; c < i; c++) work.push_back(hasCachedSums(a, c) ? 3.0 : i);
+    Shares shares = balancedShares(work);
+    std::vector<double> sums(3 * work.size());
+    std::size_t p = 0;
+    for (int a = 0; a < i; a++)
+        for (int c = a + 1; c < i; c++, p++) {
+            if (p < shares.myBegin() || p >= shares.myEnd()) continue;
             s[a][c] = deltaB[a][c] = delta2B[a][c] = 0.0;
-            if (mS[nodes[a]->index][nodes[c]->index] < 0)
-                fullSums(i, a, c, deltaB, delta2B, s);
-            else
+            if (hasCachedSums(a, c))
                 correctedSums(a, c, deltaB, delta2B, s);
+            else
+                fullSums(i, a, c, deltaB, delta2B, s);
+            sums[3 * p] = s[a][c];
+            sums[3 * p + 1] = deltaB[a][c];
+            sums[3 * p + 2] = delta2B[a][c];
+        }
+    gatherShares(shares, sums.data(), 3);
+    p = 0;
+    for (int a = 0; a < i; a++)
+        for (int c = a + 1; c < i; c++, p++) {
+            s[a][c] = sums[3 * p];
+            deltaB[a][c] = sums[3 * p + 1];
+            delta2B[a][c] = sums[3 * p + 2];
         }
     cacheAndDivide(i, deltaB, delta2B, s);
     setEstimates(i, b, deltaB);

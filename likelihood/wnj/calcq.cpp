@@ -7,6 +7,8 @@
 #include "wnj/matrix.h"
 #include "wnj/noise.h"
 
+#include "numerics/job.h"
+
 #include <cmath>
 #include <vector>
 
@@ -62,11 +64,12 @@ void bestPartners(int n, int i, int& q, int& q2, std::vector<double>& scores) {
 
 double calcR(int n, int i, int j, int jp) {
     double dij = slotD(i, j), dijp = slotD(i, jp), djjp = slotD(j, jp);
-    // sigma2_3 takes its pair in either order, so wA reuses the split terms of i's paths.
-    double sijjp = sigma2_3(i, j, jp), sijpj = sigma2_3(i, jp, j);
+    // sigma2_3 takes its pair in either order, so the weights share their split terms: wA
+    // those of i's paths, wB and wC that of the path j-jp.
+    double sijjp = sigma2_3(i, j, jp), sijpj = sigma2_3(i, jp, j), sjjpi = sigma2_3(j, jp, i);
     double wA = 1.0 / (sijjp + sijpj + EPSILON);
-    double wB = 1.0 / (sijjp + sigma2_3(jp, j, i) + EPSILON);
-    double wC = 1.0 / (sijpj + sigma2_3(j, jp, i) + EPSILON);
+    double wB = 1.0 / (sijjp + sjjpi + EPSILON);
+    double wC = 1.0 / (sijpj + sjjpi + EPSILON);
 
     // The weight sums without the third taxon of the triple.
     double S1 = s[j][jp] - wA + EPSILON, S2 = s[jp][j] - wA + EPSILON;
@@ -77,9 +80,12 @@ double calcR(int n, int i, int j, int jp) {
     double bj = DMAX((djjp + Dj) / 2.0, MINB), bjp = DMAX((djjp - Dj) / 2.0, MINB);
     double bi = (DMAX(dij - bj, MINB) / (sijjp + EPSILON) + DMAX(dijp - bjp, MINB) / (sijpj + EPSILON)) /
                 (1.0 / (sijpj + EPSILON) + 1.0 / (sijjp + EPSILON));
-    double Vij = sigma_na(bi + slotC(i), bj + slotC(j));
-    double Vijp = sigma_na(bi + slotC(i), bjp + slotC(jp));
-    double Vjjp = sigma_na(bj + slotC(j), bjp + slotC(jp));
+    // Each branch piece enters two of the three path excesses.
+    double Xi = bi + slotC(i), Xj = bj + slotC(j), Xjp = bjp + slotC(jp);
+    double ti = sigma2t(Xi), tj = sigma2t(Xj), tjp = sigma2t(Xjp);
+    double Vij = pathExcess(Xi, Xj, ti, tj);
+    double Vijp = pathExcess(Xi, Xjp, ti, tjp);
+    double Vjjp = pathExcess(Xj, Xjp, tj, tjp);
 
     double A1 = 1.0 / S3 + Vjjp, B1 = 1.0 / S1 + Vijp, V1 = 1.0 / (1.0 / A1 + 1.0 / B1);
     double A2 = 1.0 / S4 + Vjjp, B2 = 1.0 / S2 + Vij, V2 = 1.0 / (1.0 / A2 + 1.0 / B2);
@@ -99,20 +105,35 @@ double calcR2(int n, int i, int j, int k, double** b) {
     return score(n, i, j, calcZ2(n, i, j, k, b));
 }
 
+// A slot's results depend on nothing but the slot and the step's sums, so each process
+// works out those of its share of the slots and every process then holds all of them.
 void calc_q(int n, int q[], double R[], double** b, int q2[], double P[], double Z[]) {
     calc_b(n, b, deltaB, delta2B, s);
+    Shares shares = equalShares(static_cast<std::size_t>(n));
+    enum { PARTNER, SECOND, AUXILIARY, ZSCORE, SCORE, FIELDS };
+    std::vector<double> slots(FIELDS * static_cast<std::size_t>(n));
     std::vector<double> scores(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; i++) {
+    for (int i = static_cast<int>(shares.myBegin()); i < static_cast<int>(shares.myEnd()); i++) {
+        double* r = &slots[FIELDS * static_cast<std::size_t>(i)];
         bestPartners(n, i, q[i], q2[i], scores);
-        P[i] = -0.5 * calcR(n, i, q[i], q2[i]);
+        double z = memoZScore(n, i, q[i], q2[i]);
+        r[PARTNER] = q[i];
+        r[SECOND] = q2[i];
+        r[AUXILIARY] = -0.5 * calcR(n, i, q[i], q2[i]);
+        r[ZSCORE] = z;
+        r[SCORE] = score(n, i, q[i], z);
     }
-    double* z = vector(n);
-    calc_z2(n, z, q, q2, b);
+    gatherShares(shares, slots.data(), FIELDS);
     for (int i = 0; i < n; i++) {
-        Z[i] = z[i];
-        R[i] = score(n, i, q[i], z[i]);
+        if (i < static_cast<int>(shares.myBegin()) || i >= static_cast<int>(shares.myEnd()))
+            forgetZScores(slotNodeIndex[i]);
+        const double* r = &slots[FIELDS * static_cast<std::size_t>(i)];
+        q[i] = static_cast<int>(r[PARTNER]);
+        q2[i] = static_cast<int>(r[SECOND]);
+        P[i] = r[AUXILIARY];
+        Z[i] = r[ZSCORE];
+        R[i] = r[SCORE];
     }
-    freeVector(z);
 }
 
 } // namespace wnj

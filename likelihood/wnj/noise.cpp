@@ -41,7 +41,11 @@ double sigma2tinv(double v) {
 }
 
 double sigma_na(double X, double Y) {
-    double whole = sigma2t(X + Y), x = sigma2t(X), y = sigma2t(Y);
+    return pathExcess(X, Y, sigma2t(X), sigma2t(Y));
+}
+
+double pathExcess(double X, double Y, double x, double y) {
+    double whole = sigma2t(X + Y);
     double v = whole - x - y;
     if (v >= 0) return v;
     if (v > -1e-4) return 0.0;
@@ -70,12 +74,13 @@ double sigma2_3(int i, int j, int k) {
     if (i == j || i == k || j == k) return 0.0;
     // Ordered by node, not by slot: nodes change slots between join steps, and the cached
     // weight sums must subtract exactly the terms they once added.
-    if (nodes[j]->index < nodes[i]->index) std::swap(i, j);
+    if (slotNodeIndex[j] < slotNodeIndex[i]) std::swap(i, j);
     double dij = slotD(i, j);
     double b = splitPiece(dij, slotD(i, k), slotD(j, k));
     double ci = slotC(i), cj = slotC(j);
     double whole = dij + ci + cj, first = b + ci, second = dij - b + cj;
-    double v = sigma2t(whole) - sigma2t(first) - sigma2t(second);
+    // slotPathVariance[i][j] is sigma2t(whole), the same for every k.
+    double v = slotPathVariance[i][j] - sigma2t(first) - sigma2t(second);
     if (v >= 0) return v;
     if (v > -1e-10) return 0.0;
     double difference = whole - first - second;

@@ -24,6 +24,8 @@ double sigma2t(double d);
 double sigma2tinv(double v);
 // Variance of the path X+Y beyond that of its two pieces; a clearly negative excess is fatal.
 double sigma_na(double X, double Y);
+// sigma_na with the variances x = sigma2t(X) and y = sigma2t(Y) of the pieces already known.
+double pathExcess(double X, double Y, double x, double y);
 // Variance term of d_ij when the path between the nodes in active slots i and j is split
 // where the node in slot k branches off; never negative.
 double sigma2_3(int i, int j, int k);
