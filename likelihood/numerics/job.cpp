@@ -13,9 +13,6 @@ int myShare() {
     return shareCount() > 1 ? jobRank : 0;
 }
 
-// The most doubles one call of the hook moves, so that every count and offset fits an int.
-constexpr std::size_t GATHER_WINDOW = std::size_t(1) << 26;
-
 } // namespace
 
 std::size_t Shares::myBegin() const {
@@ -55,14 +52,13 @@ Shares balancedShares(const std::vector<double>& work) {
     return shares;
 }
 
-// The values of all shares pass in windows of at most GATHER_WINDOW doubles.
-void gatherShares(const Shares& shares, double* values, std::size_t width) {
+void gatherShares(const Shares& shares, double* values, std::size_t width, std::size_t window) {
     int parts = shares.count();
     if (parts <= 1) return;
     std::size_t total = shares.end(parts - 1) * width;
     std::vector<int> counts(parts), offsets(parts);
-    for (std::size_t from = 0; from < total; from += GATHER_WINDOW) {
-        std::size_t to = std::min(total, from + GATHER_WINDOW);
+    for (std::size_t from = 0; from < total; from += window) {
+        std::size_t to = std::min(total, from + window);
         for (int r = 0; r < parts; r++) {
             std::size_t lo = std::clamp(shares.begin(r) * width, from, to);
             std::size_t hi = std::clamp(shares.end(r) * width, from, to);

@@ -44,8 +44,12 @@ Shares equalShares(std::size_t items);
 // Shares whose summed work is about equal; work[k] >= 0 is item k's.
 Shares balancedShares(const std::vector<double>& work);
 
+// The most doubles one call of the hook moves, so that every count and offset fits an int.
+constexpr std::size_t GATHER_WINDOW = std::size_t(1) << 26;
+
 // values holds width doubles per item; this process has filled the items of its share. On
-// return every item is filled on every process.
-void gatherShares(const Shares& shares, double* values, std::size_t width);
+// return every item is filled on every process. The values pass in windows of at most window
+// doubles, one call of the hook each.
+void gatherShares(const Shares& shares, double* values, std::size_t width, std::size_t window = GATHER_WINDOW);
 
 #endif

@@ -370,3 +370,32 @@ TEST_F(DistanceTree, FilesThatCannotBeCreatedEndTheRun) {
 }
 
 } // namespace
+
+// Outside a job one process computes every distance and the whole tree itself: it writes the
+// files that jobs of any number of processes write (tests/e2e/test_shared_preparation.sh) and
+// the same preparation tables.
+TEST(SharedPreparation, OneProcessWritesTheRecordedDistancesTreeAndTables) {
+    resetJob();
+    std::string dir = testsupport::enterScratchDirectory();
+    const std::string fixtures = std::string(FIXTURES_DIR) + "/shared/";
+    testsupport::copyFile(fixtures + "shared.aln", "shared.aln");
+    refineFlag = 1;
+    gapForEst = 0.5;
+    std::vector<std::string> words = {"dadiverur", "-i", "shared.aln", "-C", "-G", "1000000", "-o", "result.txt"};
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    testing::internal::CaptureStdout();
+    main_function(static_cast<int>(argv.size()), argv.data());
+    std::string out = testing::internal::GetCapturedStdout();
+    std::fclose(resultFile);
+    resultFile = stdout;
+
+    EXPECT_EQ(testsupport::fileText("DISTMATRIX.txt"), testsupport::fileText(fixtures + "shared.DISTMATRIX.txt"));
+    EXPECT_EQ(testsupport::fileText("shared.tre"), testsupport::fileText(fixtures + "shared.tre"));
+    // The result file holds the preparation's tables so far: the recorded file's beginning.
+    std::string tables = testsupport::fileText("result.txt"), recorded = testsupport::fileText(fixtures + "shared.result");
+    ASSERT_GT(tables.size(), 1000u);
+    EXPECT_EQ(tables, recorded.substr(0, tables.size()));
+    EXPECT_NE(tables.find("best point: branch No:"), std::string::npos);
+    EXPECT_NE(out.find("Warning:distance between s40 and s39 is inf, set distance 10.0\n"), std::string::npos);
+}
