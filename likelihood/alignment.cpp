@@ -10,7 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 const char aa[] = "-ARNDCQEGHILKMFPSTWYV";
 
@@ -363,23 +367,32 @@ void foldLetters() {
     }
 }
 
-bool hasDuplicateNames() {
-    for (int i = 1; i <= seqNum; i++)
-        for (int j = i + 1; j <= seqNum; j++)
-            if (std::strcmp(node[i].name, node[j].name) == 0) return true;
-    return false;
+// The leaves of each name that more than one leaf has, in ascending order.
+std::unordered_map<std::string_view, std::vector<int>> sharedNames() {
+    std::unordered_map<std::string_view, std::vector<int>> leaves;
+    for (int i = 1; i <= seqNum; i++) leaves[node[i].name].push_back(i);
+    for (auto group = leaves.begin(); group != leaves.end();)
+        group = group->second.size() > 1 ? std::next(group) : leaves.erase(group);
+    return leaves;
+}
+
+// Every pair i < j of leaves of one name, i ascending, then j ascending.
+void listDuplicateNames(const std::unordered_map<std::string_view, std::vector<int>>& shared) {
+    for (int i = 1; i <= seqNum; i++) {
+        auto group = shared.find(node[i].name);
+        if (group == shared.end()) continue;
+        for (int j : group->second)
+            if (j > i)
+                std::printf("duplication: seqNo:%d seqName:%s  seqNo:%d seqName:%s\n", i, node[i].name, j,
+                            node[j].name);
+    }
 }
 
 void checkDuplicateNames() {
     std::printf("try to find the duplicate name of different sequences\n");
-    if (!hasDuplicateNames()) return;
-    sharedFault([] {
-        for (int i = 1; i <= seqNum; i++)
-            for (int j = i + 1; j <= seqNum; j++)
-                if (std::strcmp(node[i].name, node[j].name) == 0)
-                    std::printf("duplication: seqNo:%d seqName:%s  seqNo:%d seqName:%s\n", i, node[i].name, j,
-                                node[j].name);
-    });
+    auto shared = sharedNames();
+    if (shared.empty()) return;
+    sharedFault([&shared] { listDuplicateNames(shared); });
 }
 
 void setSiteRates() {

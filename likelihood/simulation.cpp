@@ -6,10 +6,12 @@
 #include "numerics/ran1.h"
 #include "rootprob.h"
 #include "sitelikelihood.h"
+#include "sitetree.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <utility>
 #include <vector>
 
 long idum = -64;
@@ -156,6 +158,27 @@ void shuffleCodes(int* codes, int n) {
     }
 }
 
+// step(parent, child) on every branch below record k of tree 0 in pre-order: the left
+// child, its whole subtree, then the right child and its subtree. Nothing lies below a
+// flagged record or a leaf. The branches still to visit stand in for a recursion as deep as
+// the tree; a record's children are read before anything below the left one is visited.
+template <typename Step> void forEachBranchBelow(int k, Step step) {
+    SiteTreeNode* t = gapTree[0];
+    std::vector<std::pair<int, int>> pending;
+    auto pushBranchesBelow = [&](int p) {
+        if (t[p].gap || isLeaf(p)) return;
+        pending.push_back({p, t[p].right});
+        pending.push_back({p, t[p].left});
+    };
+    pushBranchesBelow(k);
+    while (!pending.empty()) {
+        auto [parent, child] = pending.back();
+        pending.pop_back();
+        step(parent, child);
+        pushBranchesBelow(child);
+    }
+}
+
 } // namespace
 
 void reconstructTree(int tree, int root, bool rooted) {
@@ -169,55 +192,57 @@ void reconstructTree(int tree, int root, bool rooted) {
     if (t[t[root].left].gap || t[t[root].right].gap) t[root].gap = 1;
 }
 
+// Post-order: a record's left subtree, then its right one, then the record itself. Its slots
+// are read only when the subtrees before them are done, as pruning the left subtree puts a
+// new child into the left slot. The records still waiting stand in for a recursion as deep as
+// the tree.
 void reconstruct(int tree, int k) {
     SiteTreeNode* t = gapTree[tree];
-    if (t[k].left == 0 || t[k].right == 0) return;
-    if (t[k].left > seqNum) reconstruct(tree, t[k].left);
-    if (t[k].right > seqNum) reconstruct(tree, t[k].right);
-    int l = t[k].left;
-    int r = t[k].right;
-    if (!t[l].gap && !t[r].gap) return;
-    if (t[l].gap != t[r].gap) {
-        int kept = t[l].gap ? r : l;
-        int p = t[k].parent;
-        t[kept].parent = p;
-        if (t[p].left == k)
-            t[p].left = kept;
-        else if (t[p].right == k)
-            t[p].right = kept;
-        else if (t[p].third == k)
-            t[p].third = kept;
-        t[kept].length += t[k].length;
+    enum Stage { LEFT, RIGHT, SELF };
+    struct Waiting {
+        int k;
+        Stage next;
+    };
+    std::vector<Waiting> waiting = {{k, LEFT}};
+    while (!waiting.empty()) {
+        Waiting& w = waiting.back();
+        int j = w.k;
+        if (w.next == LEFT) {
+            if (t[j].left == 0 || t[j].right == 0) {
+                waiting.pop_back();
+                continue;
+            }
+            w.next = RIGHT;
+            if (t[j].left > seqNum) waiting.push_back({t[j].left, LEFT});
+        } else if (w.next == RIGHT) {
+            w.next = SELF;
+            if (t[j].right > seqNum) waiting.push_back({t[j].right, LEFT});
+        } else {
+            waiting.pop_back();
+            pruneInner(t, j, -1);
+        }
     }
-    t[k].gap = 1;
-    t[k].left = -1;
-    t[k].right = -1;
 }
 
 void mutation(int site, int k) {
-    SiteTreeNode* t = gapTree[0];
-    if (t[k].gap || isLeaf(k)) return;
-    int from = usableState(node[k].code[site]);
-    for (int c : {t[k].left, t[k].right}) {
+    forEachBranchBelow(k, [site](int parent, int c) {
+        int from = usableState(node[parent].code[site]);
         const double* cum = cumulativeRow(c, from, alfa[site]);
         double u = ran1(&idum);
         setState(c, site, caughtState(cum, u, node[c].code[site]));
-        mutation(site, c);
-    }
+    });
 }
 
 void mutation_vector(int site, int k) {
     SiteTreeNode* t = gapTree[0];
-    if (t[k].gap || isLeaf(k)) return;
-    for (int c : {t[k].left, t[k].right}) {
+    forEachBranchBelow(k, [site, t](int parent, int c) {
         for (int j = 1; j <= 20; j++) {
             double sum = 0.0;
             for (int i = 1; i <= 20; i++)
-                sum += pij(i, j, modelLength(t[c].length), alfa[site]) * t[k].vec[i];
+                sum += pij(i, j, modelLength(t[c].length), alfa[site]) * t[parent].vec[i];
             t[c].vec[j] = sum;
         }
-        mutation_vector(site, c);
-    }
+    });
 }
 
 bool prepareSimulationTree(int site) {

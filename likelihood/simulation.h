@@ -14,7 +14,7 @@ constexpr int NONE_CAUGHT_STATE = 20;
 
 // Prunes the gapped leaves of gapTree[tree] below root; a rooted root has two children.
 void reconstructTree(int tree, int root, bool rooted);
-// The recursive pruning step below record k.
+// The pruning step below record k: its subtrees first, then k itself.
 void reconstruct(int tree, int k);
 
 // Draws the states of k's children from k's state at the site, down to the leaves of tree 0.

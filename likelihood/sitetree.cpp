@@ -39,22 +39,6 @@ void replaceChild(SiteTreeNode* t, int j, int to) {
         p.third = to;
 }
 
-// Inner record j loses a flagged child: the other one takes j's place and its length, or,
-// with both children flagged, j is flagged itself.
-void pruneInner(SiteTreeNode* t, int j) {
-    int l = t[j].left, r = t[j].right;
-    bool leftGap = t[l].gap, rightGap = t[r].gap;
-    if (!leftGap && !rightGap) return;
-    if (leftGap != rightGap) {
-        int survivor = leftGap ? r : l;
-        t[survivor].parent = t[j].parent;
-        t[survivor].length += t[j].length;
-        replaceChild(t, j, survivor);
-    }
-    t[j].left = t[j].right = 0;
-    t[j].gap = 1;
-}
-
 // newRoot takes other as its third child; the branch between them keeps its whole length.
 void hangUnder(SiteTreeNode* t, int newRoot, int other) {
     t[other].parent = newRoot;
@@ -104,6 +88,20 @@ void pushBranchesBelow(int k, std::vector<std::pair<int, int>>& pending) {
 
 } // namespace
 
+void pruneInner(SiteTreeNode* t, int j, int emptied) {
+    int l = t[j].left, r = t[j].right;
+    bool leftGap = t[l].gap, rightGap = t[r].gap;
+    if (!leftGap && !rightGap) return;
+    if (leftGap != rightGap) {
+        int survivor = leftGap ? r : l;
+        t[survivor].parent = t[j].parent;
+        t[survivor].length += t[j].length;
+        replaceChild(t, j, survivor);
+    }
+    t[j].left = t[j].right = emptied;
+    t[j].gap = 1;
+}
+
 void assignTree() {
     for (int s = 0; s <= seqLength; s++) copyUnrootedTree(s);
     for (int s = 1; s <= seqLength; s++) {
@@ -130,7 +128,7 @@ int rebuildTree(int s) {
     std::vector<std::vector<int>> innerAtDepth(deepest + 1);
     for (int j = seqNum + 1; j <= 2 * seqNum - 2; j++) innerAtDepth[t[j].level].push_back(j);
     for (int d = deepest - 1; d >= 1; d--)
-        for (int j : innerAtDepth[d]) pruneInner(t, j);
+        for (int j : innerAtDepth[d]) pruneInner(t, j, 0);
     rejoinAtTop(t);
     int root = 1;
     while (!t[root].isRoot) root++;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace wnj {
 
@@ -35,27 +37,33 @@ RootNodeT* createRootNode() {
 
 namespace {
 
-bool isInner(const _NodeT* node) {
-    return node->child1 || node->child2;
-}
-
-void deleteSubtree(_NodeT* node) {
+// Frees the subtree at node in post-order: child1's subtree, then child2's, then node. The
+// nodes are listed first, each before its subtrees and child2's subtree before child1's, which
+// is that order backwards; the lists stand in for a recursion as deep as the tree.
+void freeSubtree(_NodeT* node) {
     if (!node) return;
-    if (isInner(node)) deleteNode(node);
-    std::free(node);
+    std::vector<_NodeT*> listed, pending = {node};
+    while (!pending.empty()) {
+        _NodeT* x = pending.back();
+        pending.pop_back();
+        listed.push_back(x);
+        for (_NodeT* child : {x->child1, x->child2})
+            if (child) pending.push_back(child);
+    }
+    for (auto x = listed.rbegin(); x != listed.rend(); ++x) std::free(*x);
 }
 
 } // namespace
 
 void deleteNode(_NodeT* node) {
-    deleteSubtree(node->child1);
-    deleteSubtree(node->child2);
+    freeSubtree(node->child1);
+    freeSubtree(node->child2);
 }
 
 void deleteTree(RootNodeT* root) {
-    deleteSubtree(root->child0);
-    deleteSubtree(root->child1);
-    deleteSubtree(root->child2);
+    freeSubtree(root->child0);
+    freeSubtree(root->child1);
+    freeSubtree(root->child2);
     std::free(root);
 }
 
@@ -118,15 +126,28 @@ void wrapPrint(FILE* file, const char* text) {
 }
 
 void printBinaryTree(FILE* file, const _NodeT* node) {
-    if (!node->child1) {
-        wrapPrint(file, formatted("%s:%f", node->name, node->length).c_str());
-        return;
+    // What is still to be written, last first: a subtree, the comma between two subtrees, or
+    // the bracket and length that close an inner node. The list stands in for a recursion as
+    // deep as the tree.
+    enum Kind { SUBTREE, COMMA, CLOSE };
+    std::vector<std::pair<Kind, const _NodeT*>> pending = {{SUBTREE, node}};
+    while (!pending.empty()) {
+        auto [kind, x] = pending.back();
+        pending.pop_back();
+        if (kind == COMMA) {
+            wrapPrint(file, ",");
+        } else if (kind == CLOSE) {
+            wrapPrint(file, formatted("):%f", x->length).c_str());
+        } else if (!x->child1) {
+            wrapPrint(file, formatted("%s:%f", x->name, x->length).c_str());
+        } else {
+            wrapPrint(file, "(");
+            pending.push_back({CLOSE, x});
+            pending.push_back({SUBTREE, x->child1});
+            pending.push_back({COMMA, nullptr});
+            pending.push_back({SUBTREE, x->child2});
+        }
     }
-    wrapPrint(file, "(");
-    printBinaryTree(file, node->child2);
-    wrapPrint(file, ",");
-    printBinaryTree(file, node->child1);
-    wrapPrint(file, formatted("):%f", node->length).c_str());
 }
 
 void printTree(FILE* file, const RootNodeT* root) {

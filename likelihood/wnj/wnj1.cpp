@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace wnj {
 
@@ -18,22 +19,49 @@ int arrange = 0;
 
 namespace {
 
-// Puts the subtree s below record p through field, one of p's child fields: an inner node takes the next free
-// record, a leaf the record of its name.
-void place(int n, int p, int& field, NODE* node, const _NodeT* s) {
-    if (s->child1) {
-        int k = ++arrange;
-        field = k;
-        node[k].parent = p;
-        transfer1(n, k, node, s);
+// A subtree still to be put below record parent through field, one of parent's child fields.
+struct Placement {
+    int parent;
+    int* field;
+    const _NodeT* sub;
+};
+
+// The leaf s goes below p through field: the first of the records 1..n of its name takes it,
+// or, without one, nothing does.
+void placeLeaf(int n, const Placement& p, NODE* node) {
+    for (int i = 1; i <= n; i++) {
+        if (std::strcmp(node[i].name, p.sub->name) != 0) continue;
+        *p.field = i;
+        node[i].parent = p.parent;
+        node[i].length = p.sub->length;
         return;
     }
-    for (int i = 1; i <= n; i++) {
-        if (std::strcmp(node[i].name, s->name) != 0) continue;
-        field = i;
-        node[i].parent = p;
-        node[i].length = s->length;
-        return;
+}
+
+// Record k takes the length of the inner node sub, whose child2 goes into k's left field and
+// child1 into its right one; child2 comes off the list first.
+void fillRecord(int k, NODE* node, const _NodeT* sub, std::vector<Placement>& pending) {
+    node[k].length = sub->length;
+    pending.push_back({k, &node[k].right, sub->child1});
+    pending.push_back({k, &node[k].left, sub->child2});
+}
+
+// Puts every listed subtree in place, the last listed first and each one whole before the
+// next: an inner node takes the next free record, so that the inner records are numbered in
+// pre-order, and a leaf the record of its name. The list stands in for a recursion as deep
+// as the tree.
+void placeAll(int n, NODE* node, std::vector<Placement>& pending) {
+    while (!pending.empty()) {
+        Placement p = pending.back();
+        pending.pop_back();
+        if (!p.sub->child1) {
+            placeLeaf(n, p, node);
+            continue;
+        }
+        int k = ++arrange;
+        *p.field = k;
+        node[k].parent = p.parent;
+        fillRecord(k, node, p.sub, pending);
     }
 }
 
@@ -103,15 +131,17 @@ void transfer(int n, int index, NODE* node, const RootNodeT* root) {
     node[index].length = 0.0;
     node[index].isRoot = 1;
     node[index].parent = index;
-    place(n, index, node[index].left, node, root->child2);
-    place(n, index, node[index].third, node, root->child1);
-    place(n, index, node[index].right, node, root->child0);
+    // child2 into left, then child1 into third, then child0 into right.
+    std::vector<Placement> pending = {{index, &node[index].right, root->child0},
+                                      {index, &node[index].third, root->child1},
+                                      {index, &node[index].left, root->child2}};
+    placeAll(n, node, pending);
 }
 
 void transfer1(int n, int index, NODE* node, const _NodeT* sub) {
-    node[index].length = sub->length;
-    place(n, index, node[index].left, node, sub->child2);
-    place(n, index, node[index].right, node, sub->child1);
+    std::vector<Placement> pending;
+    fillRecord(index, node, sub, pending);
+    placeAll(n, node, pending);
 }
 
 void wnj(int n, int L, NODE* node, double** D, const char* treeFile) {

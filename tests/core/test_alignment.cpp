@@ -299,6 +299,14 @@ TEST(Readali, DuplicateNamesAreAllListed) {
     EXPECT_EXIT(loadWithStdoutOnStderr(three), testing::ExitedWithCode(1),
                 "seqNo:1 seqName:x  seqNo:2 seqName:x\n.*seqNo:1 seqName:x  seqNo:3 seqName:x\n"
                 ".*seqNo:2 seqName:x  seqNo:3 seqName:x\n$");
+    // Pairs of two names interleaved: in the order of the first sequence, then of the second.
+    std::string interleaved = writeAlignmentFile("x A\ny A\nx A\ny A\nx A\n");
+    EXPECT_EXIT(loadWithStdoutOnStderr(interleaved), testing::ExitedWithCode(1),
+                "sequences\n"
+                "duplication: seqNo:1 seqName:x  seqNo:3 seqName:x\n"
+                "duplication: seqNo:1 seqName:x  seqNo:5 seqName:x\n"
+                "duplication: seqNo:2 seqName:y  seqNo:4 seqName:y\n"
+                "duplication: seqNo:3 seqName:x  seqNo:5 seqName:x\n$");
 }
 
 TEST(CheckComputedSites, NeedsOneComputedSite) {

@@ -1,15 +1,23 @@
 // A tree as deep as it has leaves: a caterpillar of 40,000 leaves read from its file, then
-// given its per-site trees and branch table, re-rooted at its deepest inner node and scored.
+// given its per-site trees and branch table, re-rooted at its deepest inner node and scored;
+// and a rooted caterpillar pruned and simulated down on a small stack.
 #include "model_setup.h"
 #include "tree_setup.h"
 
 #include "alignment.h"
+#include "numerics/matrixalgebra.h"
+#include "numerics/ran1.h"
 #include "rooting.h"
+#include "rootprob.h"
+#include "simulation.h"
+#include "sitefixture.h"
 #include "sitelikelihood.h"
 #include "sitetree.h"
+#include "smallstack.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <utility>
@@ -92,6 +100,86 @@ TEST(DeepTree, ACaterpillarOf40000LeavesIsPreparedAndScored) {
     EXPECT_EQ(gapTree[0][top].isRoot, 0);
     EXPECT_EQ(gapTree[0][top].parent, top + 1);
     EXPECT_DOUBLE_EQ(pathLength(gapTree[0], 1, n), across);
+}
+
+// ---- the simulation down a rooted caterpillar ---------------------------------------------
+
+// Deep enough that a recursion over it overflows the small stack many times over.
+constexpr int ROOTED_LEAVES = 12000;
+
+void hang(SiteTreeNode* t, int parent, int child, bool onLeft) {
+    (onLeft ? t[parent].left : t[parent].right) = child;
+    t[child].parent = parent;
+    t[child].length = 0.1;
+}
+
+// copyTree[0] as a caterpillar of n leaves rooted at record 0: record 0 holds inner record
+// n+1 and leaf n, record n+k holds n+k+1 and leaf n-k, and the last, 2n-2, holds leaves 1 and
+// 2. The inner records take the left and the right side by turns, so that each walk goes
+// down both ways.
+void rootedCaterpillar(int n) {
+    SiteTreeNode* t = copyTree[0];
+    t[0].isRoot = 1;
+    for (int k = 0; k <= n - 3; k++) {
+        int inner = k == 0 ? 0 : n + k;
+        hang(t, inner, n + k + 1, k % 2 == 0);
+        hang(t, inner, n - k, k % 2 != 0);
+    }
+    hang(t, 2 * n - 2, 1, true);
+    hang(t, 2 * n - 2, 2, false);
+}
+
+// At rate 0 every leaf takes the root state; one draw per branch of the pruned tree.
+TEST(DeepTree, ARootedCaterpillarIsPrunedAndSimulatedDownOnASmallStack) {
+    const int n = ROOTED_LEAVES, middle = n / 2;
+    sitefixture::makeAlignment(n, 1);
+    buildModel(wagFrequencies());
+    copyTree = topmatrix(0, 1, 0, DIM - 1);
+    rootedCaterpillar(n);
+    RootProbMatrix = dmatrix(1, 1, 1, 20);
+    for (int j = 1; j <= 20; j++) RootProbMatrix[1][j] = j == 3 ? 0.4 : j == 9 ? 0.6 : 0.0;
+    // Leaf 1 of the deepest pair and the leaf beside record n + middle are gaps.
+    std::string column(n, 'W');
+    column[0] = column[n - middle - 1] = '-';
+    sitefixture::setColumn(1, column);
+    alfa[1] = 0.0;
+
+    const int branches = 2 * (n - 2) - 2;
+    idum = -99;
+    for (int b = 0; b < branches; b++) ran1(&idum);
+    const long seedAfter = idum;
+    const float drawAfter = ran1(&idum);
+
+    testsupport::runOnSmallStack([&] {
+        ASSERT_TRUE(prepareSimulationTree(1));
+        const SiteTreeNode* t = gapTree[0];
+        EXPECT_TRUE(t[2 * n - 2].gap);
+        EXPECT_EQ(t[2].parent, 2 * n - 3);
+        EXPECT_DOUBLE_EQ(t[2].length, 0.2);
+        EXPECT_TRUE(t[n + middle].gap);
+        EXPECT_EQ(t[n + middle + 1].parent, n + middle - 1);
+        const SiteTreeNode& above = t[n + middle - 1];
+        EXPECT_EQ((middle - 1) % 2 == 0 ? above.left : above.right, n + middle + 1);
+        EXPECT_DOUBLE_EQ(t[n + middle + 1].length, 0.2);
+
+        idum = -99;
+        long rootSeed = -5;
+        drawRootState(1, &rootSeed);
+        EXPECT_EQ(idum, seedAfter);
+        EXPECT_EQ(ran1(&idum), drawAfter);
+        int root = node[0].code[1], unlike = 0;
+        for (int i = 1; i <= n; i++) unlike += node[i].code[1] != (column[i - 1] == '-' ? 0 : root);
+        EXPECT_EQ(unlike, 0);
+
+        // The expected leaf distribution is the root's own; the column has one letter.
+        EXPECT_NEAR(func_simulation_vector(1, 0.0, 1), -(0.4 * std::log(0.4) + 0.6 * std::log(0.6)), 1e-9);
+        double farthest = 0.0;
+        for (int i = 1; i <= n; i++)
+            if (!t[i].gap)
+                for (int j = 1; j <= 20; j++)
+                    farthest = std::max(farthest, std::fabs(t[i].vec[j] - RootProbMatrix[1][j]));
+        EXPECT_LT(farthest, 1e-9);
+    });
 }
 
 } // namespace

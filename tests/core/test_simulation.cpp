@@ -1,6 +1,7 @@
 #include "simulation.h"
 
 #include "alignment.h"
+#include "branchlength.h"
 #include "model.h"
 #include "model_setup.h"
 #include "numerics/matrixalgebra.h"
@@ -8,6 +9,7 @@
 #include "rootprob.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
+#include "tree_setup.h"
 
 #include <gtest/gtest.h>
 
@@ -513,4 +515,179 @@ TEST(Simulation, AShuffleMakesOneHundredTranspositionsPerLeaf) {
     }
     EXPECT_EQ(shuffled, replay);
     EXPECT_EQ(ran1(&idum), next);
+}
+
+namespace {
+
+// A random tree of the n leaves of makeWorld in copyTree[0], rooted at record 0 in the middle
+// of the branch above the top node's third child.
+void randomRootedTree(std::mt19937& rng) {
+    sitefixture::randomTree(rng, 0.01, 0.8);
+    int n = seqNum, top = n + 1, third = node[top].third;
+    SiteTreeNode* t = copyTree[0];
+    for (int k = 1; k <= 2 * n - 2; k++) {
+        t[k].left = node[k].left;
+        t[k].right = node[k].right;
+        t[k].parent = node[k].parent;
+        t[k].length = node[k].length;
+    }
+    t[0].isRoot = 1;
+    t[0].left = top;
+    t[0].right = third;
+    t[top].third = 0;
+    t[top].parent = t[third].parent = 0;
+    t[top].length = t[third].length = node[third].length / 2;
+}
+
+// The descent as a plain recursion: for the left child, then the right one, the cumulative
+// transition row from the record's state, one draw, the state it falls into, then the
+// child's own subtree.
+void recursiveDescent(int site, int k) {
+    const SiteTreeNode* t = gapTree[0];
+    if (t[k].gap || (k >= 1 && k <= seqNum)) return;
+    auto usable = [](int state) { return state >= 1 && state <= 20 ? state : NONE_CAUGHT_STATE; };
+    int from = usable(node[k].code[site]);
+    for (int c : {t[k].left, t[k].right}) {
+        double length = modelLength(t[c].length), cum[21];
+        cum[1] = pij(from, 1, length, alfa[site]);
+        for (int j = 2; j <= 20; j++) cum[j] = cum[j - 1] + pij(from, j, length, alfa[site]);
+        double u = ran1(&idum);
+        int state = u <= cum[1] ? 1 : 0;
+        for (int j = 1; j <= 19 && state == 0; j++)
+            if (cum[j] < u && u <= cum[j + 1] + 1e-10) state = j + 1;
+        if (state == 0) state = usable(node[c].code[site]);
+        node[c].code[site] = state;
+        node[c].seq[site] = aa[state];
+        recursiveDescent(site, c);
+    }
+}
+
+void recursiveVectorDescent(int site, int k) {
+    SiteTreeNode* t = gapTree[0];
+    if (t[k].gap || (k >= 1 && k <= seqNum)) return;
+    for (int c : {t[k].left, t[k].right}) {
+        for (int j = 1; j <= 20; j++) {
+            double sum = 0.0;
+            for (int i = 1; i <= 20; i++)
+                sum += pij(i, j, modelLength(t[c].length), alfa[site]) * t[k].vec[i];
+            t[c].vec[j] = sum;
+        }
+        recursiveVectorDescent(site, c);
+    }
+}
+
+struct Descent {
+    std::vector<int> codes; // records 0..DIM-1
+    std::string letters;
+    long seed;
+    float next; // the draw after the descent
+    std::vector<double> vectors;
+};
+
+// The states and vectors that the descents leave from the same start: the codes as given, the
+// root in state 9, idum at -41, and the root probabilities as the root's vector.
+template <typename States, typename Vectors>
+Descent descend(const std::vector<int>& start, States states, Vectors vectors) {
+    Descent d;
+    for (int k = 0; k < DIM; k++) {
+        node[k].code[1] = start[k];
+        node[k].seq[1] = aa[start[k]];
+        for (int j = 1; j <= 20; j++) gapTree[0][k].vec[j] = -1.0;
+    }
+    node[0].code[1] = 9;
+    idum = -41;
+    states();
+    for (int k = 0; k < DIM; k++) {
+        d.codes.push_back(node[k].code[1]);
+        d.letters += node[k].seq[1];
+    }
+    d.seed = idum;
+    d.next = ran1(&idum);
+    for (int j = 1; j <= 20; j++) gapTree[0][0].vec[j] = RootProbMatrix[1][j];
+    vectors();
+    for (int k = 0; k < DIM; k++)
+        d.vectors.insert(d.vectors.end(), gapTree[0][k].vec + 1, gapTree[0][k].vec + 21);
+    return d;
+}
+
+} // namespace
+
+// The descents walk the tree in pre-order: the same draws land on the same records as in a
+// plain recursion, bit for bit, and the generator ends at the same place.
+TEST(Simulation, TheDescentsDrawAndMultiplyInTheOrderOfAPlainRecursion) {
+    std::mt19937 rng(11);
+    for (int n : {5, 17, 40}) {
+        for (int round = 0; round < 3; round++) {
+            makeWorld(n, 1, {{3, 0.4}, {9, 0.5}, {20, 0.1}});
+            randomRootedTree(rng);
+            std::string column = sitefixture::randomColumn(rng, n);
+            for (int i = 0; i < n; i++)
+                if (rng() % 4 == 0) column[i] = '-';
+            setColumn(1, column);
+            alfa[1] = 0.3 + round;
+            SCOPED_TRACE(std::to_string(n) + " leaves, column " + column);
+            if (!prepareSimulationTree(1)) continue;
+            std::vector<int> start(DIM, 0);
+            for (int i = 1; i <= n; i++) start[i] = node[i].code[1];
+            Descent reference = descend(
+                start, [] { recursiveDescent(1, 0); }, [] { recursiveVectorDescent(1, 0); });
+            Descent iterative = descend(
+                start, [] { mutation(1, 0); }, [] { mutation_vector(1, 0); });
+            EXPECT_EQ(iterative.codes, reference.codes);
+            EXPECT_EQ(iterative.letters, reference.letters);
+            EXPECT_EQ(iterative.seed, reference.seed);
+            EXPECT_EQ(iterative.next, reference.next);
+            EXPECT_EQ(iterative.vectors, reference.vectors);
+        }
+    }
+}
+
+// Whatever the shape and the gaps, the pruned tree holds exactly the leaves with a letter, at
+// the distances they have in the whole tree.
+TEST(Simulation, PruningKeepsEveryLetteredLeafAtItsDistances) {
+    std::mt19937 rng(5);
+    for (int n : {4, 9, 30}) {
+        for (int round = 0; round < 4; round++) {
+            makeWorld(n, 1, {{1, 1.0}});
+            randomRootedTree(rng);
+            std::string column(n, 'A');
+            for (int i = 0; i < n; i++)
+                if (rng() % 3 == 0) column[i] = '-';
+            setColumn(1, column);
+            SCOPED_TRACE(std::to_string(n) + " leaves, column " + column);
+            bool rooted = prepareSimulationTree(1);
+            const SiteTreeNode* t = gapTree[0];
+            if (!rooted) {
+                EXPECT_TRUE(t[t[0].left].gap || t[t[0].right].gap);
+                continue;
+            }
+            std::vector<int> reached;
+            std::vector<int> pending = {0};
+            while (!pending.empty()) {
+                int k = pending.back();
+                pending.pop_back();
+                ASSERT_FALSE(t[k].gap) << k;
+                if (k >= 1 && k <= n) {
+                    reached.push_back(k);
+                    continue;
+                }
+                for (int c : {t[k].left, t[k].right}) {
+                    ASSERT_EQ(t[c].parent, k);
+                    pending.push_back(c);
+                }
+            }
+            std::vector<int> lettered;
+            for (int i = 1; i <= n; i++)
+                if (column[i - 1] != '-') lettered.push_back(i);
+            std::sort(reached.begin(), reached.end());
+            EXPECT_EQ(reached, lettered);
+            for (int a : lettered)
+                for (int b : lettered)
+                    if (a < b) {
+                        EXPECT_NEAR(testsupport::pathLength(t, a, b),
+                                    testsupport::pathLength(copyTree[0], a, b), 1e-12)
+                            << a << "-" << b;
+                    }
+        }
+    }
 }

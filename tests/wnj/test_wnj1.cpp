@@ -6,11 +6,13 @@
 #include "alignment.h"
 #include "numerics/matrixalgebra.h"
 #include "scratch.h"
+#include "smallstack.h"
 #include "treefile.h"
 #include "wnjtrees.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -431,6 +433,88 @@ TEST(PhylipFile, FormatErrorsAndOpenFailures) {
     EXPECT_EXIT(read("3\nA 0 1 2\n"), testing::ExitedWithCode(1), "File format error-1\n$");
     EXPECT_EXIT(wnj::openRead((dir + "none.phy").c_str()), testing::ExitedWithCode(1),
                 "none.phy could not be open for reading\nwnj::io::openRead: No such file or directory\n$");
+}
+
+// ---- trees as deep as they have leaves ----------------------------------------------------
+
+// Deep enough that a recursion over it overflows the small stack many times over.
+constexpr int DEEP_LEAVES = 12000;
+
+// A caterpillar of the leaves 1..n (named as leafNames has them): the top holds leaf 1
+// (child0), leaf 2 (child1) and chain node 1 (child2); chain node j holds leaf j+2 and chain
+// node j+1, the chain on the child2 side when j is odd and on the child1 side when it is even;
+// the last, n-3, holds leaves n-1 and n. Leaves have length 0.5, chain nodes 0.1. Also its
+// Newick text without the line ends.
+struct Caterpillar {
+    std::vector<std::string> names;
+    wnj::RootNodeT* root = nullptr;
+    std::string text;
+
+    explicit Caterpillar(int n) : names(leafNames(n)) {
+        auto leafOf = [&](int i) { return leaf(names[i - 1].c_str(), 0.5); };
+        auto leafText = [&](int i) { return names[i - 1] + ":0.500000"; };
+        wnj::_NodeT* chain = pair(leafOf(n - 1), leafOf(n), 0.1);
+        std::string inside = "(" + leafText(n) + "," + leafText(n - 1) + "):0.100000";
+        std::vector<std::string> before, after;
+        for (int j = n - 4; j >= 1; j--) {
+            bool onChild2 = j % 2 == 1;
+            chain = onChild2 ? pair(leafOf(j + 2), chain, 0.1) : pair(chain, leafOf(j + 2), 0.1);
+            before.push_back(onChild2 ? "(" : "(" + leafText(j + 2) + ",");
+            after.push_back(onChild2 ? "," + leafText(j + 2) + "):0.100000" : "):0.100000");
+        }
+        root = top(leafOf(1), leafOf(2), chain);
+        text = "(";
+        for (auto piece = before.rbegin(); piece != before.rend(); ++piece) text += *piece;
+        text += inside;
+        for (const std::string& piece : after) text += piece;
+        text += "," + leafText(2) + "," + leafText(1) + ");";
+    }
+};
+
+TEST(DeepTree, TheTreeTextOfADeepCaterpillarIsWrittenOnASmallStack) {
+    Caterpillar c(DEEP_LEAVES);
+    std::string text;
+    testsupport::runOnSmallStack([&] { text = printed([&](FILE* f) { wnj::printTree(f, c.root); }); });
+    std::size_t lines = std::count(text.begin(), text.end(), '\n');
+    EXPECT_GT(lines, static_cast<std::size_t>(DEEP_LEAVES / 10));
+    EXPECT_EQ(text.substr(text.size() - 4), ");\n\n");
+    text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+    EXPECT_EQ(text, c.text);
+    // Freeing walks the whole tree too, with less stack per level than printing: its stack is
+    // smaller still.
+    testsupport::runOnSmallStack([&] { wnj::deleteTree(c.root); }, testsupport::SMALL_STACK / 8);
+}
+
+TEST(DeepTree, ADeepCaterpillarIsCopiedIntoTheNodeArrayOnASmallStack) {
+    const int n = DEEP_LEAVES;
+    Caterpillar c(n);
+    std::vector<NODE> records = leafRecords(c.names);
+    testsupport::runOnSmallStack([&] {
+        wnj::arrange = n + 1;
+        wnj::transfer(n, n + 1, records.data(), c.root);
+    });
+    EXPECT_EQ(wnj::arrange, 2 * n - 2);
+    const NODE& t = records[n + 1];
+    EXPECT_EQ(t.left, n + 2);
+    EXPECT_EQ(t.third, 2);
+    EXPECT_EQ(t.right, 1);
+    EXPECT_EQ(t.parent, n + 1);
+    // Chain node j is record n+1+j: the inner records are numbered down the chain.
+    int wrong = 0;
+    for (int j = 1; j <= n - 4; j++) {
+        const NODE& r = records[n + 1 + j];
+        int next = n + 2 + j, side = j + 2;
+        bool onChild2 = j % 2 == 1;
+        wrong += r.left != (onChild2 ? next : side) || r.right != (onChild2 ? side : next);
+        wrong += r.parent != n + j || r.length != 0.1;
+        wrong += records[side].parent != n + 1 + j || records[side].length != 0.5;
+    }
+    EXPECT_EQ(wrong, 0);
+    const NODE& last = records[2 * n - 2];
+    EXPECT_EQ(last.left, n);
+    EXPECT_EQ(last.right, n - 1);
+    EXPECT_EQ(records[n].parent, 2 * n - 2);
+    wnj::deleteTree(c.root);
 }
 
 } // namespace
