@@ -1,6 +1,11 @@
 // Times the tree half of the preparation (readTree, assignTree, assignBranch, findMidpoint)
 // on a generated alignment with one gap in ten letters and a generated tree:
 // bench_trees [sequences] [columns] [balanced|caterpillar]
+// With "rooting", times the rooting alone on caterpillars of random lengths: the walk of every
+// leaf's path for every branch (the test support's reference) against the rooting from sums
+// on the first, with a check that both print, write and build the same; the sums alone on the
+// second: bench_trees rooting [leaves (5000)] [deep leaves (40000)]
+#include "../tests/support/rooting_oracle.h"
 #include "alignment.h"
 #include "rooting.h"
 #include "sitetree.h"
@@ -10,8 +15,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -50,13 +59,15 @@ double secondsSince(std::chrono::steady_clock::time_point begin) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 }
 
-} // namespace
+struct Preparation {
+    double reading, siteTrees;
+};
 
-int main(int argc, char** argv) {
-    int n = argc > 1 ? std::atoi(argv[1]) : 500;
-    int columns = argc > 2 ? std::atoi(argv[2]) : 300;
-    bool caterpillar = argc > 3 && std::string(argv[3]) == "caterpillar";
-    std::string alignmentPath = "/tmp/bench_trees.aln", treePath = "/tmp/bench_trees.tre";
+// Writes an alignment of n sequences and its tree, reads both and gives every site its tree
+// and the branch table.
+Preparation prepare(int n, int columns, bool caterpillar) {
+    std::string base = "/tmp/bench_trees." + std::to_string(getpid());
+    std::string alignmentPath = base + ".aln", treePath = base + ".tre";
     {
         std::ofstream out(alignmentPath);
         for (int i = 0; i < n; i++) {
@@ -66,25 +77,105 @@ int main(int argc, char** argv) {
         }
         std::ofstream(treePath) << makeTree(n, caterpillar) << "\n";
     }
-    resultFile = std::fopen("/dev/null", "w");
-    std::FILE* progress = std::freopen("/dev/null", "w", stdout);
     readali(alignmentPath.c_str());
     searchGap();
     auto begin = std::chrono::steady_clock::now();
     readTree(treePath.c_str());
-    double reading = secondsSince(begin);
+    Preparation p;
+    p.reading = secondsSince(begin);
     begin = std::chrono::steady_clock::now();
     assignTree();
     branchNo = 0;
     assignBranch(seqNum + 1);
-    double siteTrees = secondsSince(begin);
-    begin = std::chrono::steady_clock::now();
-    findMidpoint();
-    double rooting = secondsSince(begin);
-    std::fprintf(stderr,
-                 "%s tree, %d x %d: readTree %.3f s, assignTree + assignBranch %.3f s, findMidpoint %.3f s\n",
-                 caterpillar ? "caterpillar" : "balanced", seqNum, seqLength, reading, siteTrees, rooting);
+    p.siteTrees = secondsSince(begin);
     std::remove(alignmentPath.c_str());
     std::remove(treePath.c_str());
-    return progress ? 0 : 1;
+    return p;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// What one rooting printed, wrote and built, and how long it took.
+struct Rooting {
+    double seconds;
+    std::string printed, result;
+    std::vector<SiteTreeNode> copy;
+};
+
+// Roots a fresh tree 0 (record 0 cleared) with the given routine, its lines and the result
+// file caught in scratch files.
+Rooting timeRooting(void (*rooting)()) {
+    SiteTreeNode& root = gapTree[0][0];
+    root = SiteTreeNode{0, 0, 0, 0, 0, 0, 0, 0, 0.0, root.vec};
+    assignTree();
+    std::string base = "/tmp/bench_rooting." + std::to_string(getpid());
+    std::fflush(stdout);
+    if (!std::freopen((base + ".out").c_str(), "w", stdout)) std::exit(1);
+    resultFile = std::fopen((base + ".result").c_str(), "w");
+    auto begin = std::chrono::steady_clock::now();
+    rooting();
+    Rooting r;
+    r.seconds = secondsSince(begin);
+    std::fclose(resultFile);
+    if (!std::freopen("/dev/null", "w", stdout)) std::exit(1);
+    resultFile = std::fopen("/dev/null", "w");
+    r.printed = fileText(base + ".out");
+    r.result = fileText(base + ".result");
+    std::remove((base + ".out").c_str());
+    std::remove((base + ".result").c_str());
+    r.copy.assign(copyTree[0], copyTree[0] + DIM);
+    return r;
+}
+
+bool sameRecords(const std::vector<SiteTreeNode>& a, const std::vector<SiteTreeNode>& b) {
+    auto same = [](const SiteTreeNode& x, const SiteTreeNode& y) {
+        return x.level == y.level && x.left == y.left && x.right == y.right && x.third == y.third &&
+               x.parent == y.parent && x.scale == y.scale && x.isRoot == y.isRoot && x.gap == y.gap &&
+               std::memcmp(&x.length, &y.length, sizeof x.length) == 0;
+    };
+    for (std::size_t k = 0; k < a.size(); k++)
+        if (!same(a[k], b[k])) return false;
+    return a.size() == b.size();
+}
+
+int benchRooting(int leaves, int deepLeaves) {
+    prepare(leaves, 5, true);
+    Rooting walk = timeRooting(testsupport::oracle::findMidpoint);
+    Rooting sums = timeRooting(findMidpoint);
+    bool same =
+        walk.printed == sums.printed && walk.result == sums.result && sameRecords(walk.copy, sums.copy);
+    std::fprintf(
+        stderr,
+        "rooting, %d-leaf caterpillar: walk %.2f s, sums %.4f s: %.0fx; same lines, result and tree: %s\n",
+        leaves, walk.seconds, sums.seconds, walk.seconds / sums.seconds, same ? "yes" : "NO");
+    prepare(deepLeaves, 5, true);
+    Rooting deep = timeRooting(findMidpoint);
+    std::fprintf(stderr, "rooting, %d-leaf caterpillar: sums %.3f s\n", deepLeaves, deep.seconds);
+    return same ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    resultFile = std::fopen("/dev/null", "w");
+    std::FILE* progress = std::freopen("/dev/null", "w", stdout);
+    if (!progress) return 1;
+    if (argc > 1 && std::string(argv[1]) == "rooting")
+        return benchRooting(argc > 2 ? std::atoi(argv[2]) : 5000, argc > 3 ? std::atoi(argv[3]) : 40000);
+    int n = argc > 1 ? std::atoi(argv[1]) : 500;
+    int columns = argc > 2 ? std::atoi(argv[2]) : 300;
+    bool caterpillar = argc > 3 && std::string(argv[3]) == "caterpillar";
+    Preparation p = prepare(n, columns, caterpillar);
+    auto begin = std::chrono::steady_clock::now();
+    findMidpoint();
+    double rooting = secondsSince(begin);
+    std::fprintf(
+        stderr, "%s tree, %d x %d: readTree %.3f s, assignTree + assignBranch %.3f s, findMidpoint %.3f s\n",
+        caterpillar ? "caterpillar" : "balanced", seqNum, seqLength, p.reading, p.siteTrees, rooting);
+    return 0;
 }

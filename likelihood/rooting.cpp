@@ -1,13 +1,15 @@
 #include "rooting.h"
 
 #include "alignment.h"
-#include "numerics/matrixalgebra.h"
 #include "sitetree.h"
 #include "vantrel.h"
 
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -17,41 +19,52 @@ constexpr double OUTSIDE = 1000000.0;
 // Only a point with a variance below this is a candidate root.
 constexpr double CANDIDATE_LIMIT = 100000.0;
 
-// Leaves below each record of tree 0 (the record itself included when it is a leaf).
-void countLeaves() {
-    SiteTreeNode* t = gapTree[0];
-    int* below = ivector(1, 2 * seqNum - 2);
-    for (int k = 1; k <= 2 * seqNum - 2; k++) below[k] = 0;
-    for (int leaf = 1; leaf <= seqNum; leaf++)
-        for (int k = leaf; !t[k].isRoot; k = t[k].parent) below[k]++;
-    std::printf("finish find all LPoint and RPoint\n");
-    for (int b = 1; b <= branchNo; b++) {
-        branch[b].rightLeafNumber = below[branch[b].rightPoint];
-        branch[b].leftLeafNumber = seqNum - branch[b].rightLeafNumber;
-    }
-    free_ivector(below, 1, 2 * seqNum - 2);
+int leafDifference(int b) {
+    return std::abs(branch[b].leftLeafNumber - branch[b].rightLeafNumber);
 }
 
-// Roots tree 0 at the upper end U of branch b and sets, per leaf, e (deviation of its path
-// length to U from the mean) and f (deviation of its side: -1 below the lower end V, else
-// +1). Moving the root by x from U towards V makes the sum of squared deviations
-// sum (f*x + e)^2. Returns the x that minimises it.
-double deviationsFromUpperEnd(int b, double* e, double* f) {
-    SiteTreeNode* t = gapTree[0];
+// ---- The walk: one branch from every leaf's path --------------------------------------------
+
+// One branch's values from every leaf's path, in the order of arithmetic that defines them:
+// whatever the rooting prints, compares or stores is what this gives.
+struct Walk {
+    double x;               // best point, from the upper end towards the lower end
+    double variance;        // at x
+    double clampedPoint;    // x moved into the branch
+    double clampedVariance; // at clampedPoint
+};
+
+// Per leaf: d, its path length to the upper end U of branch b, added up from the leaf along the
+// path, and s, -1 when the path passes the lower end V, else +1; then e = d - mean d and
+// f = s - mean s. Moving the root by x from U towards V makes the sum of squared deviations
+// sum (f*x + e)^2, least at x = -(sum 2ef)/(sum 2f^2). Reads tree 0 as the rooting finds it,
+// rooted at the top: a leaf's path climbs to the first record of U's own path to the top and
+// comes down that to U, adding the same lengths in the same order as a climb to U in the tree
+// re-rooted at U would. O(n x depth).
+Walk walkBranch(int b, std::vector<double>& e, std::vector<double>& f, std::vector<int>& place) {
+    const SiteTreeNode* t = gapTree[0];
     int upper = branch[b].leftPoint, lower = branch[b].rightPoint;
-    changeRoot(0, upper, upper, upper);
+    std::vector<int> path; // U up to the top; place: a record's index in it, else -1
+    for (int k = upper;; k = t[k].parent) {
+        place[k] = static_cast<int>(path.size());
+        path.push_back(k);
+        if (t[k].isRoot) break;
+    }
     double meanDistance = 0.0, meanSide = 0.0;
     for (int leaf = 1; leaf <= seqNum; leaf++) {
         double distance = 0.0, side = 1.0;
-        for (int k = leaf; k != upper; k = t[k].parent) {
+        int k = leaf;
+        for (; place[k] < 0; k = t[k].parent) {
             distance += t[k].length;
             if (k == lower) side = -1.0;
         }
+        for (int j = place[k]; j > 0; j--) distance += t[path[j - 1]].length;
         e[leaf] = distance;
         f[leaf] = side;
         meanDistance += distance / seqNum;
         meanSide += side / seqNum;
     }
+    for (int k : path) place[k] = -1;
     double cross = 0.0, square = 0.0;
     for (int leaf = 1; leaf <= seqNum; leaf++) {
         e[leaf] -= meanDistance;
@@ -59,46 +72,243 @@ double deviationsFromUpperEnd(int b, double* e, double* f) {
         cross += 2 * e[leaf] * f[leaf];
         square += 2 * f[leaf] * f[leaf];
     }
-    double x = -cross / square;
-    return x == 0.0 ? 0.0 : x; // a point at U itself is shown as 0, never as -0
+    auto varianceAt = [&](double x) {
+        double sum = 0.0;
+        for (int leaf = 1; leaf <= seqNum; leaf++) sum += (f[leaf] * x + e[leaf]) * (f[leaf] * x + e[leaf]);
+        return sum;
+    };
+    Walk w;
+    w.x = -cross / square;
+    if (w.x == 0.0) w.x = 0.0; // a point at U itself is shown as 0, never as -0
+    w.variance = varianceAt(w.x);
+    w.clampedPoint = w.x < 0.0 ? 0.0 : w.x > branch[b].length ? branch[b].length : w.x;
+    w.clampedVariance = varianceAt(w.clampedPoint);
+    return w;
 }
 
-double varianceAt(double x, const double* e, const double* f) {
-    double sum = 0.0;
-    for (int leaf = 1; leaf <= seqNum; leaf++) sum += (f[leaf] * x + e[leaf]) * (f[leaf] * x + e[leaf]);
-    return sum;
+// ---- The sums: every branch at once ---------------------------------------------------------
+
+// Leaves on one side of a record, with the sums of their path lengths to it and of the squares
+// of those.
+struct Spread {
+    double leaves = 0.0, sum = 0.0, squares = 0.0;
+};
+
+// The same leaves measured one branch of the given length further on.
+Spread across(const Spread& s, double length) {
+    return {s.leaves, s.sum + s.leaves * length, s.squares + 2 * length * s.sum + s.leaves * length * length};
 }
 
-int leafDifference(int b) {
-    return std::abs(branch[b].leftLeafNumber - branch[b].rightLeafNumber);
+void add(Spread& to, const Spread& s) {
+    to.leaves += s.leaves;
+    to.sum += s.sum;
+    to.squares += s.squares;
 }
 
-// The most even split among the branches whose variance is below limit, then the smaller
-// variance, then the lower branch number; 0 when no branch qualifies.
-int chooseBranch(const double* variance, double limit) {
-    int best = 0, bestDifference = 2 * seqNum;
-    for (int b = 1; b <= branchNo; b++) {
-        if (!(variance[b] < limit)) continue;
-        int difference = leafDifference(b);
-        if (difference < bestDifference || (difference == bestDifference && variance[b] < variance[best])) {
-            best = b;
-            bestDifference = difference;
+// Per record of tree 0: below, its own leaves measured to it; above (every record but the
+// top), all other leaves measured to its parent. The usual two passes, up from the leaves and
+// then down from the top, over a list rather than a recursion as deep as the tree.
+struct Spreads {
+    std::vector<Spread> below, above;
+};
+
+Spreads spreads() {
+    const SiteTreeNode* t = gapTree[0];
+    int top = 1;
+    while (!t[top].isRoot) top = t[top].parent;
+    std::vector<int> order = {top}; // every record after its parent
+    for (std::size_t i = 0; i < order.size(); i++) {
+        const SiteTreeNode& r = t[order[i]];
+        for (int child : {r.left, r.right, r.third})
+            if (child) order.push_back(child);
+    }
+    Spreads s{std::vector<Spread>(DIM), std::vector<Spread>(DIM)};
+    for (auto k = order.rbegin(); k != order.rend(); ++k) {
+        const SiteTreeNode& r = t[*k];
+        if (*k <= seqNum) s.below[*k].leaves = 1.0;
+        for (int child : {r.left, r.right, r.third})
+            if (child) add(s.below[*k], across(s.below[child], t[child].length));
+    }
+    for (int k : order) {
+        const SiteTreeNode& r = t[k];
+        for (int child : {r.left, r.right, r.third}) {
+            if (!child) continue;
+            Spread& a = s.above[child];
+            if (k != top) a = across(s.above[k], t[k].length);
+            for (int other : {r.left, r.right, r.third})
+                if (other && other != child) add(a, across(s.below[other], t[other].length));
         }
     }
-    return best;
+    return s;
 }
 
-// Rounding can put every optimum a hair outside its branch: then each point is moved to the
-// nearer end of its branch and every branch competes by the same rules.
-int chooseClampedBranch(double* x, double* variance, double* e, double* f) {
-    for (int b = 1; b <= branchNo; b++) {
-        double point = deviationsFromUpperEnd(b, e, f);
-        if (point < 0.0) point = 0.0;
-        if (point > branch[b].length) point = branch[b].length;
-        x[b] = point;
-        variance[b] = varianceAt(point, e, f);
+// Branch b from the sums; V is U's child in tree 0 as it comes, as the branches are numbered
+// from the same top. With a leaves below V and c = n - a not below it, f is -2c/n below
+// and 2a/n elsewhere, sum f^2 = 4ac/n, and the best point is half the difference between the
+// two sides' mean path lengths to U. There both sides have the same mean, so the variance is
+// each side's own spread about its mean, squares - sum^2/leaves; at any other point p it is
+// larger by sum f^2 (x - p)^2.
+struct Estimate {
+    double x, xScale;         // best point; the magnitude of what it comes from
+    double spread;            // variance at x
+    double weight;            // sum f^2
+    double squaredPathsFromU; // sum d^2: the magnitude of every variance of the branch
+};
+
+Estimate estimate(const Spreads& s, int b) {
+    int lower = branch[b].rightPoint;
+    const Spread& low = s.below[lower];  // to V
+    const Spread& high = s.above[lower]; // to U
+    Spread lowFromU = across(low, branch[b].length);
+    double meanLow = lowFromU.sum / low.leaves, meanHigh = high.sum / high.leaves;
+    Estimate e;
+    e.x = (meanLow - meanHigh) / 2;
+    e.xScale = meanLow + meanHigh;
+    e.spread =
+        (low.squares - low.sum * low.sum / low.leaves) + (high.squares - high.sum * high.sum / high.leaves);
+    e.weight = 4 * low.leaves * high.leaves / seqNum;
+    e.squaredPathsFromU = lowFromU.squares + high.squares;
+    return e;
+}
+
+// ---- Deciding from the sums, or from the walk where they cannot -----------------------------
+
+enum class Quantity { Point, Variance, ClampedVariance };
+
+// What the rooting knows of every branch: its values from the sums, each with a band that the
+// walk's value cannot lie outside, and the walk's values of the branches walked so far. A
+// decision or a printed text that is the same over the whole band is the walk's; where it is
+// not, the branch is walked, and from then on its values are the walk's.
+//
+// The band. Each rounding errs by at most u = DBL_EPSILON/2 of its result. The walk adds paths
+// of fewer than 2n branches and then sums over n leaves; the spreads take about six roundings
+// per level of the tree in each of the two passes, and a few more per branch. Lengths are never
+// negative, so every spread is a sum of non-negative terms and is off by at most its count of
+// roundings times u relative to itself. Carried through to the values (the walk's cross sum has
+// terms of at most |f|(d + mean d); its deviations, and the sums' squares - sum^2/leaves with
+// their cancellation, are bounded by the sum of squares), each of the two computations lies
+// within about 40(n+1)u times a magnitude of the exact value, to first order (the rest is
+// smaller by a further factor of about n u). The magnitude is, for a point, the sum of the two
+// sides' mean paths to U; for a variance, the variance plus the sum of squared paths to U. The
+// band is 256(n+4)u times the magnitude: more than three times the two errors together.
+class Fits {
+  public:
+    explicit Fits(const Spreads& s)
+        : estimates_(branchNo + 1), walks_(branchNo + 1), e_(seqNum + 1), f_(seqNum + 1), place_(DIM, -1),
+          relativeBand_(256.0 * (seqNum + 4) * (DBL_EPSILON / 2)) {
+        for (int b = 1; b <= branchNo; b++) estimates_[b] = estimate(s, b);
     }
-    return chooseBranch(variance, INFINITY);
+
+    // Whether the walk's value is below limit (above limit).
+    bool below(int b, Quantity q, double limit) {
+        Value v = value(b, q);
+        if (v.value + v.band < limit) return true;
+        if (v.value - v.band > limit) return false;
+        return exact(b, q) < limit;
+    }
+    bool above(int b, Quantity q, double limit) {
+        Value v = value(b, q);
+        if (v.value - v.band > limit) return true;
+        if (v.value + v.band < limit) return false;
+        return exact(b, q) > limit;
+    }
+
+    // The walk's value as "%10.6f" prints it.
+    std::string shown(int b, Quantity q) {
+        Value v = value(b, q);
+        std::string low = printed(v.value - v.band), high = printed(v.value + v.band);
+        return low == high ? low : printed(exact(b, q));
+    }
+
+    // Among the eligible branches, the most even split, then the least variance q, then the
+    // lowest branch number; 0 when none is eligible. Only the branches whose band reaches down to
+    // the least upper end of the bands can hold the least variance: those are walked.
+    int choose(const std::vector<int>& eligible, Quantity q) {
+        int fewest = 2 * seqNum;
+        for (int b : eligible)
+            if (leafDifference(b) < fewest) fewest = leafDifference(b);
+        double ceiling = INFINITY;
+        for (int b : eligible) {
+            Value v = value(b, q);
+            if (leafDifference(b) == fewest && v.value + v.band < ceiling) ceiling = v.value + v.band;
+        }
+        int best = 0;
+        double least = 0.0;
+        for (int b : eligible) {
+            Value v = value(b, q);
+            if (leafDifference(b) != fewest || v.value - v.band > ceiling) continue;
+            double variance = exact(b, q);
+            if (best == 0 || variance < least) {
+                best = b;
+                least = variance;
+            }
+        }
+        return best;
+    }
+
+    const Walk& walk(int b) {
+        if (!walks_[b]) walks_[b] = walkBranch(b, e_, f_, place_);
+        return *walks_[b];
+    }
+
+  private:
+    struct Value {
+        double value, band;
+    };
+
+    double exact(int b, Quantity q) {
+        const Walk& w = walk(b);
+        return q == Quantity::Point ? w.x : q == Quantity::Variance ? w.variance : w.clampedVariance;
+    }
+
+    // The walk's value with band 0 once the branch is walked, else the sums'.
+    Value value(int b, Quantity q) {
+        if (walks_[b]) return {exact(b, q), 0.0};
+        const Estimate& e = estimates_[b];
+        if (q == Quantity::Point) return {e.x, relativeBand_ * e.xScale};
+        double variance = e.spread;
+        if (q == Quantity::ClampedVariance) {
+            // Where the point is moved to must be certain; deciding that may walk the branch.
+            double length = branch[b].length;
+            bool beforeU = below(b, Quantity::Point, 0.0), beyondV = above(b, Quantity::Point, length);
+            if (walks_[b]) return {exact(b, q), 0.0};
+            double point = beforeU ? 0.0 : beyondV ? length : e.x;
+            variance += e.weight * (e.x - point) * (e.x - point);
+        }
+        return {variance, relativeBand_ * (std::fabs(variance) + e.squaredPathsFromU)};
+    }
+
+    static std::string printed(double value) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%10.6f", value);
+        return text;
+    }
+
+    std::vector<Estimate> estimates_;
+    std::vector<std::optional<Walk>> walks_;
+    std::vector<double> e_, f_; // the walk's working values per leaf
+    std::vector<int> place_;
+    double relativeBand_;
+};
+
+// ---- The rooted tree ----------------------------------------------------------------------
+
+void countLeaves(const Spreads& s) {
+    std::printf("finish find all LPoint and RPoint\n");
+    for (int b = 1; b <= branchNo; b++) {
+        branch[b].rightLeafNumber = static_cast<int>(s.below[branch[b].rightPoint].leaves);
+        branch[b].leftLeafNumber = seqNum - branch[b].rightLeafNumber;
+    }
+}
+
+// The rooted tree keeps each record's children in the slots that re-rooting tree 0 at every
+// branch's upper end in turn leaves them in (once more when the points were moved into their
+// branches), and the simulations visit the children in that order. The branches are numbered
+// depth-first, so each re-rooting walks only from one upper end to the next: every branch is
+// crossed about twice per round.
+void reRootAtEveryUpperEnd() {
+    for (int b = 1; b <= branchNo; b++)
+        changeRoot(0, branch[b].leftPoint, branch[b].leftPoint, branch[b].leftPoint);
 }
 
 // Hangs the chosen branch from the new root record 0, x from its upper end.
@@ -126,34 +336,39 @@ void rootOnBranch(int b, double x) {
 } // namespace
 
 void findMidpoint() {
-    countLeaves();
-    double* x = dvector(1, branchNo);
-    double* variance = dvector(1, branchNo);
-    double* e = dvector(1, seqNum);
-    double* f = dvector(1, seqNum);
+    Spreads s = spreads();
+    countLeaves(s);
+    Fits fits(s);
+    std::vector<int> candidates;
     for (int b = 1; b <= branchNo; b++) {
-        x[b] = deviationsFromUpperEnd(b, e, f);
-        variance[b] = x[b] < 0.0 || x[b] > branch[b].length ? OUTSIDE : varianceAt(x[b], e, f);
-        if (variance[b] < OUTSIDE) {
-            std::printf(
-                "branch:%3d x value:%10.6f variance:%10.6f\t LeftLeaf number:%4d RightLeaf number:%4d ", b,
-                x[b], variance[b], branch[b].leftLeafNumber, branch[b].rightLeafNumber);
-            std::printf("difference: %4d\n", leafDifference(b));
-        }
+        if (fits.below(b, Quantity::Point, 0.0) || fits.above(b, Quantity::Point, branch[b].length)) continue;
+        if (fits.below(b, Quantity::Variance, OUTSIDE))
+            std::printf("branch:%3d x value:%s variance:%s\t LeftLeaf number:%4d RightLeaf number:%4d "
+                        "difference: %4d\n",
+                        b, fits.shown(b, Quantity::Point).c_str(), fits.shown(b, Quantity::Variance).c_str(),
+                        branch[b].leftLeafNumber, branch[b].rightLeafNumber, leafDifference(b));
+        if (fits.below(b, Quantity::Variance, CANDIDATE_LIMIT)) candidates.push_back(b);
     }
-    int chosen = chooseBranch(variance, CANDIDATE_LIMIT);
-    if (chosen == 0) chosen = chooseClampedBranch(x, variance, e, f);
+    int chosen = fits.choose(candidates, Quantity::Variance);
+    // Rounding can put every optimum a hair outside its branch: then each point is moved to the
+    // nearer end of its branch and every branch competes by the same rules.
+    bool clamped = chosen == 0;
+    if (clamped) {
+        std::vector<int> all;
+        for (int b = 1; b <= branchNo; b++)
+            if (fits.below(b, Quantity::ClampedVariance, INFINITY)) all.push_back(b);
+        chosen = fits.choose(all, Quantity::ClampedVariance);
+    }
+    double x = clamped ? fits.walk(chosen).clampedPoint : fits.walk(chosen).x;
     int upper = branch[chosen].leftPoint, lower = branch[chosen].rightPoint;
-    std::fprintf(resultFile, "best point: branch No:%3d distance from left point:%10.6f\n", chosen,
-                 x[chosen]);
+    std::fprintf(resultFile, "best point: branch No:%3d distance from left point:%10.6f\n", chosen, x);
     std::fprintf(resultFile, "left point: %d: %s ", upper, node[upper].name);
     std::fprintf(resultFile, "right point: %d: %s\n", lower, node[lower].name);
-    rootOnBranch(chosen, x[chosen]);
+    // Every walk has read tree 0 as it came; only now is it re-rooted.
+    reRootAtEveryUpperEnd();
+    if (clamped) reRootAtEveryUpperEnd();
+    rootOnBranch(chosen, x);
     copyTreeRecords(copyTree[0], gapTree[0]);
-    free_dvector(x, 1, branchNo);
-    free_dvector(variance, 1, branchNo);
-    free_dvector(e, 1, seqNum);
-    free_dvector(f, 1, seqNum);
 }
 
 // The path from k up to the old root is turned around from the old root back down to k, so

@@ -13,8 +13,13 @@ for program in build/bench/bench_*; do
     bench_finalphase) "$program" 20 ;;
     # One process of a 1,000-sequence, 5,000-site job: its peak memory, in about half a minute.
     bench_memory) "$program" 1000 5000 20 ;;
+    # The tree half of the preparation, then the rooting alone, the walk against the sums: about
+    # 8 minutes, nearly all of it the walk on 5,000 leaves (bench_trees rooting 2000: half a minute).
+    bench_trees) "$program" && "$program" rooting ;;
     *) "$program" ;;
   esac
 done
 echo "== bench_job.sh"
 bash bench/bench_job.sh build
+echo "== bench_rooting.sh"
+bash bench/bench_rooting.sh build

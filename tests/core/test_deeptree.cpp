@@ -1,10 +1,11 @@
 // A tree as deep as it has leaves: a caterpillar of 40,000 leaves read from its file, then
-// given its per-site trees and branch table, re-rooted at its deepest inner node and scored;
-// and a rooted caterpillar pruned and simulated down on a small stack.
+// given its per-site trees and branch table, re-rooted at its deepest inner node, scored and
+// rooted; and a rooted caterpillar pruned and simulated down on a small stack.
 #include "model_setup.h"
 #include "tree_setup.h"
 
 #include "alignment.h"
+#include "alignmentfile.h"
 #include "numerics/matrixalgebra.h"
 #include "numerics/ran1.h"
 #include "rooting.h"
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -100,6 +102,33 @@ TEST(DeepTree, ACaterpillarOf40000LeavesIsPreparedAndScored) {
     EXPECT_EQ(gapTree[0][top].isRoot, 0);
     EXPECT_EQ(gapTree[0][top].parent, top + 1);
     EXPECT_DOUBLE_EQ(pathLength(gapTree[0], 1, n), across);
+}
+
+// The variances are far above the candidate limit, so every point is moved into its branch;
+// the one even split, 20,000 leaves on either side, holds its point halfway along it.
+TEST(DeepTree, ACaterpillarOf40000LeavesIsRooted) {
+    readCaterpillar();
+    const int n = LEAVES, chosen = n / 2 - 1;
+    assignTree();
+    branchNo = 0;
+    assignBranch(n + 1);
+    resultFile = std::tmpfile();
+    testing::internal::CaptureStdout();
+    findMidpoint();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "finish find all LPoint and RPoint\n");
+    const int upper = branch[chosen].leftPoint, lower = branch[chosen].rightPoint;
+    EXPECT_EQ(branch[chosen].rightLeafNumber, n / 2);
+    EXPECT_EQ(resultText(), "best point: branch No:" + std::to_string(chosen) +
+                                " distance from left point:  0.050000\nleft point: " + std::to_string(upper) +
+                                ":  right point: " + std::to_string(lower) + ": \n");
+    std::fclose(resultFile);
+    resultFile = stdout;
+    const SiteTreeNode* t = copyTree[0];
+    EXPECT_EQ(t[0].left, upper);
+    EXPECT_EQ(t[0].right, lower);
+    EXPECT_EQ(t[upper].parent, 0);
+    EXPECT_EQ(t[lower].parent, 0);
+    EXPECT_DOUBLE_EQ(t[upper].length + t[lower].length, branch[chosen].length);
 }
 
 // ---- the simulation down a rooted caterpillar ---------------------------------------------
