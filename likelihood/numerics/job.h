@@ -50,6 +50,7 @@ constexpr std::size_t GATHER_WINDOW = std::size_t(1) << 26;
 // values holds width doubles per item; this process has filled the items of its share. On
 // return every item is filled on every process. The values pass in windows of at most window
 // doubles, one call of the hook each.
-void gatherShares(const Shares& shares, double* values, std::size_t width, std::size_t window = GATHER_WINDOW);
+void gatherShares(const Shares& shares, double* values, std::size_t width,
+                  std::size_t window = GATHER_WINDOW);
 
 #endif

@@ -52,6 +52,7 @@ void refreshSlot(int a, int active) {
         int first = na < slotNodeIndex[b] ? a : b, second = first == a ? b : a;
         double whole = slotDistance[a][b] + slotOffset[first] + slotOffset[second];
         slotPathVariance[a][b] = slotPathVariance[b][a] = sigma2t(whole);
+        mS[a][b] = mS[b][a] = -1.0; // a new node has no cached sums
     }
 }
 
@@ -70,7 +71,7 @@ void swapSlots(int a, int b, int active) {
     if (a == b) return;
     std::swap(slotNodeIndex[a], slotNodeIndex[b]);
     std::swap(slotOffset[a], slotOffset[b]);
-    for (double** m : {slotDistance, slotPathVariance}) {
+    for (double** m : {slotDistance, slotPathVariance, mS, mDelB, mDel2B}) {
         std::swap_ranges(m[a], m[a] + active, m[b]);
         for (int k = 0; k < active; k++) std::swap(m[k][a], m[k][b]);
         std::swap(m[PARKED_SLOT][a], m[PARKED_SLOT][b]);
@@ -111,11 +112,9 @@ void createWorkingState(int n, double** D, char** names) {
     int N = 2 * n - 3;
     mD = matrix(N);
     vC = vector(N);
-    mS = matrix(N);
-    mDelB = matrix(N);
-    mDel2B = matrix(N);
-    for (int i = 0; i < N; i++)
-        for (int j = 0; j < N; j++) mS[i][j] = -1.0;
+    mS = matrix(n + 1);
+    mDelB = matrix(n + 1);
+    mDel2B = matrix(n + 1);
     setMM(n, D, mD);
     nodes = allocateOrFail<_NodeT*>(N, "build::buildTree:out of memory-nodes");
     for (int k = 0; k < n; k++) {

@@ -7,12 +7,14 @@
 namespace wnj {
 
 // Working state of one buildTree call, for n leaves and N = 2n-3 nodes in all.
-extern _NodeT** nodes;   // N slots: 0..i-1 the i active nodes, later slots the joined ones
-extern double** mD;      // N x N distances by node index
-extern double* vC;       // variance offset by node index: 0 at a leaf
-extern double** mS;      // N x N cached weight sums by node index; -1: none cached
-extern double** mDelB;   // N x N cached weighted sums of d_ak - d_ck
-extern double** mDel2B;  // N x N cached weighted sums of (d_ak - d_ck)^2
+extern _NodeT** nodes; // N slots: 0..i-1 the i active nodes, later slots the joined ones
+extern double** mD;    // N x N distances by node index
+extern double* vC;     // variance offset by node index: 0 at a leaf
+// The caches hold a pair's sums from the last step; they are kept by active slot and move
+// with the nodes when slots exchange them, so that a step reads them row by row.
+extern double** mS;      // (n+1) x (n+1) cached weight sums by slot; -1: none cached
+extern double** mDelB;   // (n+1) x (n+1) cached weighted sums of d_ak - d_ck
+extern double** mDel2B;  // (n+1) x (n+1) cached weighted sums of (d_ak - d_ck)^2
 extern double** s;       // n x n this step's weight sums by active slot
 extern double** deltaB;  // n x n this step's weighted means of d_ak - d_ck
 extern double** delta2B; // n x n this step's weighted means of (d_ak - d_ck)^2

@@ -33,7 +33,7 @@ void addTerm(double w, double e, double& sum, double& delta, double& delta2) {
 }
 
 bool hasCachedSums(int a, int c) {
-    return !(mS[slotNodeIndex[a]][slotNodeIndex[c]] < 0);
+    return !(mS[a][c] < 0);
 }
 
 // The sums over every active third slot k of the pair a, c.
@@ -49,10 +49,9 @@ void fullSums(int i, int a, int c, double** deltaB, double** delta2B, double** s
 // The cached sums of the pair a, c less the two nodes joined in the last step (parked in
 // slots ta and tb) plus the node made from them (slot tc).
 void correctedSums(int a, int c, double** deltaB, double** delta2B, double** s) {
-    int na = nodes[a]->index, nc = nodes[c]->index;
-    s[a][c] = mS[na][nc];
-    deltaB[a][c] = mDelB[na][nc];
-    delta2B[a][c] = mDel2B[na][nc];
+    s[a][c] = mS[a][c];
+    deltaB[a][c] = mDelB[a][c];
+    delta2B[a][c] = mDel2B[a][c];
     // The first child has left slot ta; its distances stay in the parked row.
     const int slot[3] = {PARKED_SLOT, tb, tc};
     const double sign[3] = {-1.0, -1.0, 1.0};
@@ -66,12 +65,11 @@ void correctedSums(int a, int c, double** deltaB, double** delta2B, double** s) 
 void cacheAndDivide(int i, double** deltaB, double** delta2B, double** s) {
     for (int a = 0; a < i; a++)
         for (int c = a + 1; c < i; c++) {
-            int na = nodes[a]->index, nc = nodes[c]->index;
             s[c][a] = s[a][c];
-            mS[na][nc] = mS[nc][na] = s[a][c];
-            mDelB[na][nc] = deltaB[a][c];
-            mDelB[nc][na] = -deltaB[a][c];
-            mDel2B[na][nc] = mDel2B[nc][na] = delta2B[a][c];
+            mS[a][c] = mS[c][a] = s[a][c];
+            mDelB[a][c] = deltaB[a][c];
+            mDelB[c][a] = -deltaB[a][c];
+            mDel2B[a][c] = mDel2B[c][a] = delta2B[a][c];
             deltaB[a][c] /= s[a][c];
             deltaB[c][a] = -deltaB[a][c];
             delta2B[a][c] /= s[a][c];

@@ -381,7 +381,8 @@ TEST(SharedPreparation, OneProcessWritesTheRecordedDistancesTreeAndTables) {
     testsupport::copyFile(fixtures + "shared.aln", "shared.aln");
     refineFlag = 1;
     gapForEst = 0.5;
-    std::vector<std::string> words = {"dadiverur", "-i", "shared.aln", "-C", "-G", "1000000", "-o", "result.txt"};
+    std::vector<std::string> words = {"dadiverur", "-i",      "shared.aln", "-C",
+                                      "-G",        "1000000", "-o",         "result.txt"};
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     testing::internal::CaptureStdout();
@@ -390,12 +391,15 @@ TEST(SharedPreparation, OneProcessWritesTheRecordedDistancesTreeAndTables) {
     std::fclose(resultFile);
     resultFile = stdout;
 
-    EXPECT_EQ(testsupport::fileText("DISTMATRIX.txt"), testsupport::fileText(fixtures + "shared.DISTMATRIX.txt"));
+    EXPECT_EQ(testsupport::fileText("DISTMATRIX.txt"),
+              testsupport::fileText(fixtures + "shared.DISTMATRIX.txt"));
     EXPECT_EQ(testsupport::fileText("shared.tre"), testsupport::fileText(fixtures + "shared.tre"));
     // The result file holds the preparation's tables so far: the recorded file's beginning.
-    std::string tables = testsupport::fileText("result.txt"), recorded = testsupport::fileText(fixtures + "shared.result");
+    std::string tables = testsupport::fileText("result.txt"),
+                recorded = testsupport::fileText(fixtures + "shared.result");
     ASSERT_GT(tables.size(), 1000u);
     EXPECT_EQ(tables, recorded.substr(0, tables.size()));
     EXPECT_NE(tables.find("best point: branch No:"), std::string::npos);
-    EXPECT_NE(out.find("Warning:distance between s40 and s39 is inf, set distance 10.0\n"), std::string::npos);
+    EXPECT_NE(out.find("Warning:distance between s40 and s39 is inf, set distance 10.0\n"),
+              std::string::npos);
 }

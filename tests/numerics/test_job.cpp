@@ -21,8 +21,7 @@ void standInGather(double* values, const int* counts, const int* offsets) {
     calls.offsets.emplace_back(offsets, offsets + jobSize);
     for (int r = 0; r < jobSize; r++)
         if (r != jobRank)
-            for (int k = 0; k < counts[r]; k++)
-                values[offsets[r] + k] = 1000.0 * r + offsets[r] + k;
+            for (int k = 0; k < counts[r]; k++) values[offsets[r] + k] = 1000.0 * r + offsets[r] + k;
 }
 
 class JobShares : public testing::Test {
