@@ -74,9 +74,7 @@ TEST(DeepTree, ACaterpillarOf40000LeavesIsRead) {
 TEST(DeepTree, ACaterpillarOf40000LeavesIsPreparedAndScored) {
     readCaterpillar();
     const int n = LEAVES, top = n + 1, deepest = 2 * n - 2;
-    assignTree();
-    branchNo = 0;
-    assignBranch(top);
+    testsupport::assignTreesAndBranches();
     ASSERT_EQ(branchNo, 2 * n - 3);
     EXPECT_EQ(branch[1].leftPoint, top);
     EXPECT_EQ(branch[1].rightPoint, top + 1);
@@ -109,9 +107,7 @@ TEST(DeepTree, ACaterpillarOf40000LeavesIsPreparedAndScored) {
 TEST(DeepTree, ACaterpillarOf40000LeavesIsRooted) {
     readCaterpillar();
     const int n = LEAVES, chosen = n / 2 - 1;
-    assignTree();
-    branchNo = 0;
-    assignBranch(n + 1);
+    testsupport::assignTreesAndBranches();
     resultFile = std::tmpfile();
     testing::internal::CaptureStdout();
     findMidpoint();

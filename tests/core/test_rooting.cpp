@@ -34,9 +34,7 @@ Rooting rootTree(int sequences, const std::string& tree, double stretch = 1.0) {
     loadSequences(alignment);
     readTreeText(tree);
     for (int k = 1; k <= 2 * seqNum - 2; k++) node[k].length *= stretch;
-    assignTree();
-    branchNo = 0;
-    assignBranch(seqNum + 1);
+    testsupport::assignTreesAndBranches();
     resultFile = std::tmpfile();
     testing::internal::CaptureStdout();
     findMidpoint();

@@ -49,9 +49,7 @@ std::vector<SiteTreeNode> records(const SiteTreeNode* t) {
 Rooting run(void (*rooting)()) {
     SiteTreeNode& root = gapTree[0][0];
     root = SiteTreeNode{0, 0, 0, 0, 0, 0, 0, 0, 0.0, root.vec};
-    assignTree();
-    branchNo = 0;
-    assignBranch(seqNum + 1);
+    testsupport::assignTreesAndBranches();
     resultFile = std::tmpfile();
     testing::internal::CaptureStdout();
     rooting();
@@ -205,9 +203,7 @@ struct BranchFit {
 
 std::vector<BranchFit> pointsInside(int leaves, const std::string& tree) {
     readStretchedTree(leaves, tree, 1.0);
-    assignTree();
-    branchNo = 0;
-    assignBranch(seqNum + 1);
+    testsupport::assignTreesAndBranches();
     std::vector<double> e(seqNum + 1), f(seqNum + 1);
     std::vector<BranchFit> fits;
     for (int b = 1; b <= branchNo; b++) {

@@ -4,6 +4,7 @@
 #define TESTS_SUPPORT_TREE_SETUP_H
 
 #include "alignmentfile.h"
+#include "sitetree.h"
 #include "treefile.h"
 
 #include <gtest/gtest.h>
@@ -96,6 +97,13 @@ template <typename Record> double pathLength(const Record* tree, int from, int t
     }
     ADD_FAILURE() << "records " << from << " and " << to << " are not in one tree";
     return -1.0;
+}
+
+// The per-site trees and the branch table of the tree in node, as the start-up makes them.
+inline void assignTreesAndBranches() {
+    assignTree();
+    branchNo = 0;
+    assignBranch(seqNum + 1);
 }
 
 } // namespace testsupport
