@@ -63,22 +63,27 @@ char* strnsave(const char* s, int n) {
     return copy;
 }
 
-char** incbuf(int n, char** list) {
-    char** grown = static_cast<char**>(std::malloc((n + 1) * sizeof(char*)));
+namespace {
+
+// The list grown by one entry. The allocator grows a large block in place or remaps it, so
+// that a list grown one entry at a time up to tens of thousands of sequences is not copied
+// each time; an empty list (n 0) holds nothing to keep.
+template <typename T> T* grownList(int n, T* list) {
+    std::size_t size = (static_cast<std::size_t>(n) + 1) * sizeof(T);
+    T* grown = static_cast<T*>(n > 0 ? std::realloc(list, size) : std::malloc(size));
     if (!grown) outOfMemory(n + 1);
-    for (int i = 0; i < n; i++) grown[i] = list[i];
-    grown[n] = nullptr;
-    if (n > 0) std::free(list);
+    grown[n] = T();
     return grown;
 }
 
+} // namespace
+
+char** incbuf(int n, char** list) {
+    return grownList(n, list);
+}
+
 int* incibuf(int n, int* list) {
-    int* grown = static_cast<int*>(std::malloc((n + 1) * sizeof(int)));
-    if (!grown) outOfMemory(n + 1);
-    for (int i = 0; i < n; i++) grown[i] = list[i];
-    grown[n] = 0;
-    if (n > 0) std::free(list);
-    return grown;
+    return grownList(n, list);
 }
 
 char* ccvector(long lo, long hi) {
