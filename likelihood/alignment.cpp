@@ -65,11 +65,23 @@ char* strnsave(const char* s, int n) {
 
 namespace {
 
-// The list grown by one entry. The allocator grows a large block in place or remaps it, so
-// that a list grown one entry at a time up to tens of thousands of sequences is not copied
-// each time; an empty list (n 0) holds nothing to keep.
+// Room for n entries in a list that grows one entry at a time: the next power of two.
+std::size_t listRoom(std::size_t n) {
+    std::size_t room = 1;
+    while (room < n) room *= 2;
+    return room;
+}
+
+// The list of n entries grown by one. Lists grown here have room for a power of two of
+// entries, so a list grown one entry at a time up to tens of thousands of sequences is moved
+// only when it fills up, not copied at every entry; an empty list (n 0) holds nothing to keep.
 template <typename T> T* grownList(int n, T* list) {
-    std::size_t size = (static_cast<std::size_t>(n) + 1) * sizeof(T);
+    std::size_t entries = static_cast<std::size_t>(n) + 1;
+    if (n > 0 && entries <= listRoom(static_cast<std::size_t>(n))) {
+        list[n] = T();
+        return list;
+    }
+    std::size_t size = listRoom(entries) * sizeof(T);
     T* grown = static_cast<T*>(n > 0 ? std::realloc(list, size) : std::malloc(size));
     if (!grown) outOfMemory(n + 1);
     grown[n] = T();

@@ -47,6 +47,8 @@ int residueCode(char c);
 char* mymalloc(int size);
 char* strsave(const char* s);
 char* strnsave(const char* s, int n);
+// The list of n entries with an empty entry n added; a list of n > 0 entries must come from
+// these routines, which keep room beyond its entries.
 char** incbuf(int n, char** list);
 int* incibuf(int n, int* list);
 char* ccvector(long lo, long hi);
