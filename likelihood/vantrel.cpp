@@ -258,6 +258,9 @@ void runPreparation() {
     readRootProbMatrix(rootProbPath.c_str());
     std::printf("finish reading RootProbMatrix\n");
     findMidpoint();
+    // The preparation's tables and the chosen root are in the result file before the final
+    // phase, which may run for hours.
+    std::fflush(resultFile);
 }
 
 void main_function(int argc, char** argv) {
