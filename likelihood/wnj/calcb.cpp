@@ -46,13 +46,12 @@ void fullSums(int i, int a, int c, double** deltaB, double** delta2B, double** s
     }
 }
 
-// The cached sums of the pair a, c less the two nodes joined in the last step (parked in
-// slots ta and tb) plus the node made from them (slot tc).
+// The cached sums of the pair a, c less the two nodes joined in the last step (the first in
+// the parked row, the second in slot tb) plus the node made from them (slot tc).
 void correctedSums(int a, int c, double** deltaB, double** delta2B, double** s) {
     s[a][c] = mS[a][c];
     deltaB[a][c] = mDelB[a][c];
     delta2B[a][c] = mDel2B[a][c];
-    // The first child has left slot ta; its distances stay in the parked row.
     const int slot[3] = {PARKED_SLOT, tb, tc};
     const double sign[3] = {-1.0, -1.0, 1.0};
     for (int t = 0; t < 3; t++) {
