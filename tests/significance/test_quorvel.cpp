@@ -441,7 +441,7 @@ TEST(Quorvel, ReadsInputsWithoutFixedLimits) {
 TEST(Quorvel, CountsOnlyLinesThatCarryAValue) {
     std::string dir = scratch("lines");
     writeFile(dir + "/origin", "\n-2.5\n \n\n9\n  -3\n7");
-    writeFile(dir + "/mutation", "\n1 2 3 4 5\n\n   \n2 3 4 5 6\n3 1 2 6 7");
+    writeFile(dir + "/mutation", "\n1 2 3 4\n\n   \n2 3 4 5\n3 1 2 6");
     std::string report = run({"-O", dir + "/origin", "-M", dir + "/mutation", "-R"});
     EXPECT_NE(report.find("seqlength: 4\n"), std::string::npos);
     EXPECT_NE(report.find("   4     7.000000       1.010000    1.000000e+00\n"), std::string::npos);
@@ -570,4 +570,137 @@ TEST(QuorvelDeathTest, OutputsThatCannotBeWrittenEndWithStatusOne) {
     fs::create_symlink("/dev/full", origin + ".pvalue");
     EXPECT_EXIT(runToStderr({"-O", origin, "-M", fixture("scaled.mutation")}), testing::ExitedWithCode(1),
                 "can not write file: " + origin + ".pvalue\n");
+}
+
+namespace {
+
+// Three sites over three replicates, with every optional file; each case below spoils one of them.
+struct SmallRun {
+    std::string dir, origin, mutation, alpha, prob, func;
+    explicit SmallRun(const std::string& name)
+        : dir(scratch(name)), origin(dir + "/origin"), mutation(dir + "/mutation"), alpha(dir + "/alpha"),
+          prob(dir + "/prob"), func(dir + "/func") {
+        writeFile(origin, "0.5\n-1.25\n2\n");
+        writeFile(mutation, "0.1 -1.0 1.0\n0.3 -1.5 1.5\n0.2 -1.2 2.5\n");
+        writeFile(alpha, "1.5\n1.5\n1.5\n");
+        writeFile(prob, "0.1\n0.2\n0.3\n");
+        writeFile(func, "cutoff5: 1 3\ncutoff8: 2\n");
+    }
+    std::vector<std::string> args() const {
+        return {"-O", origin, "-M", mutation, "-A", alpha, "-P", prob, "-F", func, "-R"};
+    }
+};
+
+std::string withCarriageReturns(const std::string& text, const std::string& end) {
+    std::string result;
+    for (char ch : text) result += ch == '\n' ? end : std::string(1, ch);
+    return result;
+}
+
+} // namespace
+
+// A bare carriage return ends a line as "\r\n" and "\n" do, in every file.
+TEST(Quorvel, ReadsOldMacAndDosLineEndsAsNewlines) {
+    std::string unix = scratch("line_ends_unix"), mac = scratch("line_ends_mac");
+    const std::string names[] = {"hand.origin", "hand.mutation", "hand.alpha", "hand.prob", "hand.func"};
+    for (const std::string& name : names) {
+        copyIn(unix, name);
+        std::string end = name == "hand.mutation" ? "\r\n" : "\r";
+        writeFile(mac + "/" + name, withCarriageReturns(readFile(fixture(name)), end));
+    }
+    auto runIn = [](const std::string& dir) {
+        return run({"-O", dir + "/hand.origin", "-M", dir + "/hand.mutation", "-A", dir + "/hand.alpha", "-P",
+                    dir + "/hand.prob", "-F", dir + "/hand.func", "-R"});
+    };
+    testing::internal::CaptureStderr();
+    std::string expected = runIn(unix), report = runIn(mac);
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(expected.find("seqLength: 12\n"), std::string::npos);
+    EXPECT_EQ(report, expected);
+    EXPECT_EQ(readFile(mac + "/hand.origin.rank"), readFile(unix + "/hand.origin.rank"));
+    EXPECT_EQ(readFile(mac + "/hand.origin.pvalue"), readFile(unix + "/hand.origin.pvalue"));
+}
+
+// Every field is read whole, in the C locale; what is not a number is named where it stands.
+TEST(QuorvelDeathTest, FieldsThatAreNotNumbersAreRefusedWithFileLineAndValue) {
+    const std::vector<std::string> notNumbers = {"abc",
+                                                 "x-12.5",
+                                                 "-12,5",
+                                                 "\xE2\x88\x92"
+                                                 "12.5",
+                                                 "1.5.2",
+                                                 "0.5x"};
+    const std::vector<std::string> notSites = {"2.5", "2,7,9", "12x", "0x2"};
+    // Each file with a word in one place: the text before it, after it, and the place as named.
+    const struct {
+        std::string SmallRun::*file;
+        std::string kind, before, after, where;
+        const std::vector<std::string>& words;
+        std::string fault;
+    } places[] = {
+        {&SmallRun::origin, "origin", "0.5\n", "\n2\n", ", line 2", notNumbers, "is not a number"},
+        {&SmallRun::alpha, "alpha", "1.5\n1.5\n", "\n", ", line 3", notNumbers, "is not a number"},
+        {&SmallRun::prob, "probability", "\n", "\n0.2\n0.3\n", ", line 2", notNumbers, "is not a number"},
+        {&SmallRun::mutation, "mutation", "0.1 -1.0 1.0\n0.3 -1.5 ", "\n0.2 -1.2 2.5\n", ", line 2, site 3",
+         notNumbers, "is not a number"},
+        {&SmallRun::func, "function-site", "cutoff5: 1 ", "\ncutoff8: 2\n", ", line 1", notSites,
+         "is not a whole site number"},
+    };
+    for (const auto& place : places)
+        for (const std::string& word : place.words) {
+            SmallRun r("fields");
+            writeFile(r.*place.file, place.before + word + place.after);
+            EXPECT_EXIT(runToStderr(r.args()), testing::ExitedWithCode(1),
+                        place.kind + " file: " + r.*place.file + place.where + ": \"" + word + "\" " +
+                            place.fault + "\n")
+                << place.kind << " " << word;
+        }
+}
+
+// Values are paired with sites by position, so every file must hold exactly one value per site.
+TEST(QuorvelDeathTest, FilesThatDoNotHoldOneValuePerSiteAreRefused) {
+    SmallRun r("per_site");
+    const struct {
+        std::string name;
+        std::string SmallRun::*file;
+        std::string text, pattern;
+    } cases[] = {
+        {"two values on an origin line", &SmallRun::origin, "0.5\n-1.25 7\n2\n",
+         "origin file: " + r.origin + ", line 2: \"-1.25 7\" holds 2 values; one value per line is needed\n"},
+        {"a replicate line with an extra value", &SmallRun::mutation,
+         "0.1 -1.0 1.0\n0.3 -1.5 1.5 9\n0.2 -1.2 2.5\n",
+         "mutation file: " + r.mutation + ", line 2: replicate 2 has 4 values, expected 3"},
+        {"a transposed mutation file (more columns than origin values)", &SmallRun::mutation,
+         "0.1 0.3 0.2 0.4\n-1.0 -1.5 -1.2 -1.1\n1.0 1.5 2.5 1.8\n",
+         "mutation file: " + r.mutation + ", line 1: replicate 1 has 4 values, expected 3"},
+        {"a probability file with fewer rows than sites", &SmallRun::prob, "0.1\n0.2\n",
+         "probability file: " + r.prob + " has 2 values but the origin file has 3 sites"},
+        {"a probability file with more rows than sites", &SmallRun::prob, "0.1\n0.2\n0.3\n\n0.4\n",
+         "probability file: " + r.prob + ", line 5: a value beyond the 3 sites of the origin file.*" +
+             "row number is wrong in file: " + r.prob + "\n"},
+        {"a blank line among the alphas", &SmallRun::alpha, "1.5\n\n1.5\n1.5\n",
+         "alpha file: " + r.alpha + ", line 2: \"\" holds 0 values"},
+        {"an alpha beyond the sites", &SmallRun::alpha, "1.5\n1.5\n1.5\n\n2.5\n",
+         "alpha file: " + r.alpha + ", line 5: a value beyond the 3 sites of the origin file"},
+    };
+    for (const auto& c : cases) {
+        SmallRun spoilt("per_site");
+        writeFile(spoilt.*c.file, c.text);
+        EXPECT_EXIT(runToStderr(spoilt.args()), testing::ExitedWithCode(1), c.pattern) << c.name;
+    }
+}
+
+// A file the user named must be there, as the origin file must.
+TEST(QuorvelDeathTest, NamedFilesThatCannotBeReadAreRefused) {
+    SmallRun r("named");
+    for (const char* option : {"-A", "-P", "-F"}) {
+        std::vector<std::string> args = r.args();
+        auto at = std::find(args.begin(), args.end(), option);
+        at[1] = r.dir + "/misspelt";
+        EXPECT_EXIT(runToStderr(args), testing::ExitedWithCode(1),
+                    "can not open file: " + r.dir + "/misspelt to read\n")
+            << option;
+    }
+    EXPECT_EXIT(runToStderr({"-O", r.dir, "-M", r.mutation}), testing::ExitedWithCode(1),
+                "origin file: " + r.dir + ", line 1: can not be read \\(Is a directory\\)\n");
 }
