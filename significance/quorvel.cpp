@@ -248,7 +248,10 @@ void readOrigin() {
         *v = dvector(1, n);
     funcFlag = ivector(1, n);
     siteIndex = ivector(1, n);
-    for (int i = 1; i <= n; i++) Cn[i] = values[i - 1];
+    for (int i = 1; i <= n; i++) {
+        Cn[i] = values[i - 1];
+        siteIndex[i] = i;
+    }
     std::printf("After reading original Z-score file, seqlength: %d\n", n);
 }
 
@@ -382,7 +385,7 @@ void readMutation() {
         for (int c = 1; c <= seqLength; c++) Cd[c][r] = rows[r - 1][c - 1];
 }
 
-void rowMoments(double** values, double* avg, double* sigma) {
+void rowMoments(double** values, double* avg, double* sigma, const char* what) {
     int m = replicates;
     for (int i = 1; i <= seqLength; i++) {
         double sum = 0.0;
@@ -391,6 +394,11 @@ void rowMoments(double** values, double* avg, double* sigma) {
         double squares = 0.0;
         for (int j = 1; j <= m; j++) squares += (values[i][j] - avg[i]) * (values[i][j] - avg[i]) / (m - 1);
         sigma[i] = std::sqrt(squares);
+        // Values near the limit of a double (1e308) overflow their squares; the site is refused
+        // rather than computed otherwise, so that every other site keeps its exact moments.
+        if (!std::isfinite(avg[i]) || !std::isfinite(sigma[i]))
+            fail("site %d: the mean or deviation of its %s is beyond the range of a double\n", siteIndex[i],
+                 what);
     }
 }
 
@@ -398,6 +406,8 @@ void ratioCut() {
     std::vector<double> ratio(seqLength + 1, 0.0);
     for (int i = 1; i <= seqLength; i++) {
         ratio[i] = std::fabs(Cn[i]) > 1e-8 ? avgCd[i] / Cn[i] : 0.0;
+        if (!std::isfinite(ratio[i]))
+            fail("site %d: its ratio avgCd/Cn = %g/%g is beyond the range of a double\n", i, avgCd[i], Cn[i]);
         std::printf("i:%4d ratio:%f avgCd:%f Cn:%f\n", i, ratio[i], avgCd[i], Cn[i]);
     }
     auto counted = [&](int i) { return ratio[i] > 1e-8 && std::fabs(ratio[i] - 1.0) > 1e-8; };
@@ -414,6 +424,8 @@ void ratioCut() {
     for (int i = 1; i <= seqLength; i++)
         if (counted(i)) squares += (ratio[i] - avgRatio) * (ratio[i] - avgRatio);
     double sigmaRatio = count > 1 ? std::sqrt(squares / (count - 1)) : 0.0;
+    if (!std::isfinite(avgRatio) || !std::isfinite(sigmaRatio))
+        fail("the mean or deviation of the sites' ratios avgCd/Cn is beyond the range of a double\n");
     std::printf("avgRatio:%f  sigmaRatio:%f ratioLength:%d\n", avgRatio, sigmaRatio, count);
     if (count < 2) return;
     for (int i = 1; i <= seqLength; i++)
@@ -448,7 +460,6 @@ void printSiteRow(int i) {
 } // namespace
 
 void filterSites() {
-    for (int i = 1; i <= seqLength; i++) siteIndex[i] = i;
     int i = 1;
     while (i <= seqLength) {
         if (carriesNoInformation(i))
@@ -456,6 +467,9 @@ void filterSites() {
         else
             i++;
     }
+    if (seqLength == 0)
+        fail("no site is left: every site has an alpha of 1 or below 1e-8, replicates without spread, or a "
+             "Cn equal to their mean\n");
 }
 
 void printSites() {
@@ -469,15 +483,14 @@ void printSites() {
 
 namespace {
 
-// Why a fitted line cannot map the replicates onto the observed scale, or nullptr.
-const char* degenerateFit(const float* x, int n, float a, float b) {
+// Why the sites cannot carry a straight line with its errors, or nullptr.
+const char* unfitSites(const float* x, int n) {
     if (n < 2) return "fewer than two sites";
+    if (n < 3) return "two sites leave its errors undefined; it needs three";
     bool allEqual = true;
     for (int i = 2; i <= n; i++)
         if (x[i] != x[1]) allEqual = false;
     if (allEqual) return "all x values are equal";
-    if (!std::isfinite(a) || !std::isfinite(b)) return "the slope or intercept is not finite";
-    if (b == 0.0f) return "the slope is 0";
     return nullptr;
 }
 
@@ -493,20 +506,34 @@ void fitLine(double* slope, double* intercept) {
         y[i] = static_cast<float>(weightFlag ? avgCd[i] : Cn[i]);
         sig[i] = static_cast<float>(sigmaCd[i]);
     }
-    float a, b, siga, sigb, chi2, q;
-    fit(x, y, n, sig, weightFlag, &a, &b, &siga, &sigb, &chi2, &q);
-    std::printf("b:%f a:%f siga: %f sigb: %f chi2: %f q: %f\n", b, a, siga, sigb, chi2, q);
+    // The goodness of a weighted fit over fewer than three sites ends the run in gammq with its
+    // own lines; the fit is made all the same, after a line that says why it will stop.
+    bool fewForWeights = weightFlag && n < 3;
+    if (fewForWeights)
+        std::fprintf(stderr, "-L needs at least three sites for the goodness of its weighted fit; %d left\n",
+                     n);
+    const char* fault = fewForWeights ? nullptr : unfitSites(x, n);
+    float a = 0.0f, b = 0.0f, siga = 0.0f, sigb = 0.0f, chi2 = 0.0f, q = 0.0f;
+    if (!fault) {
+        fit(x, y, n, sig, weightFlag, &a, &b, &siga, &sigb, &chi2, &q);
+        for (float v : {a, b, siga, sigb, chi2, q})
+            if (!std::isfinite(v)) fault = "its results are beyond single precision";
+    }
+    // Under -R the line is only shown, so a slope of 0 does no harm there.
+    if (!fault && regression != 0.0 && b == 0.0f) fault = "the slope is 0";
+    if (fault && regression != 0.0)
+        fail("can not map the replicates onto the observed values: the straight-line fit over %d sites is "
+             "degenerate (%s); -R runs without the fit\n",
+             n, fault);
+    if (fault)
+        std::printf("no straight-line fit over %d sites (%s); -R does not use it\n", n, fault);
+    else
+        std::printf("b:%f a:%f siga: %f sigb: %f chi2: %f q: %f\n", b, a, siga, sigb, chi2, q);
 
     if (regression == 0.0) {
         *slope = 1.0;
         *intercept = 0.0;
     } else {
-        const char* fault = degenerateFit(x, n, a, b);
-        if (fault)
-            fail(
-                "can not map the replicates onto the observed values: the straight-line fit over %d sites is "
-                "degenerate (%s); -R runs without the fit\n",
-                n, fault);
         // The weighted fit gives avgCd = a + b Cn; its exact inverse maps a replicate onto Cn.
         *slope = weightFlag ? 1.0 / b : b;
         *intercept = weightFlag ? -static_cast<double>(a) / b : a;
@@ -520,7 +547,13 @@ void fitLine(double* slope, double* intercept) {
 void transformReplicates(double slope, double intercept) {
     for (int i = 1; i <= seqLength; i++)
         for (int j = 1; j <= replicates; j++) Cexp[i][j] = Cd[i][j] * slope + intercept;
-    rowMoments(Cexp, avgCexp, sigmaCexp);
+    rowMoments(Cexp, avgCexp, sigmaCexp, "transformed replicates");
+    // Rounding in the transform can merge a site's replicates; no probability follows from them.
+    for (int i = 1; i <= seqLength; i++)
+        if (sigmaCexp[i] == 0.0)
+            fail("site %d: the fit maps all its replicates onto one value, so its probability is not "
+                 "defined\n",
+                 siteIndex[i]);
 }
 
 void calPvalues() {
@@ -544,14 +577,20 @@ double betaTail(int i) {
     double mu = avgCexp[i], var = sigmaCexp[i] * sigmaCexp[i];
     double sA = mu * ((mu - mu * mu) / var - 1.0);
     double sB = (1.0 / mu - 1.0) * sA;
-    if (siteIndex[i] == 15)
-        std::printf("site 15, its Cn:%10.6f avgCd:%10.6f sigmaCd:%10.6f alpha: %10.6f beta:%10.6f\n", Cn[i],
-                    avgCexp[i], sigmaCexp[i], sA, sB);
-    // Moments fit a beta distribution only for a mean inside (0, 1) and a variance below mu (1 - mu).
+    // Moments fit a beta distribution only for a mean inside (0, 1) and a variance below mu (1 - mu);
+    // outside, the shapes shown for site 15 would not be numbers.
     if (!(mu > 0.0 && mu < 1.0 && var > 0.0 && var < mu * (1.0 - mu)))
         fail("site %d: the replicates' mean %g and variance %g give no beta distribution (the mean must lie "
              "in (0, 1) and the variance below mean*(1-mean))\n",
              siteIndex[i], mu, var);
+    if (siteIndex[i] == 15)
+        std::printf("site 15, its Cn:%10.6f avgCd:%10.6f sigmaCd:%10.6f alpha: %10.6f beta:%10.6f\n", Cn[i],
+                    avgCexp[i], sigmaCexp[i], sA, sB);
+    // betai ends the run on such a value with its own lines; say first which site broke it.
+    if (Cn[i] < 0.0 || Cn[i] > 1.0)
+        std::fprintf(
+            stderr, "-B needs every origin value within 0..1, the range of a beta variable; site %d has %g\n",
+            siteIndex[i], Cn[i]);
     return 1.0 - betai(sA, sB, Cn[i]);
 }
 
@@ -632,7 +671,7 @@ int quorvel(int argc, char** argv) {
     readAlpha();
     printInput();
     readMutation();
-    rowMoments(Cd, avgCd, sigmaCd);
+    rowMoments(Cd, avgCd, sigmaCd, "replicates");
     if (ratioFlag) ratioCut();
     filterSites();
     printSites();

@@ -37,9 +37,11 @@ void readFunc();
 void readAlpha();
 void printInput();
 void readMutation();
-// Mean and sample standard deviation of rows 1..seqLength of values over the replicates.
-void rowMoments(double** values, double* avg, double* sigma);
+// Mean and sample standard deviation of rows 1..seqLength of values over the replicates; what
+// names the values in the message that ends the run when they overflow.
+void rowMoments(double** values, double* avg, double* sigma, const char* what);
 void ratioCut();
+// Drops the sites that carry no information; a run with none left ends here.
 void filterSites();
 void printSites();
 // Fits the line, prints it and returns the transform of the replicates onto Cn's scale.

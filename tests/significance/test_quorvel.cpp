@@ -704,3 +704,81 @@ TEST(QuorvelDeathTest, NamedFilesThatCannotBeReadAreRefused) {
     EXPECT_EXIT(runToStderr({"-O", r.dir, "-M", r.mutation}), testing::ExitedWithCode(1),
                 "origin file: " + r.dir + ", line 1: can not be read \\(Is a directory\\)\n");
 }
+
+// Where no line can be fitted, -R (which does not use it) says why in its place: no nan or inf.
+TEST(Quorvel, NoRegressionShowsWhyThereIsNoFit) {
+    std::string dir = scratch("no_fit");
+    const struct {
+        std::string origin, mutation, reason;
+    } cases[] = {
+        {"-3.0\n", "-4.0\n-5.0\n", "no straight-line fit over 1 sites (fewer than two sites)"},
+        {"0.2\n0.5\n", "0.1 0.3\n0.2 0.35\n0.15 0.4\n",
+         "no straight-line fit over 2 sites (two sites leave its errors undefined; it needs three)"},
+        {"3\n4\n5\n", "1 1 1\n2 2.0000001 2\n0 0 0\n",
+         "no straight-line fit over 3 sites (all x values are equal)"},
+        {"1.1\n2.3\n3.7\n", "1e40 2 3.5\n2 3 4\n0 1 2\n",
+         "no straight-line fit over 3 sites (its results are beyond single precision)"},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir + "/origin", c.origin);
+        writeFile(dir + "/mutation", c.mutation);
+        std::string report = run({"-O", dir + "/origin", "-M", dir + "/mutation", "-R"});
+        EXPECT_NE(report.find(c.reason + "; -R does not use it\n"), std::string::npos) << report;
+        std::string all = report + readFile(dir + "/origin.pvalue");
+        EXPECT_EQ(all.find("nan"), std::string::npos) << c.reason;
+        EXPECT_EQ(all.find("inf"), std::string::npos) << c.reason;
+    }
+}
+
+// A run that cannot give every site a defined probability ends with status 1 and says why,
+// and one whose statistical routines stop says first which option needs what.
+TEST(QuorvelDeathTest, RunsWithoutDefinedProbabilitiesEndWithStatusOne) {
+    std::string dir = scratch("undefined");
+    auto inputs = [&](const std::string& name, const std::string& origin, const std::string& mutation) {
+        writeFile(dir + "/" + name + ".origin", origin);
+        writeFile(dir + "/" + name + ".mutation", mutation);
+        return std::vector<std::string>{"-O", dir + "/" + name + ".origin", "-M",
+                                        dir + "/" + name + ".mutation"};
+    };
+    auto with = [](std::vector<std::string> args, std::initializer_list<std::string> more) {
+        args.insert(args.end(), more);
+        return args;
+    };
+    writeFile(dir + "/ones.alpha", "1\n1.0\n1.00000000001\n");
+    std::vector<std::string> three =
+        inputs("three", "0.5\n-1.25\n2\n", "0.1 -1.0 1.0\n0.3 -1.5 1.5\n0.2 -1.2 2.5\n");
+    const std::string noSite =
+        "no site is left: every site has an alpha of 1 or below 1e-8, replicates without "
+        "spread, or a Cn equal to their mean\n";
+    const FailureCase cases[] = {
+        {"every alpha 1 under -R", with(three, {"-A", dir + "/ones.alpha", "-R"}), noSite},
+        {"replicates without spread",
+         with(inputs("flat", "0.5\n-1.25\n", "0.1 -1.0\n0.1 -1.0\n0.1 -1.0\n"), {"-R"}), noSite},
+        {"two sites for the default fit", inputs("two", "0.2\n0.5\n", "0.1 0.3\n0.2 0.35\n0.15 0.4\n"),
+         "the straight-line fit over 2 sites is degenerate \\(two sites leave its errors undefined; it needs "
+         "three\\)"},
+        {"two sites for -L", with(inputs("two", "0.2\n0.5\n", "0.1 0.3\n0.2 0.35\n0.15 0.4\n"), {"-L", "-R"}),
+         "-L needs at least three sites for the goodness of its weighted fit; 2 left\n"
+         "Numerical Recipes run-time error...\nInvalid arguments in routine gammq\n"},
+        {"an origin value outside 0..1 for -B",
+         with(inputs("beta", "0.2\n1.5\n", "0.1 0.3\n0.2 0.35\n0.15 0.4\n"), {"-R", "-B"}),
+         "-B needs every origin value within 0..1, the range of a beta variable; site 2 has 1.5\n"
+         "Numerical Recipes run-time error...\nBad x in routine betai\n"},
+        {"replicates whose variance overflows",
+         with(inputs("huge", "0.5\n-1.25\n2\n", "0.1 -1.0 1e308\n0.3 -1.5 -1e308\n0.2 -1.2 2.5\n"), {"-R"}),
+         "site 3: the mean or deviation of its replicates is beyond the range of a double\n"},
+        {"a ratio that overflows",
+         with(inputs("ratio", "0.5\n1e-7\n2\n", "0.1 1e302 1.0\n0.3 1e302 1.5\n0.2 1e302 2.5\n"),
+              {"-r", "-R"}),
+         "site 2: its ratio avgCd/Cn = 1e\\+302/1e-07 is beyond the range of a double\n"},
+        // The intercept of 1e9 swallows site 5's spread of 2e-8.
+        {"replicates that the fit merges",
+         inputs("merged", "1000000000\n1000001000\n1000002000\n1000003000\n1000001500\n",
+                "0 1000 2000 3000 1500\n1 1001 2001 3001 1500.00000002\n2 1002 2002 3002 1500.00000004\n"),
+         "site 5: the fit maps all its replicates onto one value, so its probability is not defined\n"},
+    };
+    for (const FailureCase& c : cases) {
+        EXPECT_EXIT(runToStderr(c.args), testing::ExitedWithCode(1), c.pattern) << c.name;
+        EXPECT_FALSE(fs::exists(c.args[1] + ".rank")) << c.name;
+    }
+}
