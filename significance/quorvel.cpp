@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <utility>
 #include <vector>
@@ -232,6 +233,36 @@ void readOptions(int argc, char** argv) {
             *path = argv[++i];
         }
     }
+}
+
+namespace {
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code unknown;
+    return a == b || std::filesystem::equivalent(a, b, unknown);
+}
+
+} // namespace
+
+void checkOutputPaths() {
+    const struct {
+        const char* kind;
+        const std::string& path;
+    } inputs[] = {{"origin", originFile},
+                  {"mutation", mutationFile},
+                  {"alpha", alphaFile},
+                  {"probability", probFile},
+                  {"function-site", funcFile}};
+    const struct {
+        const char* kind;
+        std::string path;
+    } outputs[] = {{"rank", originFile + ".rank"}, {"p-value", originFile + ".pvalue"}};
+    for (const auto& out : outputs)
+        for (const auto& in : inputs)
+            if (!in.path.empty() && sameFile(out.path, in.path))
+                fail("the %s file %s would overwrite the %s file %s (the outputs are named after the origin "
+                     "file)\n",
+                     out.kind, out.path.c_str(), in.kind, in.path.c_str());
 }
 
 void readOrigin() {
@@ -665,6 +696,7 @@ void writeRank(double** rank) {
 
 int quorvel(int argc, char** argv) {
     readOptions(argc, argv);
+    checkOutputPaths();
     readOrigin();
     readProb();
     readFunc();

@@ -30,6 +30,9 @@ extern double **Cd, **Cexp;
 // Prints the usage text and exits with status 1.
 [[noreturn]] void usage();
 void readOptions(int argc, char** argv);
+// Ends the run when an output would land on an input: the same path, or the same file by
+// another name (a link); checked before anything is read or written.
+void checkOutputPaths();
 
 void readOrigin();
 void readProb();

@@ -782,3 +782,35 @@ TEST(QuorvelDeathTest, RunsWithoutDefinedProbabilitiesEndWithStatusOne) {
         EXPECT_FALSE(fs::exists(c.args[1] + ".rank")) << c.name;
     }
 }
+
+// The outputs are named after the origin file; one that is an input, by its path or by another
+// name for the same file, is refused before anything is read or written.
+TEST(QuorvelDeathTest, OutputsOntoInputsAreRefusedBeforeAnythingIsWritten) {
+    const struct {
+        std::string option, given, output, kinds;
+        bool link;
+    } cases[] = {
+        {"-M", "origin.rank", "origin.rank", "rank file @origin.rank would overwrite the mutation", false},
+        {"-P", "origin.pvalue", "origin.pvalue",
+         "p-value file @origin.pvalue would overwrite the probability", false},
+        {"-A", "./origin.rank", "origin.rank", "rank file @origin.rank would overwrite the alpha", false},
+        {"-F", "link", "origin.pvalue", "p-value file @origin.pvalue would overwrite the function-site",
+         true},
+    };
+    for (const auto& c : cases) {
+        SmallRun r("clash");
+        std::vector<std::string> args = r.args();
+        std::string& path = *(std::find(args.begin(), args.end(), c.option) + 1);
+        std::string output = r.dir + "/" + c.output, given = r.dir + "/" + c.given;
+        fs::copy_file(path, output);
+        std::string before = readFile(output);
+        if (c.link) fs::create_symlink(output, given);
+        path = given;
+        std::string kinds = c.kinds;
+        kinds.replace(kinds.find('@'), 1, r.dir + "/");
+        EXPECT_EXIT(runToStderr(args), testing::ExitedWithCode(1), "the " + kinds + " file " + given + " ")
+            << c.option;
+        EXPECT_EQ(readFile(output), before) << c.option;
+        EXPECT_EQ(fs::exists(r.origin + ".rank") + fs::exists(r.origin + ".pvalue"), 1) << c.option;
+    }
+}
