@@ -6,10 +6,13 @@
 #include "nrutil.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <utility>
 #include <vector>
@@ -45,10 +48,11 @@ struct Input {
     int line = 0;
 };
 
-// The next line of the input, of any length, ending in its newline; false at the end. A last
-// line without a newline gets one, so that a final one-character value such as "7" is not lost.
-// A NUL character ends the run: no text file of values holds one, and a device such as
-// /dev/zero or /dev/urandom would otherwise be read until memory runs out.
+// The next line of the input, of any length, ending in one newline; false at the end. A line
+// ends at "\n", "\r\n" or a bare "\r" (old Mac files), and a last line without its end gets one,
+// so that a final one-character value such as "7" is not lost. A NUL character ends the run: no
+// text file of values holds one, and a device such as /dev/zero or /dev/urandom would otherwise
+// be read until memory runs out. A read error is not taken for the end of the file.
 bool nextLine(Input& in, std::string& line) {
     line.clear();
     int ch;
@@ -56,19 +60,21 @@ bool nextLine(Input& in, std::string& line) {
         if (ch == '\0')
             fail("%s file: %s, line %d: holds a NUL character; this is not a text file of values\n", in.kind,
                  in.path.c_str(), in.line + 1);
+        if (ch == '\r') {
+            int next = std::getc(in.f);
+            if (next != '\n' && next != EOF) std::ungetc(next, in.f);
+            ch = '\n';
+        }
         line.push_back(static_cast<char>(ch));
         if (ch == '\n') break;
     }
+    if (std::ferror(in.f))
+        fail("%s file: %s, line %d: can not be read (%s)\n", in.kind, in.path.c_str(), in.line + 1,
+             std::strerror(errno));
     if (line.empty()) return false;
     if (line.back() != '\n') line.push_back('\n');
     in.line++;
     return true;
-}
-
-// Back to the start of the input, for a second pass.
-void rewindInput(Input& in) {
-    std::rewind(in.f);
-    in.line = 0;
 }
 
 // A line that carries a value: more than one character (counting its newline) and at least
@@ -80,35 +86,95 @@ bool qualifies(const std::string& line) {
     return false;
 }
 
-// The decimal number at the start of text (leading blanks skipped), 0 when there is none, read
-// on the input's current line; where adds the place within the line to a message. A value
-// that is not finite (nan, inf, or beyond the range of a double) ends the run: every mean,
-// deviation and probability of its site would be undefined.
-double leadingValue(const Input& in, const char* text, const std::string& where = "") {
-    char* end = nullptr;
-    double value = std::strtod(text, &end);
-    if (!std::isfinite(value)) {
-        while (std::isspace(static_cast<unsigned char>(*text))) text++;
-        fail("%s file: %s, line %d%s: \"%.*s\" is not a finite number\n", in.kind, in.path.c_str(), in.line,
-             where.c_str(), static_cast<int>(end - text), text);
-    }
-    return value;
+// Every line of in, read to the end and closed before any line is taken for a value, so that a
+// file that is not text (a NUL character) is named as such rather than by its first odd line.
+std::vector<std::string> allLines(Input& in) {
+    std::vector<std::string> lines;
+    std::string line;
+    while (nextLine(in, line)) lines.push_back(line);
+    std::fclose(in.f);
+    return lines;
 }
 
-// The words of line between blanks and newlines (a tab belongs to its word).
+// Hands take every line of in that carries a value, with in.line set to its number.
+template <typename Take> void forEachValueLine(Input& in, Take take) {
+    std::vector<std::string> lines = allLines(in);
+    for (size_t i = 0; i < lines.size(); i++)
+        if (qualifies(lines[i])) {
+            in.line = static_cast<int>(i) + 1;
+            take(lines[i]);
+        }
+}
+
+// The fields of line between blanks and newlines. A tab belongs to its field, but white space at
+// a field's ends is no part of it ("1.5\t" at the end of a line is the field "1.5").
 std::vector<std::string> words(const std::string& line) {
     std::vector<std::string> result;
+    auto keep = [&](std::string word) {
+        auto blank = [](unsigned char ch) { return std::isspace(ch) != 0; };
+        while (!word.empty() && blank(word.back())) word.pop_back();
+        size_t first = 0;
+        while (first < word.size() && blank(word[first])) first++;
+        if (first < word.size()) result.push_back(word.substr(first));
+    };
     std::string word;
     for (char ch : line) {
         if (ch == ' ' || ch == '\n') {
-            if (!word.empty()) result.push_back(word);
+            keep(word);
             word.clear();
         } else {
             word.push_back(ch);
         }
     }
-    if (!word.empty()) result.push_back(word);
+    keep(word);
     return result;
+}
+
+// A field that is not what its file needs ends the run, naming the file, the line, the place
+// within the line (where) and the field as found.
+[[noreturn]] void badField(const Input& in, const std::string& where, const std::string& field,
+                           const char* fault) {
+    fail("%s file: %s, line %d%s: \"%s\" %s\n", in.kind, in.path.c_str(), in.line, where.c_str(),
+         field.c_str(), fault);
+}
+
+// The number that a field holds, read completely. quorvel never sets a locale, so strtod reads
+// in the C locale, where "-12,5" or a Unicode minus is no number. A value that is not finite
+// (nan, inf, or beyond the range of a double) is refused as well: every mean, deviation and
+// probability of its site would be undefined.
+double fieldValue(const Input& in, const std::string& field, const std::string& where = "") {
+    const char* text = field.c_str();
+    char* end = nullptr;
+    double value = std::strtod(text, &end);
+    if (end == text || *end != '\0') badField(in, where, field, "is not a number");
+    if (!std::isfinite(value)) badField(in, where, field, "is not a finite number");
+    return value;
+}
+
+// The value of a line in a file of one value per line.
+double lineValue(const Input& in, const std::string& line) {
+    std::vector<std::string> fields = words(line);
+    if (fields.size() != 1)
+        fail("%s file: %s, line %d: \"%.*s\" holds %zu values; one value per line is needed\n", in.kind,
+             in.path.c_str(), in.line, static_cast<int>(line.size()) - 1, line.c_str(), fields.size());
+    return fieldValue(in, fields[0]);
+}
+
+// Opens an input file the user named; one that cannot be opened ends the run.
+std::FILE* openNamed(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    if (!f) {
+        std::printf("can not open file: %s to read\n", path.c_str());
+        std::exit(1);
+    }
+    return f;
+}
+
+// Says that the current line of in holds a value for no site of the origin file.
+void sayBeyondSites(const Input& in) {
+    std::fprintf(stderr,
+                 "%s file: %s, line %d: a value beyond the %d sites of the origin file (one per site)\n",
+                 in.kind, in.path.c_str(), in.line, seqLength);
 }
 
 } // namespace
@@ -169,18 +235,40 @@ void readOptions(int argc, char** argv) {
     }
 }
 
+namespace {
+
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code unknown;
+    return a == b || std::filesystem::equivalent(a, b, unknown);
+}
+
+} // namespace
+
+void checkOutputPaths() {
+    const struct {
+        const char* kind;
+        const std::string& path;
+    } inputs[] = {{"origin", originFile},
+                  {"mutation", mutationFile},
+                  {"alpha", alphaFile},
+                  {"probability", probFile},
+                  {"function-site", funcFile}};
+    const struct {
+        const char* kind;
+        std::string path;
+    } outputs[] = {{"rank", originFile + ".rank"}, {"p-value", originFile + ".pvalue"}};
+    for (const auto& out : outputs)
+        for (const auto& in : inputs)
+            if (!in.path.empty() && sameFile(out.path, in.path))
+                fail("the %s file %s would overwrite the %s file %s (the outputs are named after the origin "
+                     "file)\n",
+                     out.kind, out.path.c_str(), in.kind, in.path.c_str());
+}
+
 void readOrigin() {
-    std::FILE* f = std::fopen(originFile.c_str(), "r");
-    if (!f) {
-        std::printf("can not open file: %s to read\n", originFile.c_str());
-        std::exit(1);
-    }
-    Input in{f, "origin", originFile};
+    Input in{openNamed(originFile), "origin", originFile};
     std::vector<double> values;
-    std::string line;
-    while (nextLine(in, line))
-        if (qualifies(line)) values.push_back(leadingValue(in, line.c_str()));
-    std::fclose(f);
+    forEachValueLine(in, [&](const std::string& line) { values.push_back(lineValue(in, line)); });
     if (values.empty())
         fail("origin file: %s holds no values (one per site is needed)\n", originFile.c_str());
 
@@ -191,40 +279,56 @@ void readOrigin() {
         *v = dvector(1, n);
     funcFlag = ivector(1, n);
     siteIndex = ivector(1, n);
-    for (int i = 1; i <= n; i++) Cn[i] = values[i - 1];
+    for (int i = 1; i <= n; i++) {
+        Cn[i] = values[i - 1];
+        siteIndex[i] = i;
+    }
     std::printf("After reading original Z-score file, seqlength: %d\n", n);
 }
 
 void readProb() {
     for (int i = 1; i <= seqLength; i++) ndProb[i] = 1.0;
-    std::FILE* f = std::fopen(probFile.c_str(), "r");
-    if (!f) return;
-    Input in{f, "probability", probFile};
-    std::string line;
+    if (probFile.empty()) return;
+    Input in{openNamed(probFile), "probability", probFile};
     int k = 0;
-    while (nextLine(in, line)) {
-        if (!qualifies(line)) continue;
+    forEachValueLine(in, [&](const std::string& line) {
         if (++k > seqLength) {
+            sayBeyondSites(in);
             std::printf("row number is wrong in file: %s\n", probFile.c_str());
             std::exit(1);
         }
-        ndProb[k] = leadingValue(in, line.c_str());
-    }
-    std::fclose(f);
+        ndProb[k] = lineValue(in, line);
+    });
+    if (k < seqLength)
+        fail("probability file: %s has %d values but the origin file has %d sites (one probability per "
+             "site)\n",
+             probFile.c_str(), k, seqLength);
 }
+
+namespace {
+
+// The site number that a field of the function-site file holds, read completely.
+long siteNumber(const Input& in, const std::string& field) {
+    const char* text = field.c_str();
+    char* end = nullptr;
+    long site = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0') badField(in, "", field, "is not a whole site number");
+    return site;
+}
+
+} // namespace
 
 void readFunc() {
     for (int i = 1; i <= seqLength; i++) funcFlag[i] = 0;
-    std::FILE* f = std::fopen(funcFile.c_str(), "r");
-    if (!f) return;
+    if (funcFile.empty()) return;
     // Only the first line ("cutoff5:" and its sites) marks functional sites.
-    Input in{f, "function-site", funcFile};
+    Input in{openNamed(funcFile), "function-site", funcFile};
     std::string line;
     nextLine(in, line);
-    std::fclose(f);
+    std::fclose(in.f);
     for (const std::string& word : words(line)) {
         if (word == "cutoff5:") continue;
-        long site = std::strtol(word.c_str(), nullptr, 10);
+        long site = siteNumber(in, word);
         if (site < 1 || site > seqLength) {
             std::fprintf(stderr,
                          "warning: functional site \"%s\" in file: %s is not a site number 1..%d; ignored\n",
@@ -236,21 +340,29 @@ void readFunc() {
 }
 
 void readAlpha() {
-    std::FILE* f = std::fopen(alphaFile.c_str(), "r");
-    if (!f) {
+    if (alphaFile.empty()) {
+        // Without an alpha file the default 1.01 keeps every site through the filter.
         std::printf("can not open file: %s\n", alphaFile.c_str());
         for (int i = 1; i <= seqLength; i++) alpha[i] = 1.01;
         return;
     }
-    Input in{f, "alpha", alphaFile};
-    std::string line;
-    for (int i = 1; i <= seqLength; i++) {
-        if (!nextLine(in, line))
-            fail("alpha file: %s has %d lines but the origin file has %d sites (one alpha per site)\n",
-                 alphaFile.c_str(), i - 1, seqLength);
-        alpha[i] = leadingValue(in, line.c_str());
+    // Line i holds the alpha of site i, so a blank line among them is an error, not a gap to
+    // skip; a file too short is named by its length before any of its values.
+    Input in{openNamed(alphaFile), "alpha", alphaFile};
+    std::vector<std::string> lines = allLines(in);
+    int count = static_cast<int>(lines.size());
+    if (count < seqLength)
+        fail("alpha file: %s has %d lines but the origin file has %d sites (one alpha per site)\n",
+             alphaFile.c_str(), count, seqLength);
+    for (int i = 1; i <= count; i++) {
+        in.line = i;
+        if (i <= seqLength) {
+            alpha[i] = lineValue(in, lines[i - 1]);
+        } else if (qualifies(lines[i - 1])) {
+            sayBeyondSites(in);
+            std::exit(1);
+        }
     }
-    std::fclose(f);
 }
 
 void printInput() {
@@ -261,24 +373,22 @@ void printInput() {
 
 namespace {
 
-// Counts the replicates (qualifying lines) of the mutation file.
-int countReplicates(Input& in) {
-    std::string line;
-    int count = 0;
-    while (nextLine(in, line))
-        if (qualifies(line)) count++;
-    return count;
-}
-
-// Stores the first seqLength values of replicate r; a shorter line would leave sites unset.
-void storeReplicate(const Input& in, const std::string& line, int r) {
-    std::vector<std::string> values = words(line);
-    if (static_cast<long>(values.size()) < seqLength)
+// The values of replicate r, exactly one per site. A line too short for the sites is refused
+// by its count at once (a title line left in is one); in a longer line the sites' values are
+// read first, so that a bad value among them is named at its site.
+std::vector<double> replicateValues(const Input& in, const std::string& line, int r) {
+    std::vector<std::string> fields = words(line);
+    auto refuseCount = [&]() {
         fail("mutation file: %s, line %d: replicate %d has %zu values, expected %d (one per site of the "
              "origin file)\n",
-             mutationFile.c_str(), in.line, r, values.size(), seqLength);
+             mutationFile.c_str(), in.line, r, fields.size(), seqLength);
+    };
+    if (static_cast<long>(fields.size()) < seqLength) refuseCount();
+    std::vector<double> values;
     for (int c = 1; c <= seqLength; c++)
-        Cd[c][r] = leadingValue(in, values[c - 1].c_str(), ", site " + std::to_string(c));
+        values.push_back(fieldValue(in, fields[c - 1], ", site " + std::to_string(c)));
+    if (static_cast<long>(fields.size()) > seqLength) refuseCount();
+    return values;
 }
 
 } // namespace
@@ -289,31 +399,24 @@ void readMutation() {
         std::printf("can not open file: %s\n", mutationFile.c_str());
         std::exit(1);
     }
+    // One pass, so that the replicates may come through a pipe.
     Input in{f, "mutation", mutationFile};
-    replicates = countReplicates(in);
+    std::vector<std::vector<double>> rows;
+    forEachValueLine(in, [&](const std::string& line) {
+        rows.push_back(replicateValues(in, line, static_cast<int>(rows.size()) + 1));
+    });
+    replicates = static_cast<int>(rows.size());
     // The sample deviation of the replicates divides by one less than their number.
     if (replicates < 2)
         fail("mutation file: %s holds %d replicates; at least two are needed\n", mutationFile.c_str(),
              replicates);
-    rewindInput(in);
     Cd = dmatrix(1, seqLength, 1, replicates);
     Cexp = dmatrix(1, seqLength, 1, replicates);
-    std::string line;
-    int r = 0;
-    while (nextLine(in, line)) {
-        if (!qualifies(line)) continue;
-        if (++r > replicates) break;
-        storeReplicate(in, line, r);
-    }
-    std::fclose(f);
-    // The file changed between the two passes.
-    if (r != replicates) {
-        std::printf("row number is wrong, tmpRowIndex:%d and DIM: %d\n", r, replicates);
-        std::exit(1);
-    }
+    for (int r = 1; r <= replicates; r++)
+        for (int c = 1; c <= seqLength; c++) Cd[c][r] = rows[r - 1][c - 1];
 }
 
-void rowMoments(double** values, double* avg, double* sigma) {
+void rowMoments(double** values, double* avg, double* sigma, const char* what) {
     int m = replicates;
     for (int i = 1; i <= seqLength; i++) {
         double sum = 0.0;
@@ -322,6 +425,11 @@ void rowMoments(double** values, double* avg, double* sigma) {
         double squares = 0.0;
         for (int j = 1; j <= m; j++) squares += (values[i][j] - avg[i]) * (values[i][j] - avg[i]) / (m - 1);
         sigma[i] = std::sqrt(squares);
+        // Values near the limit of a double (1e308) overflow their squares; the site is refused
+        // rather than computed otherwise, so that every other site keeps its exact moments.
+        if (!std::isfinite(avg[i]) || !std::isfinite(sigma[i]))
+            fail("site %d: the mean or deviation of its %s is beyond the range of a double\n", siteIndex[i],
+                 what);
     }
 }
 
@@ -329,6 +437,8 @@ void ratioCut() {
     std::vector<double> ratio(seqLength + 1, 0.0);
     for (int i = 1; i <= seqLength; i++) {
         ratio[i] = std::fabs(Cn[i]) > 1e-8 ? avgCd[i] / Cn[i] : 0.0;
+        if (!std::isfinite(ratio[i]))
+            fail("site %d: its ratio avgCd/Cn = %g/%g is beyond the range of a double\n", i, avgCd[i], Cn[i]);
         std::printf("i:%4d ratio:%f avgCd:%f Cn:%f\n", i, ratio[i], avgCd[i], Cn[i]);
     }
     auto counted = [&](int i) { return ratio[i] > 1e-8 && std::fabs(ratio[i] - 1.0) > 1e-8; };
@@ -345,6 +455,8 @@ void ratioCut() {
     for (int i = 1; i <= seqLength; i++)
         if (counted(i)) squares += (ratio[i] - avgRatio) * (ratio[i] - avgRatio);
     double sigmaRatio = count > 1 ? std::sqrt(squares / (count - 1)) : 0.0;
+    if (!std::isfinite(avgRatio) || !std::isfinite(sigmaRatio))
+        fail("the mean or deviation of the sites' ratios avgCd/Cn is beyond the range of a double\n");
     std::printf("avgRatio:%f  sigmaRatio:%f ratioLength:%d\n", avgRatio, sigmaRatio, count);
     if (count < 2) return;
     for (int i = 1; i <= seqLength; i++)
@@ -379,7 +491,6 @@ void printSiteRow(int i) {
 } // namespace
 
 void filterSites() {
-    for (int i = 1; i <= seqLength; i++) siteIndex[i] = i;
     int i = 1;
     while (i <= seqLength) {
         if (carriesNoInformation(i))
@@ -387,6 +498,9 @@ void filterSites() {
         else
             i++;
     }
+    if (seqLength == 0)
+        fail("no site is left: every site has an alpha of 1 or below 1e-8, replicates without spread, or a "
+             "Cn equal to their mean\n");
 }
 
 void printSites() {
@@ -400,15 +514,14 @@ void printSites() {
 
 namespace {
 
-// Why a fitted line cannot map the replicates onto the observed scale, or nullptr.
-const char* degenerateFit(const float* x, int n, float a, float b) {
+// Why the sites cannot carry a straight line with its errors, or nullptr.
+const char* unfitSites(const float* x, int n) {
     if (n < 2) return "fewer than two sites";
+    if (n < 3) return "two sites leave its errors undefined; it needs three";
     bool allEqual = true;
     for (int i = 2; i <= n; i++)
         if (x[i] != x[1]) allEqual = false;
     if (allEqual) return "all x values are equal";
-    if (!std::isfinite(a) || !std::isfinite(b)) return "the slope or intercept is not finite";
-    if (b == 0.0f) return "the slope is 0";
     return nullptr;
 }
 
@@ -424,20 +537,34 @@ void fitLine(double* slope, double* intercept) {
         y[i] = static_cast<float>(weightFlag ? avgCd[i] : Cn[i]);
         sig[i] = static_cast<float>(sigmaCd[i]);
     }
-    float a, b, siga, sigb, chi2, q;
-    fit(x, y, n, sig, weightFlag, &a, &b, &siga, &sigb, &chi2, &q);
-    std::printf("b:%f a:%f siga: %f sigb: %f chi2: %f q: %f\n", b, a, siga, sigb, chi2, q);
+    // The goodness of a weighted fit over fewer than three sites ends the run in gammq with its
+    // own lines; the fit is made all the same, after a line that says why it will stop.
+    bool fewForWeights = weightFlag && n < 3;
+    if (fewForWeights)
+        std::fprintf(stderr, "-L needs at least three sites for the goodness of its weighted fit; %d left\n",
+                     n);
+    const char* fault = fewForWeights ? nullptr : unfitSites(x, n);
+    float a = 0.0f, b = 0.0f, siga = 0.0f, sigb = 0.0f, chi2 = 0.0f, q = 0.0f;
+    if (!fault) {
+        fit(x, y, n, sig, weightFlag, &a, &b, &siga, &sigb, &chi2, &q);
+        for (float v : {a, b, siga, sigb, chi2, q})
+            if (!std::isfinite(v)) fault = "its results are beyond single precision";
+    }
+    // Under -R the line is only shown, so a slope of 0 does no harm there.
+    if (!fault && regression != 0.0 && b == 0.0f) fault = "the slope is 0";
+    if (fault && regression != 0.0)
+        fail("can not map the replicates onto the observed values: the straight-line fit over %d sites is "
+             "degenerate (%s); -R runs without the fit\n",
+             n, fault);
+    if (fault)
+        std::printf("no straight-line fit over %d sites (%s); -R does not use it\n", n, fault);
+    else
+        std::printf("b:%f a:%f siga: %f sigb: %f chi2: %f q: %f\n", b, a, siga, sigb, chi2, q);
 
     if (regression == 0.0) {
         *slope = 1.0;
         *intercept = 0.0;
     } else {
-        const char* fault = degenerateFit(x, n, a, b);
-        if (fault)
-            fail(
-                "can not map the replicates onto the observed values: the straight-line fit over %d sites is "
-                "degenerate (%s); -R runs without the fit\n",
-                n, fault);
         // The weighted fit gives avgCd = a + b Cn; its exact inverse maps a replicate onto Cn.
         *slope = weightFlag ? 1.0 / b : b;
         *intercept = weightFlag ? -static_cast<double>(a) / b : a;
@@ -451,7 +578,13 @@ void fitLine(double* slope, double* intercept) {
 void transformReplicates(double slope, double intercept) {
     for (int i = 1; i <= seqLength; i++)
         for (int j = 1; j <= replicates; j++) Cexp[i][j] = Cd[i][j] * slope + intercept;
-    rowMoments(Cexp, avgCexp, sigmaCexp);
+    rowMoments(Cexp, avgCexp, sigmaCexp, "transformed replicates");
+    // Rounding in the transform can merge a site's replicates; no probability follows from them.
+    for (int i = 1; i <= seqLength; i++)
+        if (sigmaCexp[i] == 0.0)
+            fail("site %d: the fit maps all its replicates onto one value, so its probability is not "
+                 "defined\n",
+                 siteIndex[i]);
 }
 
 void calPvalues() {
@@ -475,14 +608,20 @@ double betaTail(int i) {
     double mu = avgCexp[i], var = sigmaCexp[i] * sigmaCexp[i];
     double sA = mu * ((mu - mu * mu) / var - 1.0);
     double sB = (1.0 / mu - 1.0) * sA;
-    if (siteIndex[i] == 15)
-        std::printf("site 15, its Cn:%10.6f avgCd:%10.6f sigmaCd:%10.6f alpha: %10.6f beta:%10.6f\n", Cn[i],
-                    avgCexp[i], sigmaCexp[i], sA, sB);
-    // Moments fit a beta distribution only for a mean inside (0, 1) and a variance below mu (1 - mu).
+    // Moments fit a beta distribution only for a mean inside (0, 1) and a variance below mu (1 - mu);
+    // outside, the shapes shown for site 15 would not be numbers.
     if (!(mu > 0.0 && mu < 1.0 && var > 0.0 && var < mu * (1.0 - mu)))
         fail("site %d: the replicates' mean %g and variance %g give no beta distribution (the mean must lie "
              "in (0, 1) and the variance below mean*(1-mean))\n",
              siteIndex[i], mu, var);
+    if (siteIndex[i] == 15)
+        std::printf("site 15, its Cn:%10.6f avgCd:%10.6f sigmaCd:%10.6f alpha: %10.6f beta:%10.6f\n", Cn[i],
+                    avgCexp[i], sigmaCexp[i], sA, sB);
+    // betai ends the run on such a value with its own lines; say first which site broke it.
+    if (Cn[i] < 0.0 || Cn[i] > 1.0)
+        std::fprintf(
+            stderr, "-B needs every origin value within 0..1, the range of a beta variable; site %d has %g\n",
+            siteIndex[i], Cn[i]);
     return 1.0 - betai(sA, sB, Cn[i]);
 }
 
@@ -557,13 +696,14 @@ void writeRank(double** rank) {
 
 int quorvel(int argc, char** argv) {
     readOptions(argc, argv);
+    checkOutputPaths();
     readOrigin();
     readProb();
     readFunc();
     readAlpha();
     printInput();
     readMutation();
-    rowMoments(Cd, avgCd, sigmaCd);
+    rowMoments(Cd, avgCd, sigmaCd, "replicates");
     if (ratioFlag) ratioCut();
     filterSites();
     printSites();

@@ -30,6 +30,9 @@ extern double **Cd, **Cexp;
 // Prints the usage text and exits with status 1.
 [[noreturn]] void usage();
 void readOptions(int argc, char** argv);
+// Ends the run when an output would land on an input: the same path, or the same file by
+// another name (a link); checked before anything is read or written.
+void checkOutputPaths();
 
 void readOrigin();
 void readProb();
@@ -37,9 +40,11 @@ void readFunc();
 void readAlpha();
 void printInput();
 void readMutation();
-// Mean and sample standard deviation of rows 1..seqLength of values over the replicates.
-void rowMoments(double** values, double* avg, double* sigma);
+// Mean and sample standard deviation of rows 1..seqLength of values over the replicates; what
+// names the values in the message that ends the run when they overflow.
+void rowMoments(double** values, double* avg, double* sigma, const char* what);
 void ratioCut();
+// Drops the sites that carry no information; a run with none left ends here.
 void filterSites();
 void printSites();
 // Fits the line, prints it and returns the transform of the replicates onto Cn's scale.

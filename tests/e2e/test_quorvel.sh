@@ -83,6 +83,57 @@ run -O hand.origin -M "$fixtures/hand.mutation" -R -B
 expect_status 1 "beta moments"
 expect_in errors "give no beta distribution" "beta moments"
 
+# Old Mac and DOS line ends read as newlines, and the replicates may come through a pipe: the
+# same ranking as the full run above.
+mkdir -p ends
+for f in hand.origin hand.alpha hand.prob hand.func; do tr '\n' '\r' <"$fixtures/$f" >"ends/$f"; done
+sed 's/$/\r/' "$fixtures/hand.mutation" >ends/hand.mutation
+run -O ends/hand.origin -M ends/hand.mutation -A ends/hand.alpha -P ends/hand.prob -F ends/hand.func -R
+expect_status 0 "carriage-return line ends"
+cmp -s ends/hand.origin.rank hand.origin.rank || fail "carriage-return line ends: another ranking"
+status=0
+"$QUORVEL" -O ends/hand.origin -M /dev/stdin -A ends/hand.alpha -P ends/hand.prob -F ends/hand.func -R \
+    <"$fixtures/hand.mutation" >report 2>errors || status=$?
+expect_status 0 "replicates through a pipe"
+cmp -s ends/hand.origin.rank hand.origin.rank || fail "replicates through a pipe: another ranking"
+
+# An output that would land on an input is refused before anything is written.
+cp "$fixtures/hand.mutation" clash.origin.rank
+cp "$fixtures/hand.origin" clash.origin
+run -O clash.origin -M clash.origin.rank
+expect_status 1 "output onto an input"
+expect_in errors "the rank file clash.origin.rank would overwrite the mutation file clash.origin.rank" \
+    "output onto an input"
+cmp -s clash.origin.rank "$fixtures/hand.mutation" || fail "output onto an input: the input was changed"
+[ ! -e clash.origin.pvalue ] || fail "output onto an input: a p-value file was written"
+
+# Under -R with every site filtered out (every alpha 1): status 1, the no-site message, no nan
+# or inf anywhere, and no output files.
+cp "$fixtures/hand.origin" filtered.origin
+sed 's/.*/1.0/' "$fixtures/hand.alpha" >filtered.alpha
+run -O filtered.origin -M "$fixtures/hand.mutation" -A filtered.alpha -R
+expect_status 1 "every site filtered out"
+expect_in errors "no site is left" "every site filtered out"
+if grep -qiwE 'nan|inf' report errors; then fail "every site filtered out: nan or inf in the report"; fi
+[ ! -e filtered.origin.rank ] && [ ! -e filtered.origin.pvalue ] ||
+    fail "every site filtered out: output files written"
+
+# Fields that are not numbers, a short probability file and misspelt optional files.
+printf '%s\n' -33.29 -25.41 '−31.5' >word.origin
+run -O word.origin -M "$fixtures/hand.mutation"
+expect_status 1 "a Unicode minus"
+expect_in errors 'origin file: word.origin, line 3: "−31.5" is not a number' "a Unicode minus"
+head -3 "$fixtures/hand.prob" >short.prob
+run -O hand.origin -M "$fixtures/hand.mutation" -P short.prob
+expect_status 1 "short probability file"
+expect_in errors "probability file: short.prob has 3 values but the origin file has 16 sites" \
+    "short probability file"
+for option in -A -P -F; do
+    run -O hand.origin -M "$fixtures/hand.mutation" "$option" misspelt
+    expect_status 1 "misspelt $option file"
+    expect_in report "can not open file: misspelt to read" "misspelt $option file"
+done
+
 # A report that cannot be written is a failure.
 status=0
 "$QUORVEL" -O scaled.origin -M "$fixtures/scaled.mutation" >/dev/full 2>errors || status=$?

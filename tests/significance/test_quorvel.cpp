@@ -441,7 +441,7 @@ TEST(Quorvel, ReadsInputsWithoutFixedLimits) {
 TEST(Quorvel, CountsOnlyLinesThatCarryAValue) {
     std::string dir = scratch("lines");
     writeFile(dir + "/origin", "\n-2.5\n \n\n9\n  -3\n7");
-    writeFile(dir + "/mutation", "\n1 2 3 4 5\n\n   \n2 3 4 5 6\n3 1 2 6 7");
+    writeFile(dir + "/mutation", "\n1 2 3 4\n\n   \n2 3 4 5\n3 1 2 6");
     std::string report = run({"-O", dir + "/origin", "-M", dir + "/mutation", "-R"});
     EXPECT_NE(report.find("seqlength: 4\n"), std::string::npos);
     EXPECT_NE(report.find("   4     7.000000       1.010000    1.000000e+00\n"), std::string::npos);
@@ -570,4 +570,247 @@ TEST(QuorvelDeathTest, OutputsThatCannotBeWrittenEndWithStatusOne) {
     fs::create_symlink("/dev/full", origin + ".pvalue");
     EXPECT_EXIT(runToStderr({"-O", origin, "-M", fixture("scaled.mutation")}), testing::ExitedWithCode(1),
                 "can not write file: " + origin + ".pvalue\n");
+}
+
+namespace {
+
+// Three sites over three replicates, with every optional file; each case below spoils one of them.
+struct SmallRun {
+    std::string dir, origin, mutation, alpha, prob, func;
+    explicit SmallRun(const std::string& name)
+        : dir(scratch(name)), origin(dir + "/origin"), mutation(dir + "/mutation"), alpha(dir + "/alpha"),
+          prob(dir + "/prob"), func(dir + "/func") {
+        writeFile(origin, "0.5\n-1.25\n2\n");
+        writeFile(mutation, "0.1 -1.0 1.0\n0.3 -1.5 1.5\n0.2 -1.2 2.5\n");
+        writeFile(alpha, "1.5\n1.5\n1.5\n");
+        writeFile(prob, "0.1\n0.2\n0.3\n");
+        writeFile(func, "cutoff5: 1 3\ncutoff8: 2\n");
+    }
+    std::vector<std::string> args() const {
+        return {"-O", origin, "-M", mutation, "-A", alpha, "-P", prob, "-F", func, "-R"};
+    }
+};
+
+std::string withCarriageReturns(const std::string& text, const std::string& end) {
+    std::string result;
+    for (char ch : text) result += ch == '\n' ? end : std::string(1, ch);
+    return result;
+}
+
+} // namespace
+
+// A bare carriage return ends a line as "\r\n" and "\n" do, in every file.
+TEST(Quorvel, ReadsOldMacAndDosLineEndsAsNewlines) {
+    std::string unix = scratch("line_ends_unix"), mac = scratch("line_ends_mac");
+    const std::string names[] = {"hand.origin", "hand.mutation", "hand.alpha", "hand.prob", "hand.func"};
+    for (const std::string& name : names) {
+        copyIn(unix, name);
+        std::string end = name == "hand.mutation" ? "\r\n" : "\r";
+        writeFile(mac + "/" + name, withCarriageReturns(readFile(fixture(name)), end));
+    }
+    auto runIn = [](const std::string& dir) {
+        return run({"-O", dir + "/hand.origin", "-M", dir + "/hand.mutation", "-A", dir + "/hand.alpha", "-P",
+                    dir + "/hand.prob", "-F", dir + "/hand.func", "-R"});
+    };
+    testing::internal::CaptureStderr();
+    std::string expected = runIn(unix), report = runIn(mac);
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(expected.find("seqLength: 12\n"), std::string::npos);
+    EXPECT_EQ(report, expected);
+    EXPECT_EQ(readFile(mac + "/hand.origin.rank"), readFile(unix + "/hand.origin.rank"));
+    EXPECT_EQ(readFile(mac + "/hand.origin.pvalue"), readFile(unix + "/hand.origin.pvalue"));
+}
+
+// Every field is read whole, in the C locale; what is not a number is named where it stands.
+TEST(QuorvelDeathTest, FieldsThatAreNotNumbersAreRefusedWithFileLineAndValue) {
+    const std::vector<std::string> notNumbers = {"abc",
+                                                 "x-12.5",
+                                                 "-12,5",
+                                                 "\xE2\x88\x92"
+                                                 "12.5",
+                                                 "1.5.2",
+                                                 "0.5x"};
+    const std::vector<std::string> notSites = {"2.5", "2,7,9", "12x", "0x2"};
+    // Each file with a word in one place: the text before it, after it, and the place as named.
+    const struct {
+        std::string SmallRun::*file;
+        std::string kind, before, after, where;
+        const std::vector<std::string>& words;
+        std::string fault;
+    } places[] = {
+        {&SmallRun::origin, "origin", "0.5\n", "\n2\n", ", line 2", notNumbers, "is not a number"},
+        {&SmallRun::alpha, "alpha", "1.5\n1.5\n", "\n", ", line 3", notNumbers, "is not a number"},
+        {&SmallRun::prob, "probability", "\n", "\n0.2\n0.3\n", ", line 2", notNumbers, "is not a number"},
+        {&SmallRun::mutation, "mutation", "0.1 -1.0 1.0\n0.3 -1.5 ", "\n0.2 -1.2 2.5\n", ", line 2, site 3",
+         notNumbers, "is not a number"},
+        {&SmallRun::func, "function-site", "cutoff5: 1 ", "\ncutoff8: 2\n", ", line 1", notSites,
+         "is not a whole site number"},
+    };
+    for (const auto& place : places)
+        for (const std::string& word : place.words) {
+            SmallRun r("fields");
+            writeFile(r.*place.file, place.before + word + place.after);
+            EXPECT_EXIT(runToStderr(r.args()), testing::ExitedWithCode(1),
+                        place.kind + " file: " + r.*place.file + place.where + ": \"" + word + "\" " +
+                            place.fault + "\n")
+                << place.kind << " " << word;
+        }
+}
+
+// Values are paired with sites by position, so every file must hold exactly one value per site.
+TEST(QuorvelDeathTest, FilesThatDoNotHoldOneValuePerSiteAreRefused) {
+    SmallRun r("per_site");
+    const struct {
+        std::string name;
+        std::string SmallRun::*file;
+        std::string text, pattern;
+    } cases[] = {
+        {"two values on an origin line", &SmallRun::origin, "0.5\n-1.25 7\n2\n",
+         "origin file: " + r.origin + ", line 2: \"-1.25 7\" holds 2 values; one value per line is needed\n"},
+        {"a replicate line with an extra value", &SmallRun::mutation,
+         "0.1 -1.0 1.0\n0.3 -1.5 1.5 9\n0.2 -1.2 2.5\n",
+         "mutation file: " + r.mutation + ", line 2: replicate 2 has 4 values, expected 3"},
+        {"a transposed mutation file (more columns than origin values)", &SmallRun::mutation,
+         "0.1 0.3 0.2 0.4\n-1.0 -1.5 -1.2 -1.1\n1.0 1.5 2.5 1.8\n",
+         "mutation file: " + r.mutation + ", line 1: replicate 1 has 4 values, expected 3"},
+        {"a probability file with fewer rows than sites", &SmallRun::prob, "0.1\n0.2\n",
+         "probability file: " + r.prob + " has 2 values but the origin file has 3 sites"},
+        {"a probability file with more rows than sites", &SmallRun::prob, "0.1\n0.2\n0.3\n\n0.4\n",
+         "probability file: " + r.prob + ", line 5: a value beyond the 3 sites of the origin file.*" +
+             "row number is wrong in file: " + r.prob + "\n"},
+        {"a blank line among the alphas", &SmallRun::alpha, "1.5\n\n1.5\n1.5\n",
+         "alpha file: " + r.alpha + ", line 2: \"\" holds 0 values"},
+        {"an alpha beyond the sites", &SmallRun::alpha, "1.5\n1.5\n1.5\n\n2.5\n",
+         "alpha file: " + r.alpha + ", line 5: a value beyond the 3 sites of the origin file"},
+    };
+    for (const auto& c : cases) {
+        SmallRun spoilt("per_site");
+        writeFile(spoilt.*c.file, c.text);
+        EXPECT_EXIT(runToStderr(spoilt.args()), testing::ExitedWithCode(1), c.pattern) << c.name;
+    }
+}
+
+// A file the user named must be there, as the origin file must.
+TEST(QuorvelDeathTest, NamedFilesThatCannotBeReadAreRefused) {
+    SmallRun r("named");
+    for (const char* option : {"-A", "-P", "-F"}) {
+        std::vector<std::string> args = r.args();
+        auto at = std::find(args.begin(), args.end(), option);
+        at[1] = r.dir + "/misspelt";
+        EXPECT_EXIT(runToStderr(args), testing::ExitedWithCode(1),
+                    "can not open file: " + r.dir + "/misspelt to read\n")
+            << option;
+    }
+    EXPECT_EXIT(runToStderr({"-O", r.dir, "-M", r.mutation}), testing::ExitedWithCode(1),
+                "origin file: " + r.dir + ", line 1: can not be read \\(Is a directory\\)\n");
+}
+
+// Where no line can be fitted, -R (which does not use it) says why in its place: no nan or inf.
+TEST(Quorvel, NoRegressionShowsWhyThereIsNoFit) {
+    std::string dir = scratch("no_fit");
+    const struct {
+        std::string origin, mutation, reason;
+    } cases[] = {
+        {"-3.0\n", "-4.0\n-5.0\n", "no straight-line fit over 1 sites (fewer than two sites)"},
+        {"0.2\n0.5\n", "0.1 0.3\n0.2 0.35\n0.15 0.4\n",
+         "no straight-line fit over 2 sites (two sites leave its errors undefined; it needs three)"},
+        {"3\n4\n5\n", "1 1 1\n2 2.0000001 2\n0 0 0\n",
+         "no straight-line fit over 3 sites (all x values are equal)"},
+        {"1.1\n2.3\n3.7\n", "1e40 2 3.5\n2 3 4\n0 1 2\n",
+         "no straight-line fit over 3 sites (its results are beyond single precision)"},
+    };
+    for (const auto& c : cases) {
+        writeFile(dir + "/origin", c.origin);
+        writeFile(dir + "/mutation", c.mutation);
+        std::string report = run({"-O", dir + "/origin", "-M", dir + "/mutation", "-R"});
+        EXPECT_NE(report.find(c.reason + "; -R does not use it\n"), std::string::npos) << report;
+        std::string all = report + readFile(dir + "/origin.pvalue");
+        EXPECT_EQ(all.find("nan"), std::string::npos) << c.reason;
+        EXPECT_EQ(all.find("inf"), std::string::npos) << c.reason;
+    }
+}
+
+// A run that cannot give every site a defined probability ends with status 1 and says why,
+// and one whose statistical routines stop says first which option needs what.
+TEST(QuorvelDeathTest, RunsWithoutDefinedProbabilitiesEndWithStatusOne) {
+    std::string dir = scratch("undefined");
+    auto inputs = [&](const std::string& name, const std::string& origin, const std::string& mutation) {
+        writeFile(dir + "/" + name + ".origin", origin);
+        writeFile(dir + "/" + name + ".mutation", mutation);
+        return std::vector<std::string>{"-O", dir + "/" + name + ".origin", "-M",
+                                        dir + "/" + name + ".mutation"};
+    };
+    auto with = [](std::vector<std::string> args, std::initializer_list<std::string> more) {
+        args.insert(args.end(), more);
+        return args;
+    };
+    writeFile(dir + "/ones.alpha", "1\n1.0\n1.00000000001\n");
+    std::vector<std::string> three =
+        inputs("three", "0.5\n-1.25\n2\n", "0.1 -1.0 1.0\n0.3 -1.5 1.5\n0.2 -1.2 2.5\n");
+    const std::string noSite =
+        "no site is left: every site has an alpha of 1 or below 1e-8, replicates without "
+        "spread, or a Cn equal to their mean\n";
+    const FailureCase cases[] = {
+        {"every alpha 1 under -R", with(three, {"-A", dir + "/ones.alpha", "-R"}), noSite},
+        {"replicates without spread",
+         with(inputs("flat", "0.5\n-1.25\n", "0.1 -1.0\n0.1 -1.0\n0.1 -1.0\n"), {"-R"}), noSite},
+        {"two sites for the default fit", inputs("two", "0.2\n0.5\n", "0.1 0.3\n0.2 0.35\n0.15 0.4\n"),
+         "the straight-line fit over 2 sites is degenerate \\(two sites leave its errors undefined; it needs "
+         "three\\)"},
+        {"two sites for -L", with(inputs("two", "0.2\n0.5\n", "0.1 0.3\n0.2 0.35\n0.15 0.4\n"), {"-L", "-R"}),
+         "-L needs at least three sites for the goodness of its weighted fit; 2 left\n"
+         "Numerical Recipes run-time error...\nInvalid arguments in routine gammq\n"},
+        {"an origin value outside 0..1 for -B",
+         with(inputs("beta", "0.2\n1.5\n", "0.1 0.3\n0.2 0.35\n0.15 0.4\n"), {"-R", "-B"}),
+         "-B needs every origin value within 0..1, the range of a beta variable; site 2 has 1.5\n"
+         "Numerical Recipes run-time error...\nBad x in routine betai\n"},
+        {"replicates whose variance overflows",
+         with(inputs("huge", "0.5\n-1.25\n2\n", "0.1 -1.0 1e308\n0.3 -1.5 -1e308\n0.2 -1.2 2.5\n"), {"-R"}),
+         "site 3: the mean or deviation of its replicates is beyond the range of a double\n"},
+        {"a ratio that overflows",
+         with(inputs("ratio", "0.5\n1e-7\n2\n", "0.1 1e302 1.0\n0.3 1e302 1.5\n0.2 1e302 2.5\n"),
+              {"-r", "-R"}),
+         "site 2: its ratio avgCd/Cn = 1e\\+302/1e-07 is beyond the range of a double\n"},
+        // The intercept of 1e9 swallows site 5's spread of 2e-8.
+        {"replicates that the fit merges",
+         inputs("merged", "1000000000\n1000001000\n1000002000\n1000003000\n1000001500\n",
+                "0 1000 2000 3000 1500\n1 1001 2001 3001 1500.00000002\n2 1002 2002 3002 1500.00000004\n"),
+         "site 5: the fit maps all its replicates onto one value, so its probability is not defined\n"},
+    };
+    for (const FailureCase& c : cases) {
+        EXPECT_EXIT(runToStderr(c.args), testing::ExitedWithCode(1), c.pattern) << c.name;
+        EXPECT_FALSE(fs::exists(c.args[1] + ".rank")) << c.name;
+    }
+}
+
+// The outputs are named after the origin file; one that is an input, by its path or by another
+// name for the same file, is refused before anything is read or written.
+TEST(QuorvelDeathTest, OutputsOntoInputsAreRefusedBeforeAnythingIsWritten) {
+    const struct {
+        std::string option, given, output, kinds;
+        bool link;
+    } cases[] = {
+        {"-M", "origin.rank", "origin.rank", "rank file @origin.rank would overwrite the mutation", false},
+        {"-P", "origin.pvalue", "origin.pvalue",
+         "p-value file @origin.pvalue would overwrite the probability", false},
+        {"-A", "./origin.rank", "origin.rank", "rank file @origin.rank would overwrite the alpha", false},
+        {"-F", "link", "origin.pvalue", "p-value file @origin.pvalue would overwrite the function-site",
+         true},
+    };
+    for (const auto& c : cases) {
+        SmallRun r("clash");
+        std::vector<std::string> args = r.args();
+        std::string& path = *(std::find(args.begin(), args.end(), c.option) + 1);
+        std::string output = r.dir + "/" + c.output, given = r.dir + "/" + c.given;
+        fs::copy_file(path, output);
+        std::string before = readFile(output);
+        if (c.link) fs::create_symlink(output, given);
+        path = given;
+        std::string kinds = c.kinds;
+        kinds.replace(kinds.find('@'), 1, r.dir + "/");
+        EXPECT_EXIT(runToStderr(args), testing::ExitedWithCode(1), "the " + kinds + " file " + given + " ")
+            << c.option;
+        EXPECT_EQ(readFile(output), before) << c.option;
+        EXPECT_EQ(fs::exists(r.origin + ".rank") + fs::exists(r.origin + ".pvalue"), 1) << c.option;
+    }
 }
