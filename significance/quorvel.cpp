@@ -139,14 +139,16 @@ std::vector<std::string> words(const std::string& line) {
 }
 
 // The number that a field holds, read completely. quorvel never sets a locale, so strtod reads
-// in the C locale, where "-12,5" or a Unicode minus is no number. A value that is not finite
+// in the C locale, where "-12,5" or a Unicode minus is no number. The tables are decimal: strtod
+// would read "0x10" as 16, so a hexadecimal field is no number either. A value that is not finite
 // (nan, inf, or beyond the range of a double) is refused as well: every mean, deviation and
 // probability of its site would be undefined.
 double fieldValue(const Input& in, const std::string& field, const std::string& where = "") {
     const char* text = field.c_str();
     char* end = nullptr;
     double value = std::strtod(text, &end);
-    if (end == text || *end != '\0') badField(in, where, field, "is not a number");
+    if (end == text || *end != '\0' || field.find_first_of("xX") != std::string::npos)
+        badField(in, where, field, "is not a number");
     if (!std::isfinite(value)) badField(in, where, field, "is not a finite number");
     return value;
 }

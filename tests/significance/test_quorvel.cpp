@@ -629,7 +629,8 @@ TEST(QuorvelDeathTest, FieldsThatAreNotNumbersAreRefusedWithFileLineAndValue) {
                                                  "\xE2\x88\x92"
                                                  "12.5",
                                                  "1.5.2",
-                                                 "0.5x"};
+                                                 "0.5x",
+                                                 "0x10"};
     const std::vector<std::string> notSites = {"2.5", "2,7,9", "12x", "0x2"};
     // Each file with a word in one place: the text before it, after it, and the place as named.
     const struct {
