@@ -18,29 +18,26 @@ run_job 2 -i "$six" -t "$tree" -o plain.txt
 expect_status 0
 fixed_part plain.txt >plain.fixed
 
+# read_as_plain K NAME: a job of K processes on NAME.aln fixes what the plain alignment fixes.
+read_as_plain() {
+    run_job "$1" -i "$2.aln" -t "$tree" -o "$2.txt"
+    expect_status 0
+    fixed_part "$2.txt" >"$2.fixed"
+    expect_same "$2.fixed" plain.fixed
+}
+
 case_name "bare carriage returns throughout"
 tr '\n' '\r' <"$six" >mac.aln
-run_job 3 -i mac.aln -t "$tree" -o mac.txt
-expect_status 0
-expect_count mac.txt "The input sequences:" 1
-fixed_part mac.txt >mac.fixed
-expect_same mac.fixed plain.fixed
+read_as_plain 3 mac
 
 case_name "bare carriage returns from the second block on"
 awk 'NR < 12 { print; next } { printf "%s\r", $0 }' "$six" >mixed.aln
-run_job 2 -i mixed.aln -t "$tree" -o mixed.txt
-expect_status 0
-fixed_part mixed.txt >mixed.fixed
-expect_same mixed.fixed plain.fixed
-
-# The second block's segments in groups of ten letters, as several writers lay them out.
-grouped() {
-    awk 'NR >= 12 && /^[a-z]/ { printf "%-10s%s %s %s\n", $1, substr($2, 1, 10), substr($2, 11, 10), substr($2, 21); next }
-         { print }' "$1"
-}
+read_as_plain 2 mixed
 
 case_name "segments in groups: refused at the first such line, once"
-grouped "$six" >grouped.aln
+# The second block's segments in groups of ten letters, as several writers lay them out.
+awk 'NR >= 12 && /^[a-z]/ { printf "%-10s%s %s %s\n", $1, substr($2, 1, 10), substr($2, 11, 10), substr($2, 21); next }
+     { print }' "$six" >grouped.aln
 run_job 3 -i grouped.aln -t "$tree" -o grouped.txt
 expect_status 1
 expect_count err.txt 'A field after the segment: "PWQSSEHYQK"; a block line holds a name, a start number (optional), one segment without blanks and a residue count (optional)' 1
@@ -49,9 +46,6 @@ expect_lacks grouped.txt "best point"
 
 case_name "a residue count after each segment"
 awk '/^[a-z]/ { count[$1] += length($NF); printf "%s %d\n", $0, count[$1]; next } { print }' "$six" >counted.aln
-run_job 2 -i counted.aln -t "$tree" -o counted.txt
-expect_status 0
-fixed_part counted.txt >counted.fixed
-expect_same counted.fixed plain.fixed
+read_as_plain 2 counted
 
 finish
