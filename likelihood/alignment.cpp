@@ -1,5 +1,6 @@
 #include "alignment.h"
 
+#include "linereader.h"
 #include "numerics/matrixalgebra.h"
 #include "vantrel.h"
 
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <new>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -41,14 +43,9 @@ int* gapNumber = nullptr;
 
 // ---- the list and buffer routines --------------------------------------------------------
 
-[[noreturn]] static void outOfMemory(long size) {
-    std::fprintf(stderr, "Not enough memory: %ld\n", size);
-    fatalExit(1);
-}
-
 char* mymalloc(int size) {
     char* block = static_cast<char*>(std::malloc(size > 0 ? size : 1));
-    if (!block) outOfMemory(size);
+    if (!block) throw std::bad_alloc();
     return block;
 }
 
@@ -83,7 +80,7 @@ template <typename T> T* grownList(int n, T* list) {
     }
     std::size_t size = listRoom(entries) * sizeof(T);
     T* grown = static_cast<T*>(n > 0 ? std::realloc(list, size) : std::malloc(size));
-    if (!grown) outOfMemory(n + 1);
+    if (!grown) throw std::bad_alloc();
     grown[n] = T();
     return grown;
 }
@@ -156,19 +153,29 @@ void copyTreeRecords(SiteTreeNode* to, const SiteTreeNode* from) {
 
 namespace {
 
-// Where the reader stands, for the location line under each of its messages.
-const char* readerPath = "";
-long readerLine = 0; // 0 once the whole file has been read
+// The file being read; once every line is read (readToEnd), faults are at its end.
+LineReader input{nullptr, "", nullptr};
+bool readToEnd = false;
+// The line of each sequence in the first block, where its name stands.
+std::vector<long> nameLines;
 
-// Every process reads the same file and meets the same fault: rank 0 reports it.
+// A message and the location line under it.
+std::string located(const char* path, long line, const std::string& what) {
+    std::string text = what.empty() || what.back() != '\n' ? what + "\n" : what;
+    if (line > 0) return text + "(alignment file \"" + path + "\", line " + std::to_string(line) + ")\n";
+    return text + "(alignment file \"" + path + "\", at its end)\n";
+}
+
+long currentLine() {
+    return readToEnd ? 0 : input.number;
+}
+
 [[noreturn]] __attribute__((format(printf, 1, 2))) void readerFault(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string message = formatText(format, args);
     va_end(args);
-    if (readerLine > 0)
-        sharedFault(stderr, "%s(alignment file \"%s\", line %ld)\n", message.c_str(), readerPath, readerLine);
-    sharedFault(stderr, "%s(alignment file \"%s\", at its end)\n", message.c_str(), readerPath);
+    throw InputFault{currentLine(), message};
 }
 
 bool isBlank(char c) {
@@ -188,11 +195,29 @@ long skipWord(const char* line, long pos, long length) {
 struct BlockState {
     int k = 0;           // lines of the current block so far
     int blockLength = 0; // segment length of the block's first line
+    long firstLine = 0;  // where the block's first line stands
     long threshold = -1; // column of the first data line's second field; -1 before it
+    // The block's second line differs in length from its first: the third line tells which
+    // of the two is wrong.
+    bool secondDiffers = false;
+    int secondLength = 0;
+    long secondLine = 0;
 };
+
+[[noreturn]] void wrongLength(long line, int k, int was, int now) {
+    throw InputFault{line, std::string("wrong len for ") + aname[k] + ", was: " + std::to_string(was) +
+                               ", now: " + std::to_string(now) + "\n"};
+}
+
+// A block that ends after two lines of different lengths: its second line is the one
+// that differs from the block's first.
+void checkSecondLine(const BlockState& block) {
+    if (block.secondDiffers) wrongLength(block.secondLine, 1, block.blockLength, block.secondLength);
+}
 
 void endBlock(BlockState& block) {
     if (block.k == 0) return;
+    checkSecondLine(block);
     if (nal == 0) {
         nal = block.k;
     } else if (block.k != nal)
@@ -212,6 +237,7 @@ void takeName(const BlockState& block, const char* name, long nameLength) {
         aseq = incbuf(k, aseq);
         aname = incbuf(k, aname);
         aname[k] = strnsave(name, static_cast<int>(nameLength));
+        nameLines.push_back(input.number);
         return;
     }
     if (k >= nal) readerFault("Bad sequence number: %d of %d\n", k, nal);
@@ -226,8 +252,9 @@ void takeName(const BlockState& block, const char* name, long nameLength) {
                 header);
 }
 
-// A second field of digits followed by blanks or the line end is a start number.
-bool isStartNumber(const char* line, long pos, long length) {
+// A field of digits followed by blanks or the line end: the start number before a segment,
+// the residue count after it.
+bool isNumberField(const char* line, long pos, long length) {
     long end = pos;
     while (end < length && std::isdigit(static_cast<unsigned char>(line[end]))) end++;
     return end > pos && (end == length || isBlank(line[end]));
@@ -238,45 +265,61 @@ int startNumber(const char* digits) {
     return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
+// After the segment a line may hold a residue count and nothing else: a segment written in
+// groups ("ABCDEFGHIK LMNPQRSTVW") would otherwise lose every group but the first.
+void checkLineEnd(const char* line, long pos, long length) {
+    if (isNumberField(line, pos, length)) pos = skipBlanks(line, skipWord(line, pos, length), length);
+    if (pos == length) return;
+    long end = skipWord(line, pos, length);
+    readerFault(
+        "A field after the segment: \"%.*s\"; a block line holds a name, a start number (optional), one "
+        "segment without blanks and a residue count (optional)\n",
+        static_cast<int>(end - pos), line + pos);
+}
+
+// The block's length is that of its first line, unless the first line alone differs from
+// the next two: then the first line is the one that is wrong.
+void checkLength(BlockState& block, int length) {
+    if (block.k == 0) {
+        block.blockLength = length;
+        block.firstLine = input.number;
+        block.secondDiffers = false;
+    } else if (block.k == 1) {
+        block.secondDiffers = length != block.blockLength;
+        block.secondLength = length;
+        block.secondLine = input.number;
+    } else if (block.k == 2 && block.secondDiffers) {
+        if (length == block.secondLength)
+            wrongLength(block.firstLine, 0, block.secondLength, block.blockLength);
+        checkSecondLine(block);
+    } else if (length != block.blockLength)
+        wrongLength(input.number, block.k, block.blockLength, length);
+}
+
 void appendSegment(BlockState& block, const char* segment, long length) {
     int k = block.k;
-    if (length > INT_MAX - alilen) readerFault("Alignment longer than %d sites\n", INT_MAX);
+    // Every earlier block had the same length in every sequence.
+    int kept = k == 0 ? alilen : alilen - block.blockLength;
+    if (length > INT_MAX - kept) readerFault("Alignment longer than %d sites\n", INT_MAX);
     int segmentLength = static_cast<int>(length);
-    if (k == 0) {
-        alilen += segmentLength;
-        block.blockLength = segmentLength;
-    } else if (segmentLength != block.blockLength)
-        readerFault("wrong len for %s, was: %d, now: %d\n", aname[k], block.blockLength, segmentLength);
+    checkLength(block, segmentLength);
+    if (k == 0) alilen += segmentLength;
     for (long i = 0; i < length; i++)
         if (std::isalpha(static_cast<unsigned char>(segment[i]))) alen[k]++;
     if (nal == 0) {
         aseq[k] = strnsave(segment, segmentLength);
     } else {
-        // Every earlier block had the same length in every sequence, so the text so far is
-        // alilen - segmentLength long.
-        int kept = alilen - segmentLength;
-        char* joined = mymalloc(alilen + 1);
+        char* joined = mymalloc(kept + segmentLength + 1);
         std::memcpy(joined, aseq[k], kept);
         std::memcpy(joined + kept, segment, segmentLength);
-        joined[alilen] = '\0';
+        joined[kept + segmentLength] = '\0';
         std::free(aseq[k]);
         aseq[k] = joined;
     }
     block.k++;
 }
 
-// A Windows line end is read as the line end alone: its carriage return is neither indentation nor
-// content, so an empty line ends a block whatever the names' width.
-long withoutCarriageReturn(char* line, long length) {
-    if (length >= 2 && line[length - 2] == '\r' && line[length - 1] == '\n') {
-        line[length - 2] = '\n';
-        return length - 1;
-    }
-    if (length >= 1 && line[length - 1] == '\r') return length - 1;
-    return length;
-}
-
-// One line of the file, with its line end.
+// One line of the file, without its line end.
 void examineLine(BlockState& block, const char* line, long length) {
     long indent = skipBlanks(line, 0, length);
     // Past the first data line, lines indented as far as its second field are the
@@ -290,32 +333,27 @@ void examineLine(BlockState& block, const char* line, long length) {
     takeName(block, line + indent, nameEnd - indent);
     long field = skipBlanks(line, nameEnd, length);
     if (block.threshold < 0) block.threshold = field;
-    if (isStartNumber(line, field, length)) {
+    if (isNumberField(line, field, length)) {
         if (nal == 0) astart[block.k] = startNumber(line + field);
         field = skipBlanks(line, skipWord(line, field, length), length);
     }
     long segmentEnd = skipWord(line, field, length);
+    // The header of a current Clustal writer is read as a sequence named CLUSTAL, with words
+    // after its "segment"; the names of the next block tell what it is.
+    bool otherHeader = input.number == 1 && std::string_view(line + indent, nameEnd - indent) == "CLUSTAL";
+    if (!otherHeader) checkLineEnd(line, skipBlanks(line, segmentEnd, length), length);
     appendSegment(block, line + field, segmentEnd - field);
 }
 
-void readLines(FILE* file) {
+void readLines() {
     BlockState block;
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    ssize_t length;
-    readerLine = 0;
-    while ((length = getline(&line, &capacity, file)) >= 0) {
-        readerLine++;
-        if (readerLine == 1 && std::strncmp(line, "CLUSTAL W", 9) == 0) continue;
-        examineLine(block, line, withoutCarriageReturn(line, length));
+    while (nextLine(input)) {
+        if (input.number == 1 && input.text.compare(0, 9, "CLUSTAL W") == 0) continue;
+        examineLine(block, input.text.data(), static_cast<long>(input.text.size()));
     }
-    std::free(line);
-    readerLine = 0;
-    if (nal == 0) {
-        if (block.k == 0) readerFault("No alignments read\n");
-        nal = block.k;
-    } else if (block.k > 0 && block.k != nal)
-        readerFault("Wrong nal, was: %d, now: %d\n", nal, block.k);
+    readToEnd = true;
+    endBlock(block);
+    if (nal == 0) readerFault("No alignments read\n");
     // Close both lists with their empty entry.
     aname = incbuf(nal, aname);
     aseq = incbuf(nal, aseq);
@@ -385,8 +423,10 @@ void foldLetters() {
 }
 
 // The leaves of each name that more than one leaf has, in ascending order.
-std::unordered_map<std::string_view, std::vector<int>> sharedNames() {
-    std::unordered_map<std::string_view, std::vector<int>> leaves;
+using SharedNames = std::unordered_map<std::string_view, std::vector<int>>;
+
+SharedNames sharedNames() {
+    SharedNames leaves;
     for (int i = 1; i <= seqNum; i++) leaves[node[i].name].push_back(i);
     for (auto group = leaves.begin(); group != leaves.end();)
         group = group->second.size() > 1 ? std::next(group) : leaves.erase(group);
@@ -394,7 +434,7 @@ std::unordered_map<std::string_view, std::vector<int>> sharedNames() {
 }
 
 // Every pair i < j of leaves of one name, i ascending, then j ascending.
-void listDuplicateNames(const std::unordered_map<std::string_view, std::vector<int>>& shared) {
+void listDuplicateNames(const SharedNames& shared) {
     for (int i = 1; i <= seqNum; i++) {
         auto group = shared.find(node[i].name);
         if (group == shared.end()) continue;
@@ -405,11 +445,35 @@ void listDuplicateNames(const std::unordered_map<std::string_view, std::vector<i
     }
 }
 
+// "2, 5 and 9": the lines where the leaves' names stand.
+std::string nameLinesOf(const std::vector<int>& leaves) {
+    std::string lines;
+    for (std::size_t m = 0; m < leaves.size(); m++) {
+        if (m > 0) lines += m + 1 == leaves.size() ? " and " : ", ";
+        lines += std::to_string(nameLines[leaves[m] - 1]);
+    }
+    return lines;
+}
+
+// The list gives sequence numbers; the file and its lines are said once per name.
+void locateDuplicateNames(const SharedNames& shared) {
+    for (int i = 1; i <= seqNum; i++) {
+        auto group = shared.find(node[i].name);
+        if (group == shared.end() || group->second.front() != i) continue;
+        std::fprintf(stderr, "Sequence name %s is given more than once\n(alignment file \"%s\", lines %s)\n",
+                     node[i].name, input.path, nameLinesOf(group->second).c_str());
+    }
+}
+
 void checkDuplicateNames() {
     std::printf("try to find the duplicate name of different sequences\n");
     auto shared = sharedNames();
     if (shared.empty()) return;
-    sharedFault([&shared] { listDuplicateNames(shared); });
+    sharedFault([&shared] {
+        listDuplicateNames(shared);
+        std::fflush(stdout);
+        locateDuplicateNames(shared);
+    });
 }
 
 void setSiteRates() {
@@ -449,23 +513,26 @@ void readali(const char* path) {
     std::printf("Reading sequences\n");
     FILE* file = std::fopen(path, "r");
     if (!file) sharedFault(stderr, "No such file: \"%s\"\n", path);
-    readerPath = path;
+    input = LineReader{file, path, located};
+    readToEnd = false;
+    nameLines.clear();
     nal = alilen = 0;
     aname = aseq = nullptr;
     astart = alen = nullptr;
-    readLines(file);
+    readInput(input, [] {
+        readLines();
+        checkSize();
+        seqNum = nal;
+        seqLength = alilen;
+        DIM = 2 * seqNum - 1;
+        allocateStores();
+        fillNodes();
+        writeInputTable();
+        foldLetters();
+        checkDuplicateNames();
+        setSiteRates();
+    });
     std::fclose(file);
-    checkSize();
-
-    seqNum = nal;
-    seqLength = alilen;
-    DIM = 2 * seqNum - 1;
-    allocateStores();
-    fillNodes();
-    writeInputTable();
-    foldLetters();
-    checkDuplicateNames();
-    setSiteRates();
     std::printf("Finish reading alignment\n");
 }
 

@@ -44,6 +44,8 @@ void checkResidueTypes();
 // The residue code of a letter after folding: 1..20 for a residue (either case), else 0.
 int residueCode(char c);
 
+// The reader's lists and texts; memory running out throws std::bad_alloc, which the reader
+// reports with the file it was reading.
 char* mymalloc(int size);
 char* strsave(const char* s);
 char* strnsave(const char* s, int n);

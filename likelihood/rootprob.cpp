@@ -1,10 +1,12 @@
 #include "rootprob.h"
 
 #include "alignment.h"
+#include "linereader.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
 #include "vantrel.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,15 +17,9 @@ double** RootProbMatrix = nullptr;
 
 namespace {
 
-// The next line without its line end; false at the end of the file.
-bool nextLine(FILE* f, std::string& line) {
-    line.clear();
-    int ch;
-    while ((ch = fgetc(f)) != EOF) {
-        if (ch == '\n') return true;
-        line.push_back(static_cast<char>(ch));
-    }
-    return !line.empty();
+std::string rootProbMessage(const char* path, long line, const std::string& what) {
+    std::string where = line > 0 ? ", line " + std::to_string(line) : "";
+    return "RootProbMatrix file " + std::string(path) + where + ": " + what + "\n";
 }
 
 // Fields separated by blanks (a tab belongs to its field).
@@ -41,26 +37,59 @@ std::vector<std::string> blankFields(const std::string& line) {
     return fields;
 }
 
-// Every process reads the same file and meets the same fault: rank 0 reports it.
-[[noreturn]] void badFile(const char* path, const std::string& what) {
-    sharedFault(stderr, "RootProbMatrix file %s: %s\n", path, what.c_str());
+[[noreturn]] void badRow(const LineReader& lines, int s, const std::string& what) {
+    throw InputFault{lines.number, "the row of site " + std::to_string(s) + " " + what};
 }
 
-// Site number, letter, then the 20 probabilities in units of 0.0001; only the integer part
-// of each value counts.
-void readRow(const char* path, int s, const std::string& line) {
-    std::vector<std::string> fields = blankFields(line);
+bool isSiteNumber(const std::string& field, int s) {
+    return field.find_first_not_of("0123456789") == std::string::npos &&
+           std::strtol(field.c_str(), nullptr, 10) == s;
+}
+
+std::string shownSum(double sum) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", sum);
+    return text;
+}
+
+// A row's probabilities sum to 10,000 units of 0.0001; rows written with rounded values come
+// within a few units of it, and anything beyond 1% is not a distribution.
+constexpr double ROW_SUM = 10000.0;
+constexpr double ROW_SUM_TOLERANCE = 100.0;
+
+// The site number (of the site s that is next), a letter, then the 20 probabilities in
+// units of 0.0001; only the integer part of each value counts.
+void readRow(const LineReader& lines, int s) {
+    std::vector<std::string> fields = blankFields(lines.text);
     if (fields.size() < 22)
-        badFile(path, "the row of site " + std::to_string(s) + " holds " + std::to_string(fields.size()) +
-                          " fields, 22 are needed");
+        badRow(lines, s, "holds " + std::to_string(fields.size()) + " fields, 22 are needed");
+    if (!isSiteNumber(fields[0], s))
+        badRow(lines, s,
+               "begins with \"" + fields[0] + "\" where the site number " + std::to_string(s) +
+                   " is needed: the rows list the sites in order, one row each");
+    double sum = 0.0;
     for (int k = 1; k <= 20; k++) {
-        const char* text = fields[k + 1].c_str();
-        char* end = nullptr;
-        long value = strtol(text, &end, 10);
-        if (end == text)
-            badFile(path, "the row of site " + std::to_string(s) + " holds \"" + fields[k + 1] +
-                              "\" where a number is needed");
-        RootProbMatrix[s][k] = value * 0.0001;
+        const std::string& field = fields[k + 1];
+        if (!isDecimalNumber(field)) badRow(lines, s, "holds \"" + field + "\" where a number is needed");
+        double value = std::strtod(field.c_str(), nullptr);
+        if (value < 0.0) badRow(lines, s, "holds the negative value " + field);
+        double units = std::trunc(value);
+        RootProbMatrix[s][k] = units * 0.0001;
+        sum += units;
+    }
+    if (std::fabs(sum - ROW_SUM) > ROW_SUM_TOLERANCE)
+        badRow(lines, s, "sums to " + shownSum(sum) + " units of 0.0001 instead of 10000 (within 1%)");
+}
+
+void readRows(LineReader& lines) {
+    bool started = false;
+    while (!started && nextLine(lines)) started = lines.text.compare(0, 4, "   1") == 0;
+    if (!started) throw InputFault{0, "no row of site 1 (a line beginning \"   1\")"};
+    for (int s = 1; s <= seqLength; s++) {
+        if (s > 1 && !nextLine(lines))
+            throw InputFault{0, "the file ends before the row of site " + std::to_string(s) +
+                                    " (after line " + std::to_string(lines.number) + ")"};
+        readRow(lines, s);
     }
 }
 
@@ -76,19 +105,7 @@ void readRootProbMatrix(const char* path) {
             for (int k = 1; k <= 20; k++) RootProbMatrix[s][k] = sitePI[s][k];
         return;
     }
-
-    std::string line;
-    bool started = false;
-    while (nextLine(f, line))
-        if (line.compare(0, 4, "   1") == 0) {
-            started = true;
-            break;
-        }
-    if (!started) badFile(path, "no row of site 1 (a line beginning \"   1\")");
-    for (int s = 1; s <= seqLength; s++) {
-        if (s > 1 && !nextLine(f, line))
-            badFile(path, "the file ends before the row of site " + std::to_string(s));
-        readRow(path, s, line);
-    }
+    LineReader lines{f, path, rootProbMessage};
+    readInput(lines, [&lines] { readRows(lines); });
     fclose(f);
 }

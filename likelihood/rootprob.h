@@ -8,7 +8,8 @@ extern double** RootProbMatrix;
 
 // Fills RootProbMatrix from the file at path (empty when -r was not given). A file that
 // cannot be opened gives the per-site frequencies sitePI instead; a file that opens but lacks
-// a row, or holds a short or unreadable row, ends the process with status 1.
+// a row, or holds a row that is short, unreadable, out of site order, negative or does not sum
+// to 10,000 units within 1%, ends the job with status 1, naming the file, the line and the site.
 void readRootProbMatrix(const char* path);
 
 #endif

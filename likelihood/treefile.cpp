@@ -1,9 +1,11 @@
 #include "treefile.h"
 
 #include "alignment.h"
+#include "linereader.h"
 #include "numerics/matrixalgebra.h"
 #include "vantrel.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -19,10 +21,12 @@ namespace {
 // come from a damaged or wrongly scaled file, and 1e20 leaves no usable likelihood.
 constexpr float MAX_BRANCH_LENGTH = 1000.0f;
 
-// The whole tree file in memory and the reading position, so that a fault can be reported
-// with its line.
+// White space: it separates the parts of a tree.
+const char* const BLANKS = " \t\n\v\f\r";
+
+// The tree text in memory (its lines joined by "\n") and the reading position, so that a fault
+// can be reported with its line.
 struct TreeReader {
-    const char* path;
     std::string text;
     std::size_t pos = 0;
     int lastInner = 0;                           // index of the inner node created last
@@ -33,17 +37,30 @@ struct TreeReader {
     char current() const { return text[pos]; }
 };
 
-// Every process reads the same file and meets the same fault: rank 0 reports it.
+std::string treeMessage(const char* path, long line, const std::string& what) {
+    return "Error in tree file " + std::string(path) + ", line " + std::to_string(line) + ": " + what + "\n";
+}
+
+// The line of the text at pos; at the end of the text, the last line that holds anything,
+// where the tree stops.
+long lineAt(const std::string& text, std::size_t pos) {
+    if (pos >= text.size()) pos = text.find_last_not_of(BLANKS);
+    if (pos == std::string::npos) return 1;
+    return 1 + std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(pos), '\n');
+}
+
 [[noreturn]] void treeError(const TreeReader& r, const std::string& what) {
-    std::size_t upTo = r.pos < r.text.size() ? r.pos : r.text.size();
-    int line = 1;
-    for (std::size_t i = 0; i < upTo; i++)
-        if (r.text[i] == '\n') line++;
-    sharedFault(stderr, "Error in tree file %s, line %d: %s\n", r.path, line, what.c_str());
+    throw InputFault{lineAt(r.text, r.pos), what};
 }
 
 std::string quoted(const std::string& s) {
     return "'" + s + "'";
+}
+
+// The text from `from` on, up to `to` or the line's end, cut short after 20 characters.
+std::string excerpt(const std::string& text, std::size_t from, std::size_t to) {
+    std::size_t length = std::min(to, text.find('\n', from)) - from;
+    return length > 20 ? quoted(text.substr(from, 20) + "...") : quoted(text.substr(from, length));
 }
 
 std::string shown(char c) {
@@ -54,11 +71,6 @@ bool isBlank(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-// Blanks, line ends (also Windows ones) and commas separate the parts of a tree.
-void skipSeparators(TreeReader& r) {
-    while (!r.atEnd() && (r.current() == ',' || isBlank(r.current()))) r.pos++;
-}
-
 void skipBlanks(TreeReader& r) {
     while (!r.atEnd() && isBlank(r.current())) r.pos++;
 }
@@ -67,16 +79,18 @@ bool endsName(char c) {
     return isBlank(c) || c == ',' || c == '(' || c == ')' || c == ';';
 }
 
-// A branch length after ':', read in single precision as the tree files are written.
+// A branch length after ':', read in single precision as the tree files are written. The
+// field runs up to the next separator and must read whole as a decimal number.
 void readLength(TreeReader& r, int k, const std::string& owner) {
     skipBlanks(r);
-    const char* start = r.text.c_str() + r.pos;
-    char* end = nullptr;
-    float value = 0.0f;
-    if (!r.atEnd() && (std::isdigit(static_cast<unsigned char>(*start)) || std::strchr("+-.", *start)))
-        value = std::strtof(start, &end);
-    if (end == nullptr || end == start) treeError(r, "no branch length after ':' of " + owner);
-    std::string number(start, static_cast<const char*>(end));
+    std::size_t end = r.pos;
+    while (end < r.text.size() && !endsName(r.text[end])) end++;
+    std::string number = r.text.substr(r.pos, end - r.pos);
+    if (number.empty()) treeError(r, "no branch length after ':' of " + owner);
+    if (!isDecimalNumber(number))
+        treeError(r, "no branch length after ':' of " + owner + ": " + quoted(number) +
+                         " is not a decimal number");
+    float value = std::strtof(number.c_str(), nullptr);
     if (!std::isfinite(value))
         treeError(r, "branch length " + quoted(number) + " of " + owner + " is out of range");
     if (value < 0.0f) treeError(r, "negative branch length " + number + " of " + owner);
@@ -84,7 +98,7 @@ void readLength(TreeReader& r, int k, const std::string& owner) {
         treeError(r, "branch length " + number + " of " + owner +
                          " is longer than 1000, the longest a tree file may hold");
     node[k].length = value;
-    r.pos += number.size();
+    r.pos = end;
 }
 
 int findLeaf(const TreeReader& r, const std::string& name) {
@@ -135,6 +149,7 @@ struct OpenNode {
     int k;
     int arity; // three at the top, two below
     int count;
+    bool childLast = false; // a child came last, with no ',' after it yet
 };
 
 bool isTop(const OpenNode& o) {
@@ -218,45 +233,74 @@ void closeNode(TreeReader& r, const OpenNode& o) {
     readLength(r, o.k, "an inner node");
 }
 
-// Everything from the top node's '(' to its ')'. The nodes still open wait on a list rather
-// than on the call stack, so that no depth of the tree is too deep to read.
+// Everything from the top node's '(' to its ')', siblings separated by one ','. The nodes
+// still open wait on a list rather than on the call stack, so that no depth of the tree is too
+// deep to read.
 void readNodes(TreeReader& r, int top) {
     std::vector<OpenNode> open = {{top, 3, 0}};
     while (!open.empty()) {
-        skipSeparators(r);
+        skipBlanks(r);
         if (r.atEnd()) treeError(r, "the tree ends before every '(' is closed");
         char c = r.current();
+        OpenNode& parent = open.back();
+        if (c == ',') {
+            if (!parent.childLast) treeError(r, "a ',' without a child before it");
+            parent.childLast = false;
+            r.pos++;
+            continue;
+        }
         if (c == ')') {
-            closeNode(r, open.back());
+            if (parent.count > 0 && !parent.childLast) treeError(r, "a ',' without a child after it");
+            closeNode(r, parent);
             open.pop_back();
             continue;
         }
         if (c == ';') treeError(r, "';' before every '(' is closed");
-        OpenNode& parent = open.back();
+        if (parent.childLast)
+            treeError(r, "a ',' is missing between two children, before " +
+                             excerpt(r.text, r.pos, r.text.size()));
         if (parent.count == parent.arity) tooManyChildren(r, parent);
         int child = c == '(' ? openInner(r) : readLeaf(r);
         int* slot[] = {&node[parent.k].left, &node[parent.k].right, &node[parent.k].third};
         *slot[parent.count++] = child;
         node[child].parent = parent.k;
+        parent.childLast = true;
         if (c == '(') open.push_back({child, 2, 0});
     }
 }
 
-std::string readWholeFile(const char* path) {
-    FILE* f = std::fopen(path, "r");
-    if (!f) sharedFault([] { nrerror("Data file pii2.tre not found\n"); });
+// The lines of the file joined by "\n", however they end in the file.
+std::string readLines(LineReader& lines) {
     std::string text;
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-    std::fclose(f);
+    while (nextLine(lines)) {
+        if (text.size() + 1 + lines.text.size() > MAX_LINE_LENGTH)
+            throw InputFault{lines.number, "the tree file holds more than " +
+                                               std::to_string(MAX_LINE_LENGTH) +
+                                               " characters: this is not a tree file"};
+        if (lines.number > 1) text += '\n';
+        text += lines.text;
+    }
     return text;
+}
+
+// The tree begins at its first '(', with nothing but white space before it.
+void findTop(TreeReader& r) {
+    std::size_t first = r.text.find_first_not_of(BLANKS);
+    r.pos = r.text.find('(');
+    if (r.pos == std::string::npos) {
+        r.pos = first;
+        treeError(r, "no '(' found; the file holds no tree");
+    }
+    if (first < r.pos) {
+        std::size_t textEnd = r.text.find_last_not_of(BLANKS, r.pos - 1) + 1;
+        r.pos = first;
+        treeError(r, "text before the tree's first '(': " + excerpt(r.text, first, textEnd));
+    }
 }
 
 void readTopLevel(TreeReader& r) {
     int top = seqNum + 1;
-    r.pos = r.text.find('(');
-    if (r.pos == std::string::npos) treeError(r, "no '(' found; the file holds no tree");
+    findTop(r);
     r.pos++;
     node[top].id = top;
     r.lastInner = top;
@@ -276,14 +320,20 @@ void readTopLevel(TreeReader& r) {
 
 void readTree(const char* treefile) {
     std::printf("Reading treefile: %s\n", treefile);
-    TreeReader r;
-    r.path = treefile;
-    r.text = readWholeFile(treefile);
-    if (seqNum < 3) treeError(r, "a tree needs at least three sequences");
-    r.seen.assign(seqNum + 1, 0);
-    for (int i = seqNum; i >= 1; i--) r.leafOf[node[i].name] = i;
-    for (int k = 1; k <= 2 * seqNum - 2; k++) node[k].isRoot = 0;
-    readTopLevel(r);
+    FILE* f = std::fopen(treefile, "r");
+    if (!f)
+        sharedFault([treefile] { nrerror(("Data file " + std::string(treefile) + " not found\n").c_str()); });
+    LineReader lines{f, treefile, treeMessage};
+    readInput(lines, [&lines] {
+        TreeReader r;
+        r.text = readLines(lines);
+        if (seqNum < 3) treeError(r, "a tree needs at least three sequences");
+        r.seen.assign(seqNum + 1, 0);
+        for (int i = seqNum; i >= 1; i--) r.leafOf[node[i].name] = i;
+        for (int k = 1; k <= 2 * seqNum - 2; k++) node[k].isRoot = 0;
+        readTopLevel(r);
+    });
+    std::fclose(f);
     int top = seqNum + 1;
     node[top].isRoot = 1;
     node[top].parent = top;

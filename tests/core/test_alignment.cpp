@@ -1,5 +1,6 @@
 #include "alignment.h"
 #include "alignmentfile.h"
+#include "linereader.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +8,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -213,12 +216,36 @@ TEST(Readali, WindowsLineEndsReadAsTheLineEndAlone) {
     EXPECT_STREQ(node[3].seq, " AC");
 }
 
+// Old Mac files end their lines with a bare carriage return, from some point on or throughout.
+TEST(Readali, ABareCarriageReturnEndsALine) {
+    const std::string text = "a 1 MKVLA\nb 1 MKILA\nc 1 MRVL-\n      **:*\n\na GW\nb GW\nc GF\n";
+    loadAlignmentText(text);
+    std::vector<std::string> rows;
+    for (int i = 1; i <= 3; i++) rows.push_back(node[i].seq);
+    std::string mac = text, mixed = text;
+    std::replace(mac.begin(), mac.end(), '\n', '\r');
+    std::replace(mixed.begin() + static_cast<long>(text.find("c 1")), mixed.end(), '\n', '\r');
+    for (const std::string& variant : {mac, mixed}) {
+        loadAlignmentText(variant);
+        ASSERT_EQ(seqNum, 3);
+        ASSERT_EQ(seqLength, 7);
+        for (int i = 1; i <= 3; i++) EXPECT_EQ(node[i].seq, rows[i - 1]);
+    }
+}
+
 TEST(Readali, StartNumberOnlyBeforeTheSegment) {
     loadAlignmentText("a 10 MKV\nb MKV 10\nc MKV\n");
     EXPECT_EQ(astart[0], 10);
     EXPECT_EQ(astart[1], 0);
     EXPECT_STREQ(node[1].seq, " MKV");
     EXPECT_STREQ(node[2].seq, " MKV");
+}
+
+// A residue count may end a line, as current aligners write it, with blanks after it or not.
+TEST(Readali, AResidueCountMayEndALine) {
+    loadAlignmentText("a 1 MKV 3\nb MKV 3  \nc MKV\t3\n\na WW 5\nb WW 5\nc WW\n");
+    EXPECT_EQ(seqLength, 5);
+    EXPECT_STREQ(node[2].seq, " MKVWW");
 }
 
 TEST(Readali, LongLinesAreNeverSplit) {
@@ -270,6 +297,24 @@ INSTANTIATE_TEST_SUITE_P(
         ReaderFault{"BadSequenceNumber", "a AC\nb AC\nc AC\n\na DE\nb DE\nc DE\nd DE\n",
                     "Bad sequence number: 3 of 3\n\\(.*line 8\\)"},
         ReaderFault{"WrongLen", "a AC\nb ACD\nc AC\n", "wrong len for b, was: 2, now: 3\n\\(.*line 2\\)"},
+        // The odd line is blamed, also when it is the block's first or a two-line block's second.
+        ReaderFault{"FirstLineShort", "a AC\nb AC\nc AC\n\na D\nb DE\nc DE\n",
+                    "^wrong len for a, was: 2, now: 1\n\\(alignment file \".*\", line 5\\)\n$"},
+        ReaderFault{"SecondLineOdd", "a AC\nb A\nc AC\n",
+                    "^wrong len for b, was: 2, now: 1\n\\(.*line 2\\)\n$"},
+        ReaderFault{"TwoLinesDiffer", "a AC\nb AC\nc AC\n\na DE\nb D\n\n",
+                    "^wrong len for b, was: 2, now: 1\n\\(.*line 6\\)\n$"},
+        // Segments written in groups, or anything else after the segment but a residue count.
+        ReaderFault{"GroupedSegments", "a 1 ABCDE FGHIK\nb 1 ABCDE FGHIK\nc 1 ABCDE FGHIK\n",
+                    "^A field after the segment: \"FGHIK\"; a block line holds a name, a start number "
+                    "\\(optional\\), one segment without blanks and a residue count \\(optional\\)\n"
+                    "\\(alignment file \".*\", line 1\\)\n$"},
+        ReaderFault{"FieldAfterTheCount", "a AC\nb AC 2 x\nc AC\n",
+                    "field after the segment: \"x\".*\n.*line 2\\)"},
+        ReaderFault{"CountNotANumber", "a AC\nb AC 2x\nc AC\n",
+                    "field after the segment: \"2x\".*\n.*line 2\\)"},
+        ReaderFault{"GroupsAfterAClustalHeader", "CLUSTAL W\n\na AC DE\nb AC DE\nc AC DE\n",
+                    "field after the segment: \"DE\".*\n.*line 3\\)"},
         ReaderFault{"OnlyEmptyLines", "\n\n  \n", "No alignments read\n"},
         ReaderFault{"EmptyFile", "", "No alignments read\n"},
         ReaderFault{"TooFewSequences", "a AC\nb AC\n", "Too few sequences: 2; at least 3 are needed\n"},
@@ -278,6 +323,46 @@ INSTANTIATE_TEST_SUITE_P(
                     "Sequence name longer than 51 characters \\(52\\): "
                     "a_name_of_fifty_two_characters_which_is_one_too_long\n\\(.*line 1\\)"}),
     [](const testing::TestParamInfo<ReaderFault>& info) { return std::string(info.param.name); });
+
+// What no alignment holds is refused at its line: a NUL byte, a line beyond the limit, a file
+// that can not be read.
+TEST(Readali, AFileThatIsNoTextIsRefusedAtItsLine) {
+    const struct {
+        std::string path, message;
+    } cases[] = {
+        {writeAlignmentFile(std::string("a AC\nb A\0C\nc AC\n", 16)),
+         "^a NUL byte at column 4: this is not a text file\n\\(alignment file \".*\", line 2\\)\n$"},
+        {"/dev/zero", "^a NUL byte at column 1: .*\n\\(alignment file \"/dev/zero\", line 1\\)\n$"},
+        {writeAlignmentFile("a AC\r" + std::string(MAX_LINE_LENGTH + 1, 'A')),
+         "^a line longer than 33554432 characters: this is not an input file\n\\(.*line 2\\)\n$"},
+        {testing::TempDir(), "^the file can not be read: Is a directory\n\\(.*line 1\\)\n$"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EXIT(loadAlignment(c.path), testing::ExitedWithCode(1), c.message) << c.path;
+}
+
+// This process may use only `extra` bytes more address space than it holds now.
+void limitAddressSpace(long extra) {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlim_t limit = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE) + extra);
+    rlimit bound{limit, limit};
+    setrlimit(RLIMIT_AS, &bound);
+}
+
+TEST(Readali, MemoryRunningOutIsReportedWithTheFile) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the address sanitizer needs more address space than the limit leaves";
+#endif
+    std::string path = writeAlignmentFile("a A\nb A\nc " + std::string(30 << 20, 'A') + "\n");
+    EXPECT_EXIT(
+        {
+            limitAddressSpace(8 << 20);
+            loadAlignment(path);
+        },
+        testing::ExitedWithCode(1),
+        "^memory ran out while reading this file\n\\(alignment file \".*\", line 3\\)\n$");
+}
 
 TEST(Readali, MissingFile) {
     EXPECT_EXIT(loadAlignment("/nonexistent/x.aln"), testing::ExitedWithCode(1),
@@ -294,11 +379,13 @@ TEST(Readali, DuplicateNamesAreAllListed) {
     std::string two = writeAlignmentFile("a A\nd A\nb A\nd A\n");
     EXPECT_EXIT(loadWithStdoutOnStderr(two), testing::ExitedWithCode(1),
                 "try to find the duplicate name of different sequences\n"
-                "duplication: seqNo:2 seqName:d  seqNo:4 seqName:d\n$");
+                "duplication: seqNo:2 seqName:d  seqNo:4 seqName:d\n"
+                "Sequence name d is given more than once\n\\(alignment file \".*\", lines 2 and 4\\)\n$");
     std::string three = writeAlignmentFile("x A\nx A\nx A\n");
     EXPECT_EXIT(loadWithStdoutOnStderr(three), testing::ExitedWithCode(1),
                 "seqNo:1 seqName:x  seqNo:2 seqName:x\n.*seqNo:1 seqName:x  seqNo:3 seqName:x\n"
-                ".*seqNo:2 seqName:x  seqNo:3 seqName:x\n$");
+                ".*seqNo:2 seqName:x  seqNo:3 seqName:x\n"
+                "Sequence name x is given more than once\n\\(.*, lines 1, 2 and 3\\)\n$");
     // Pairs of two names interleaved: in the order of the first sequence, then of the second.
     std::string interleaved = writeAlignmentFile("x A\ny A\nx A\ny A\nx A\n");
     EXPECT_EXIT(loadWithStdoutOnStderr(interleaved), testing::ExitedWithCode(1),
@@ -306,7 +393,9 @@ TEST(Readali, DuplicateNamesAreAllListed) {
                 "duplication: seqNo:1 seqName:x  seqNo:3 seqName:x\n"
                 "duplication: seqNo:1 seqName:x  seqNo:5 seqName:x\n"
                 "duplication: seqNo:2 seqName:y  seqNo:4 seqName:y\n"
-                "duplication: seqNo:3 seqName:x  seqNo:5 seqName:x\n$");
+                "duplication: seqNo:3 seqName:x  seqNo:5 seqName:x\n"
+                "Sequence name x is given more than once\n\\(.*, lines 1, 3 and 5\\)\n"
+                "Sequence name y is given more than once\n\\(.*, lines 2 and 4\\)\n$");
 }
 
 TEST(CheckComputedSites, NeedsOneComputedSite) {

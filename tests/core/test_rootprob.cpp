@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -67,13 +68,29 @@ TEST_F(RootProbabilities, RowsFollowTheFirstLineOfSiteOne) {
     }
 
     // Only the whole part of a value counts.
-    std::string fractional = "   1  A  2500.9 2500";
-    for (int k = 3; k <= 20; k++) fractional += " 0";
+    std::string fractional = "   1  A  2500.9 2500 2500 2500";
+    for (int k = 5; k <= 20; k++) fractional += " 0";
     readRootProbMatrix(
         write("rootprob_fraction.txt", fractional + "\n" + row(2, 'R', uniform) + row(3, 'N', uniform))
             .c_str());
     EXPECT_EQ(RootProbMatrix[1][1], 0.25);
     EXPECT_EQ(RootProbMatrix[1][2], 0.25);
+}
+
+// Old Mac files end their lines with a bare carriage return; Windows ones with "\r\n".
+TEST_F(RootProbabilities, EveryLineEndEndsARow) {
+    double first[21] = {0, 1.0}, last[21] = {0};
+    last[20] = 1.0;
+    std::string text = "title\r" + row(1, 'A', first) + row(2, 'R', first) + row(3, 'V', last);
+    std::string mac = text, windows;
+    std::replace(mac.begin(), mac.end(), '\n', '\r');
+    for (char c : text) windows += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    for (const std::string& variant : {mac, windows}) {
+        readRootProbMatrix(write("rootprob_lineends.txt", variant).c_str());
+        EXPECT_EQ(RootProbMatrix[2][1], 1.0);
+        EXPECT_EQ(RootProbMatrix[3][20], 1.0);
+        EXPECT_EQ(RootProbMatrix[3][19], 0.0);
+    }
 }
 
 TEST_F(RootProbabilities, UnusableFileEndsWithMessageNamingFileAndSite) {
@@ -82,6 +99,13 @@ TEST_F(RootProbabilities, UnusableFileEndsWithMessageNamingFileAndSite) {
     std::string shortRow = "   2  R  500 500 500\n";
     std::string badNumber = row(2, 'R', uniform);
     badNumber.replace(badNumber.find("500"), 3, "x50");
+    // Row 2 changed at its first value: the rest of the row stays as written.
+    auto rowTwo = [&uniform](const std::string& value) {
+        std::string text = row(2, 'R', uniform);
+        return text.replace(text.find("500") - 3, 6, value);
+    };
+    double zeros[21] = {}, triple[21];
+    for (int k = 1; k <= 20; k++) triple[k] = 0.15;
     struct Case {
         const char* name;
         std::string text, message;
@@ -94,6 +118,21 @@ TEST_F(RootProbabilities, UnusableFileEndsWithMessageNamingFileAndSite) {
         {"rootprob_badnumber.txt", row(1, 'A', uniform) + badNumber + row(3, 'N', uniform),
          "rootprob_badnumber.txt.*row of site 2 holds \"x50\""},
         {"rootprob_empty.txt", "", "rootprob_empty.txt.*no row of site 1"},
+        // Rows in site order, of values that are not negative and sum to 10000 within 1%.
+        {"rootprob_order.txt", "x\n" + row(1, 'A', uniform) + row(3, 'N', uniform) + row(2, 'R', uniform),
+         "^RootProbMatrix file .*rootprob_order.txt, line 3: the row of site 2 begins with \"3\" "
+         "where the site number 2 is needed"},
+        {"rootprob_ten.txt", " " + row(10, 'A', uniform), "line 1: the row of site 1 begins with \"10\""},
+        {"rootprob_negative.txt", row(1, 'A', uniform) + rowTwo("  -500") + row(3, 'N', uniform),
+         "rootprob_negative.txt, line 2: the row of site 2 holds the negative value -500\n"},
+        {"rootprob_zeros.txt", row(1, 'A', uniform) + row(2, 'R', zeros) + row(3, 'N', uniform),
+         "line 2: the row of site 2 sums to 0 units of 0.0001 instead of 10000 \\(within 1%\\)\n"},
+        {"rootprob_triple.txt", row(1, 'A', uniform) + row(2, 'R', uniform) + row(3, 'N', triple),
+         "line 3: the row of site 3 sums to 30000 units"},
+        {"rootprob_over.txt", row(1, 'A', uniform) + rowTwo("   601") + row(3, 'N', uniform),
+         "line 2: the row of site 2 sums to 10101 units"},
+        {"rootprob_hex.txt", row(1, 'A', uniform) + rowTwo("  0x1F") + row(3, 'N', uniform),
+         "line 2: the row of site 2 holds \"0x1F\" where a number is needed"},
     };
     for (const Case& c : cases) {
         std::string path = write(c.name, c.text);

@@ -1,6 +1,7 @@
 #include "tree_setup.h"
 
 #include "alignment.h"
+#include "linereader.h"
 #include "treefile.h"
 
 #include <gtest/gtest.h>
@@ -40,7 +41,8 @@ TEST(TreeFile, ReadsTheTreeInWhateverLayoutItIsWritten) {
         // as the tree builder cuts its lines: after a ')' and before its ':'
         "((a:0.1,b:0.2)\n:0.6,c:0.3,(d:0.4,e:0.5)\n:0.7);\n\n",
         "((a:0.1,b:0.2)\r\n:0.6,c:0.3,\r\n(d:0.4,e:0.5):0.7);\r\n",
-        "tree one = ( (a:0.1, b:0.2):0.6,\tc:0.3 , (d:0.4,e:0.5) :0.7 ) ;  \n",
+        "((a:0.1,b:0.2)\r:0.6,c:0.3,\r(d:0.4,e:0.5):0.7);\r",
+        " \n\t( (a:0.1, b:0.2):0.6,\tc:0.3 , (d:0.4,e:0.5) :0.7 ) ;  \n",
     };
     for (const std::string& text : layouts) {
         SCOPED_TRACE(text);
@@ -129,7 +131,28 @@ TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
         {"((a:1,b:1):1,c:1,(d:1,e:1):1):0;", "expected ';' after the last '\\)', found ':'"},
         {"((a:1,b:1):1,c:1,(d:1,e:1):1)", "the tree does not end with ';'"},
         {"((a:1,b:1):1,c:1,(d:1,e:1):1;", "';' before every '\\(' is closed"},
-        {"((a:1,b:1):1,c:1,\n(d:1,e:1):1\n", "line 3: the tree ends before every '\\(' is closed"},
+        {"((a:1,b:1):1,c:1,\n(d:1,e:1):1\n", "line 2: the tree ends before every '\\(' is closed"},
+        // A fault is at its own line, however the lines end, also at the end of the file.
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1)\n", "line 1: the tree does not end with ';'"},
+        {"((a:1,b:1):1,\rc:1,\r\n(d:1,x:1):1);", "line 3: leaf 'x' is not a sequence"},
+        {"tree one = ((a:1,b:1):1,c:1,(d:1,e:1):1);",
+         "line 1: text before the tree's first '\\(': 'tree one ='\n"},
+        {"\n\n[a comment that runs on and on] ((a:1,b:1):1,c:1,(d:1,e:1):1);",
+         "line 3: text before the tree's first '\\(': '\\[a comment that runs\\.\\.\\.'\n"},
+        {"((a:1 b:1):1,c:1,(d:1,e:1):1);",
+         "line 1: a ',' is missing between two children, before 'b:1\\):1,c:1,\\(d:1,e:1\\)\\.\\.\\.'"},
+        {"((a:1,b:1):1\n(c:1,d:1):1,e:1);",
+         "line 2: a ',' is missing between two children, before '\\(c:1,d:1\\):1,e:1\\);'"},
+        {"((a:1,,b:1):1,c:1,(d:1,e:1):1);", "line 1: a ',' without a child before it"},
+        {"(,(a:1,b:1):1,c:1,(d:1,e:1):1);", "a ',' without a child before it"},
+        {"((a:1,b:1,):1,c:1,(d:1,e:1):1);", "a ',' without a child after it"},
+        // A length reads whole as a decimal number.
+        {"((a:1,b:0x1A):1,c:1,(d:1,e:1):1);",
+         "no branch length after ':' of leaf 'b': '0x1A' is not a decimal number"},
+        {"((a:1,b:1):1,c:1.5e,(d:1,e:1):1);", "leaf 'c': '1.5e' is not a decimal number"},
+        {"((a:1,b:1):1,c:1,(d:1,e:2.5mm):1);", "leaf 'e': '2.5mm' is not a decimal number"},
+        {"((a:1,b:1):inf,c:1,(d:1,e:1):1);", "after ':' of an inner node: 'inf' is not a decimal number"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1:2);", "of an inner node: '1:2' is not a decimal number"},
         {"((a:1,b:-0.5):1,c:1,(d:1,e:1):1);", "negative branch length -0.5 of leaf 'b'"},
         {"((a:1,b:1):-1,c:1,(d:1,e:1):1);", "negative branch length -1 of an inner node"},
         {"a:1,b:1;", "no '\\(' found"},
@@ -167,10 +190,26 @@ TEST(TreeFileDeathTest, RefusesANameLongerThanARecordHolds) {
     std::remove(path.c_str());
 }
 
-TEST(TreeFileDeathTest, AFileThatCannotBeOpenedKeepsItsFixedMessage) {
+TEST(TreeFileDeathTest, AFileThatCannotBeOpenedIsNamed) {
     setUpFiveSequences();
     EXPECT_EXIT(readTree("/nonexistent/dir/my.tre"), testing::ExitedWithCode(1),
-                "Data file pii2.tre not found\n\nFATAL - execution terminated");
+                "^Data file /nonexistent/dir/my.tre not found\n\nFATAL - execution terminated\n$");
+}
+
+// A file without end, or too large for a tree, is refused before it fills the memory.
+TEST(TreeFileDeathTest, RefusesWhatIsNoTreeFile) {
+    setUpFiveSequences();
+    EXPECT_EXIT(readTree("/dev/zero"), testing::ExitedWithCode(1),
+                "^Error in tree file /dev/zero, line 1: a NUL byte at column 1: this is not a text file\n$");
+    std::string line(1 << 20, ' ');
+    std::string text;
+    for (std::size_t size = 0; size < MAX_LINE_LENGTH; size += line.size() + 1) text += line + "\n";
+    std::string path = writeTreeFile(text);
+    EXPECT_EXIT(
+        readTree(path.c_str()), testing::ExitedWithCode(1),
+        "^Error in tree file .*, line 32: the tree file holds more than 33554432 characters: this is not a "
+        "tree file\n$");
+    std::remove(path.c_str());
 }
 
 } // namespace

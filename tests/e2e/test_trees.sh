@@ -32,10 +32,10 @@ run_job 3 -i "$six" -t cow.tre -o result.txt
 expect_status 1
 expect_count err.txt "Error in tree file cow.tre, line 1: leaf 'cow' is not a sequence of the alignment" 1
 
-case_name "a missing tree file keeps its fixed message"
+case_name "a missing tree file is named as given, once"
 run_job 2 -i "$six" -t missing.tre -o result.txt
 expect_status 1
-expect_count err.txt "Data file pii2.tre not found" 1
+expect_count err.txt "Data file missing.tre not found" 1
 expect_count err.txt "FATAL - execution terminated" 1
 
 # Before the final tables everything is fixed by the inputs; so is the master's "check" table.
