@@ -388,6 +388,25 @@ TEST(WholeFile, FailsAsOpeningThePathWouldAndLeavesNothingBehind) {
     EXPECT_EQ(std::system("test \"$(ls)\" = folder"), 0);
 }
 
+// A process ended during the writing (a fault, an interrupt) leaves no temporary file behind,
+// nor does a file dropped unfinished; a finished file stays.
+TEST(WholeFile, NoUnfinishedFileIsLeftBehind) {
+    std::string dir = testsupport::enterScratchDirectory();
+    wnj::WholeFile finished, interrupted;
+    {
+        wnj::WholeFile dropped;
+        ASSERT_TRUE(dropped.open("dropped.txt"));
+        ASSERT_TRUE(finished.open("finished.txt"));
+        ASSERT_TRUE(interrupted.open("interrupted.txt"));
+        std::fputs("never complete\n", dropped.stream());
+    }
+    ASSERT_TRUE(finished.close());
+    wnj::removeUnfinishedFiles();
+    EXPECT_EQ(std::system("test \"$(ls)\" = finished.txt"), 0);
+    EXPECT_FALSE(interrupted.close());
+    EXPECT_EQ(std::system("test \"$(ls)\" = finished.txt"), 0);
+}
+
 TEST(PhylipFile, ReadsSquareAndLowerTriangleMatrices) {
     const std::vector<std::string> texts = {
         "3\nA 0 1 2\nB 1 0 3\nC 2 3 0\n",
