@@ -1,6 +1,7 @@
 #include "alignment.h"
 #include "alignmentfile.h"
 #include "model.h"
+#include "pattern.h"
 #include "scratch.h"
 #include "vantrel.h"
 
@@ -9,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -64,13 +66,13 @@ struct Parsed {
 
 TEST(ParseOptions, SetsTheSettings) {
     const Parsed cases[] = {
-        {{"-O", "-C"}, 2, 0.5, 0, 0}, {{"-C", "-O"}, 0, 0.5, 0, 0},  {{"-M"}, 3, 0.5, 0, 0},
-        {{"-V"}, 4, 0.5, 0, 0},       {{"-Oxyz"}, 0, 0.5, 0, 0},     {{"-PS"}, 1, 0.5, 1, 0},
-        {{"-PP"}, 1, 0.5, 1, 0},      {{"-PA"}, 1, 0.5, 1, 0},       {{"-PD"}, 1, 0.5, 1, 0},
-        {{"-P"}, 1, 0.5, 1, 0},       {{"-E"}, 1, 0.5, 0, 1},        {{"-D", "-R", "-RO"}, 1, 0.5, 0, 0},
-        {{"-G", "1"}, 1, 1.0, 0, 0},  {{"-G", "0"}, 1, 0.0, 0, 0},   {{"-G", "0.3"}, 1, 0.3, 0, 0},
-        {{"-G", "3"}, 1, 3.0, 0, 0},  {{"-G", "10"}, 1, 10.0, 0, 0}, {{"-G", "many"}, 1, 0.0, 0, 0},
-        {{"-G", "-i"}, 1, 0.0, 0, 0},
+        {{"-O", "-C"}, 2, 0.5, 0, 0},     {{"-C", "-O"}, 0, 0.5, 0, 0},  {{"-M"}, 3, 0.5, 0, 0},
+        {{"-V"}, 4, 0.5, 0, 0},           {{"-Oxyz"}, 0, 0.5, 0, 0},     {{"-PS"}, 1, 0.5, 1, 0},
+        {{"-PP"}, 1, 0.5, 1, 0},          {{"-PA"}, 1, 0.5, 1, 0},       {{"-PD"}, 1, 0.5, 1, 0},
+        {{"-P"}, 1, 0.5, 1, 0},           {{"-E"}, 1, 0.5, 0, 1},        {{"-D", "-R", "-RO"}, 1, 0.5, 0, 0},
+        {{"-G", "1"}, 1, 1.0, 0, 0},      {{"-G", "0"}, 1, 0.0, 0, 0},   {{"-G", "0.3"}, 1, 0.3, 0, 0},
+        {{"-G", "3"}, 1, 3.0, 0, 0},      {{"-G", "10"}, 1, 10.0, 0, 0}, {{"-G", ".5"}, 1, 0.5, 0, 0},
+        {{"-G", "2.5e1"}, 1, 25.0, 0, 0},
     };
     for (const Parsed& c : cases) {
         std::vector<std::string> words = c.words;
@@ -117,11 +119,64 @@ TEST(ParseOptions, UsageErrors) {
             << testing::PrintToString(words);
 }
 
+using testsupport::literally;
+
+// The usage text, then one line on what is wrong.
+TEST(ParseOptions, RefusalsSayWhatIsWrong) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-i", six, "-G", "abc"}, "-G takes a decimal number, not \"abc\""},
+        {{"-i", six, "-G", "0.5x"}, "-G takes a decimal number, not \"0.5x\""},
+        {{"-i", six, "-G", "0x10"}, "-G takes a decimal number, not \"0x10\""},
+        {{"-i", six, "-G", " 0.5"}, "-G takes a decimal number, not \" 0.5\""},
+        {{"-i", six, "-G", ""}, "-G takes a decimal number, not \"\""},
+        {{"-i", six, "-G", "1e999"}, "-G takes a decimal number, not \"1e999\""},
+        {{"-i", six, "-G", "1.5"},
+         "-G takes a fraction from 0 to 1 or a number of letters from 3 on, not 1.5"},
+        {{"-i", six, "-G", "-1"}, "-G takes a fraction from 0 to 1 or a number of letters from 3 on, not -1"},
+        {{"-i", six, "-G", "-O"}, "-G needs a value, not the option -O"},
+        {{"-i", six, "-o", "-O"}, "-o needs a value, not the option -O"},
+        {{"-i", "-O", "-o", "r.txt"}, "-i needs a value, not the option -O"},
+        {{"-i", six, "-t", "-r", "x"}, "-t needs a value, not the option -r"},
+        {{"-i", six, "-r", "-o", "x"}, "-r needs a value, not the option -o"},
+        {{"-i", six, "-G"}, "-G needs a value"},
+        {{"-O"}, "the alignment file (-i) is required"},
+        {{"-i", six, "-Z"}, "-Z is not supported"},
+        {{"-i", six, "x"}, "x is not an option"},
+        {{"-i", six, "-q"}, "-q is not an option"},
+    };
+    for (const auto& [words, line] : cases)
+        EXPECT_EXIT(parseShowingStdout(words), testing::ExitedWithCode(1),
+                    "^Usage: dadiverur \\[-O/-C\\].*\ndadiverur: " + literally(line) + "\n$")
+            << testing::PrintToString(words);
+}
+
 TEST(ParseOptions, OpenFailuresNameThePath) {
     EXPECT_EXIT(parseShowingStdout({"-i", "/nonexistent/a.aln"}), testing::ExitedWithCode(1),
                 "^can not open file:/nonexistent/a.aln\n$");
     EXPECT_EXIT(parseShowingStdout({"-o", "/nonexistent/dir/r.txt", "-i", six}), testing::ExitedWithCode(1),
-                "^can not open file:/nonexistent/dir/r.txt\n$");
+                "^can not open file:/nonexistent/dir/r.txt: No such file or directory\n$");
+    std::string dir = testsupport::enterScratchDirectory();
+    EXPECT_EXIT(parseShowingStdout({"-o", dir, "-i", six}), testing::ExitedWithCode(1),
+                "^can not open file:" + dir + ": Is a directory\n$");
+}
+
+// Every process reads the inputs: what is no regular file is refused before it is read, and a
+// path that is not there is left to the reader of that input.
+TEST(ParseOptions, InputsMustBeRegularFiles) {
+    std::string dir = testsupport::enterScratchDirectory();
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    const std::vector<std::string> cases[] = {
+        {"-i", "/dev/stdin"},      {"-i", dir},    {"-i", six, "-t", dir}, {"-i", six, "-t", "/dev/null"},
+        {"-i", six, "-r", "fifo"}, {"-i", "fifo"},
+    };
+    for (const auto& words : cases)
+        EXPECT_EXIT(parseShowingStdout(words), testing::ExitedWithCode(1),
+                    "^" + literally(words.back()) +
+                        " is not a regular file; dadiverur reads its inputs on every process\n$")
+            << testing::PrintToString(words);
+    parse({"-i", six, "-t", "missing.tre", "-r", "missing.txt"});
+    EXPECT_EQ(treePath, "missing.tre");
+    resetSettings();
 }
 
 TEST(ParseOptions, OnlyRankZeroOpensTheResultFile) {

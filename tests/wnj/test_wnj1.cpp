@@ -5,6 +5,7 @@
 
 #include "alignment.h"
 #include "numerics/matrixalgebra.h"
+#include "pattern.h"
 #include "scratch.h"
 #include "smallstack.h"
 #include "treefile.h"
@@ -159,15 +160,7 @@ TEST(HandOver, NamesTooLongForTheNamesTableAreRefusedNamingTheSequence) {
     free_dmatrix(D, 1, 3, 1, 3);
 }
 
-// text as a regular expression that matches it literally.
-std::string literally(const std::string& text) {
-    std::string pattern;
-    for (char c : text) {
-        if (std::strchr("()[]{}.*+?^$|\\", c)) pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
-}
+using testsupport::literally;
 
 TEST(HandOver, NamesTheTreeFileCannotHoldAreRefusedNamingTheSequence) {
     const std::vector<std::pair<std::string, std::string>> cases = {
