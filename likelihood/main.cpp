@@ -85,10 +85,12 @@ int main(int argc, char** argv) {
 
     main_function(argc, argv);
 
-    if (rank == 0)
+    if (rank == 0) {
         cal_likelihood(size);
-    else
+        finishResultFile();
+    } else {
         cal_Tree();
+    }
 
     MPI_Finalize();
     return 0;

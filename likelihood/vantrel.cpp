@@ -20,6 +20,7 @@
 #include <cstring>
 #include <ctime>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 int refineFlag = 1;
@@ -33,12 +34,15 @@ std::string treePath;
 std::string resultPath;
 char treeFlag = 0;
 std::string rootProbPath;
+std::string partialResultPath;
 
 AwaitJobEndHook awaitJobEndHook = nullptr;
 
 namespace {
 
 std::time_t startTime = 0;
+// The file the finished result takes the place of: the -o path, or the file it links to.
+std::string finalResultPath;
 
 // Rank 0 writes the result file; the others run the same preparation into nowhere, so that
 // one intact copy results.
@@ -138,6 +142,13 @@ std::vector<RunFile> inputFiles() {
     return files;
 }
 
+std::vector<RunFile> resultFiles() {
+    if (resultPath.empty()) return {};
+    std::vector<RunFile> files{{resultPath, "result file", "-o"}};
+    if (!partialResultPath.empty()) files.push_back({partialResultPath, "partial result file", "-o"});
+    return files;
+}
+
 // Every process reads the inputs itself: a pipe or a terminal gives its data to one process only,
 // a device may never end, and a folder holds no data.
 void checkInputsAreFiles() {
@@ -155,13 +166,68 @@ void checkAlignmentOpens() {
     std::fclose(file);
 }
 
-// The result file must not be one of the inputs, which opening it would empty.
-void checkResultPath() {
-    if (resultPath.empty()) return;
-    for (const RunFile& input : inputFiles())
-        if (sameFile(resultPath, input.path))
-            sharedFault(stderr, "The result file %s (-o) is the %s (%s) %s; choose another result file\n",
-                        resultPath.c_str(), input.kind.c_str(), input.option.c_str(), input.path.c_str());
+// The file a link names, so that the finished result replaces it and the link still leads there.
+std::string linkedFile(const std::string& path) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    char* target = realpath(path.c_str(), nullptr);
+    if (!target) return path;
+    std::string file = target;
+    std::free(target);
+    return file;
+}
+
+// A device or a pipe given as -o holds no earlier result to keep and is written in place, as is
+// the result file of a run outside a job, which has no job end to give it its name.
+void planResultFile() {
+    struct stat status;
+    if (resultPath.empty() || jobSize == 0) return;
+    if (stat(resultPath.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
+        return;
+    finalResultPath = linkedFile(resultPath);
+    partialResultPath = finalResultPath + ".partial";
+}
+
+// Nothing the run writes may be a file it reads: opening it would empty it.
+void checkOutputPaths() {
+    for (const RunFile& result : resultFiles())
+        for (const RunFile& input : inputFiles())
+            if (sameFile(result.path, input.path))
+                sharedFault(stderr, "The %s %s (%s) is the %s (%s) %s; choose another result file\n",
+                            result.kind.c_str(), result.path.c_str(), result.option.c_str(),
+                            input.kind.c_str(), input.option.c_str(), input.path.c_str());
+    if (!treeFlag) checkBuiltFilePaths(alignmentPath);
+}
+
+// The finished result takes the place of the -o file, which is checked as opening it for writing
+// would check it: a folder, or a file that may not be written, is refused.
+void openResultFile() {
+    if (resultPath.empty() || !writesResults()) return;
+    if (partialResultPath.empty()) {
+        resultFile = openForWriting(resultPath.c_str());
+        return;
+    }
+    struct stat status;
+    bool exists = stat(finalResultPath.c_str(), &status) == 0;
+    if (exists && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        cannotOpenForWriting(resultPath.c_str());
+    }
+    if (exists && access(finalResultPath.c_str(), W_OK) != 0) cannotOpenForWriting(resultPath.c_str());
+    resultFile = openForWriting(partialResultPath.c_str());
+    // A result kept from other eyes stays so.
+    if (exists) fchmod(fileno(resultFile), status.st_mode & 07777);
+}
+
+// The absolute path of a file that need not exist: its folder resolved, its name as given.
+std::string absolutePath(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    char* resolved = realpath(folder.c_str(), nullptr);
+    if (!resolved) return path;
+    std::string absolute = std::string(resolved) + "/" + path.substr(slash + 1);
+    std::free(resolved);
+    return absolute;
 }
 
 // Says once how many branches of the tree in node (every record but the top node) the
@@ -204,11 +270,19 @@ void usage() {
     sharedFault(printUsage);
 }
 
+void finishResultFile() {
+    if (partialResultPath.empty()) return;
+    if (std::rename(partialResultPath.c_str(), finalResultPath.c_str()) == 0) return;
+    std::fprintf(stderr, "can not rename the result file %s to %s: %s\n", partialResultPath.c_str(),
+                 finalResultPath.c_str(), std::strerror(errno));
+    fatalExit(1);
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
     struct stat x, y;
-    if (stat(a.c_str(), &x) != 0 || stat(b.c_str(), &y) != 0) return false;
-    return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+    bool aExists = stat(a.c_str(), &x) == 0, bExists = stat(b.c_str(), &y) == 0;
+    if (aExists && bExists) return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+    return aExists == bExists && absolutePath(a) == absolutePath(b);
 }
 
 int min(int a, int b) {
@@ -269,9 +343,10 @@ void parseOptions(int argc, char** argv) {
     if (alignmentPath.empty()) refuseCommandLine("the alignment file (-i) is required");
     checkInputsAreFiles();
     checkAlignmentOpens();
-    // Opened only once every input is known: opening it empties the file.
-    checkResultPath();
-    if (!resultPath.empty() && writesResults()) resultFile = openForWriting(resultPath.c_str());
+    planResultFile();
+    // Before anything is written: opening a file empties it.
+    checkOutputPaths();
+    openResultFile();
 }
 
 void checkProcessCount() {

@@ -3,6 +3,7 @@
 #include "model.h"
 #include "pattern.h"
 #include "scratch.h"
+#include "sitework.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,7 @@ void resetSettings() {
     resultPath.clear();
     treeFlag = 0;
     rootProbPath.clear();
+    partialResultPath.clear();
     jobSize = jobRank = 0;
     jobTagLimit = 0;
     awaitJobEndHook = nullptr;
@@ -187,7 +189,112 @@ TEST(ParseOptions, OnlyRankZeroOpensTheResultFile) {
     jobRank = 1;
     parseAsIs({"-o", path, "-i", six});
     EXPECT_NE(access(path.c_str(), F_OK), 0);
+    EXPECT_NE(access((path + ".partial").c_str(), F_OK), 0);
     resetSettings();
+}
+
+// In a job, rank 0 writes the result into the partial file, which takes the -o path only when
+// the job ends well.
+class RunFiles : public testing::Test {
+  protected:
+    void SetUp() override {
+        resetSettings();
+        dir = testsupport::enterScratchDirectory();
+        jobSize = 2;
+    }
+    void TearDown() override { resetSettings(); }
+
+    // The job's result text, written, closed and given its name as at a good end.
+    static void finishWith(const char* text) {
+        std::fputs(text, resultFile);
+        closeResultFile();
+        finishResultFile();
+    }
+
+    std::string dir;
+};
+
+TEST_F(RunFiles, TheEarlierResultStaysUntilTheJobEndsWell) {
+    std::ofstream("r.txt") << "earlier result\n";
+    chmod("r.txt", 0640);
+    std::ofstream("r.txt.partial") << "what a killed job left, longer than the new text\n";
+    parseAsIs({"-i", six, "-o", "r.txt"});
+    EXPECT_EQ(partialResultPath, "r.txt.partial");
+    std::fputs("new result\n", resultFile);
+    std::fflush(resultFile);
+    EXPECT_EQ(testsupport::fileText("r.txt"), "earlier result\n");
+    EXPECT_EQ(testsupport::fileText("r.txt.partial"), "new result\n");
+    finishWith("");
+    EXPECT_EQ(testsupport::fileText("r.txt"), "new result\n");
+    EXPECT_NE(access("r.txt.partial", F_OK), 0);
+    struct stat status;
+    ASSERT_EQ(stat("r.txt", &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+TEST_F(RunFiles, ALinkStillLeadsToTheResult) {
+    mkdir("runs", 0755);
+    std::ofstream("runs/one.txt") << "earlier\n";
+    ASSERT_EQ(symlink("runs/one.txt", "latest.txt"), 0);
+    parseAsIs({"-i", six, "-o", "latest.txt"});
+    EXPECT_EQ(access("runs/one.txt.partial", F_OK), 0);
+    finishWith("new\n");
+    struct stat status;
+    ASSERT_EQ(lstat("latest.txt", &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(testsupport::fileText("runs/one.txt"), "new\n");
+}
+
+// A device keeps no earlier result; outside a job no job end would give the file its name.
+TEST_F(RunFiles, ADeviceAndARunOutsideAJobAreWrittenInPlace) {
+    parseAsIs({"-i", six, "-o", "/dev/null"});
+    EXPECT_EQ(partialResultPath, "");
+    finishWith("discarded\n");
+    resetSettings();
+    parseAsIs({"-i", six, "-o", "r.txt"});
+    EXPECT_EQ(partialResultPath, "");
+    finishWith("in place\n");
+    EXPECT_EQ(testsupport::fileText("r.txt"), "in place\n");
+}
+
+TEST_F(RunFiles, AResultThatMayNotBeReplacedIsRefused) {
+    if (geteuid() == 0) GTEST_SKIP() << "the permissions do not bind the superuser";
+    std::ofstream("kept.txt") << "kept\n";
+    chmod("kept.txt", 0444);
+    EXPECT_EXIT(parseShowingStdout({"-i", six, "-o", "kept.txt"}, false), testing::ExitedWithCode(1),
+                "^can not open file:kept.txt: Permission denied\n$");
+    EXPECT_NE(access("kept.txt.partial", F_OK), 0);
+}
+
+// Nothing the run writes may be a file it reads, nor a built file the result; the refusal comes
+// before anything is written.
+TEST_F(RunFiles, OutputsOnInputsAreRefusedBeforeAnythingIsWritten) {
+    testsupport::copyFile(six, "six.aln");
+    testsupport::copyFile(six, "r.txt.partial");
+    std::ofstream("six.tre") << "root probabilities\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-i", "six.aln", "-r", "six.tre", "-o", "r.txt"},
+         "The tree file six.tre would overwrite the root-probability file six.tre; rename the "
+         "root-probability file or give a tree file with -t"},
+        {{"-i", "six.aln", "-r", "./DISTMATRIX.txt"},
+         "The distance file DISTMATRIX.txt would overwrite the root-probability file ./DISTMATRIX.txt; "
+         "rename the root-probability file or give a tree file with -t"},
+        {{"-i", "six.aln", "-o", "six.tre"},
+         "The tree file six.tre would overwrite the result file six.tre; choose another result file or give "
+         "a tree file with -t"},
+        {{"-i", "r.txt.partial", "-t", six, "-o", "r.txt"},
+         "The partial result file r.txt.partial (-o) is the alignment file (-i) r.txt.partial; choose "
+         "another result file"},
+        {{"-i", "six.aln", "-t", six, "-o", "./six", "-r", "six.partial"},
+         "The partial result file ./six.partial (-o) is the root-probability file (-r) six.partial; choose "
+         "another result file"},
+    };
+    for (const auto& [words, line] : cases)
+        EXPECT_EXIT(parseShowingStdout(words, false), testing::ExitedWithCode(1),
+                    "^" + literally(line) + "\n$")
+            << testing::PrintToString(words);
+    EXPECT_EQ(std::system("test \"$(ls)\" = \"$(printf 'r.txt.partial\nsix.aln\nsix.tre')\""), 0);
+    EXPECT_EQ(testsupport::fileText("six.tre"), "root probabilities\n");
 }
 
 TEST(MainFunction, ReadsTheAlignmentIntoTheResultFile) {

@@ -71,7 +71,7 @@ case_name "result file in a directory that does not exist"
 run_job 2 -i "$six" -o nodir/result.txt
 expect_status 1
 expect_count out.txt "can not open file:nodir/result.txt" 1
-expect_count out.txt "can not open file:nodir/result.txt: No such file or directory" 1
+expect_count out.txt "nodir/result.txt.partial: No such file or directory" 1
 
 case_name "a folder as the result file: refused with the reason"
 mkdir -p folder.txt
@@ -123,22 +123,29 @@ expect_count err.txt "The alignment has a single residue type: every computed si
 expect_lacks out.txt "Too many iterations in hqr"
 expect_lacks err.txt "Too many iterations in hqr"
 
-# A result file that names an input would empty it before it is read.
+# An output that names an input would empty it before it is read: refused before anything is
+# written, naming both.
 cp "$FIXTURES/six.tre" six.tre
 printf 'not a root-probability file\n' >root.txt
 ln -f six.tre linked.tre
-for words in "-i six.aln -o six.aln|alignment file (-i) six.aln" \
-    "-o ./six.aln -i six.aln|alignment file (-i) six.aln" \
-    "-i six.aln -t six.tre -o linked.tre|tree file (-t) six.tre" \
-    "-i six.aln -r root.txt -o root.txt|root-probability file (-r) root.txt"; do
-    case_name "result file is an input: ${words%%|*}"
-    # shellcheck disable=SC2086
-    run_job 3 ${words%%|*}
-    expect_status 1
-    expect_count err.txt "(-o) is the ${words#*|}; choose another result file" 1
+cp six.aln kept.partial
+ln -f root.txt root.partial
+rm -f DISTMATRIX.txt
+for words in "-i six.aln -o six.aln|(-o) is the alignment file (-i) six.aln; choose another result file" \
+    "-o ./six.aln -i six.aln|(-o) is the alignment file (-i) six.aln; choose another result file" \
+    "-i six.aln -t six.tre -o linked.tre|(-o) is the tree file (-t) six.tre; choose another result file" \
+    "-i six.aln -r root.txt -o root.txt|(-o) is the root-probability file (-r) root.txt; choose another result file" \
+    "-i kept.partial -t six.tre -o kept|The partial result file kept.partial (-o) is the alignment file (-i) kept.partial" \
+    "-i six.aln -t six.tre -o root -r root.txt|The partial result file root.partial (-o) is the root-probability file (-r) root.txt" \
+    "-i six.aln -r six.tre -o new.txt|The tree file six.tre would overwrite the root-probability file six.tre" \
+    "-i six.aln -r ./DISTMATRIX.txt -o new.txt|The distance file DISTMATRIX.txt would overwrite the root-probability file ./DISTMATRIX.txt"; do
+    expect_refused 3 "an output is an input" "$words"
     expect_same six.aln "$FIXTURES/six.aln"
     expect_same six.tre "$FIXTURES/six.tre"
+    expect_same kept.partial "$FIXTURES/six.aln"
     expect_has root.txt "not a root-probability file"
+    [ ! -e DISTMATRIX.txt ] || fail "DISTMATRIX.txt written although the run was refused"
+    [ ! -e new.txt ] && [ ! -e new.txt.partial ] || fail "a result file written although the run was refused"
 done
 
 case_name "duplicate names"
