@@ -59,8 +59,13 @@ run() {
     )
 }
 
-# The result file up to the chosen root: what every process computes before the final phase.
-preparation() { sed -n '1,/^left point:/p' "$1"; }
+# The result file up to the chosen root: what every process computes before the final phase. A
+# stopped job of today's code has written it into the partial file.
+preparation() {
+    local file=$1
+    [ -e "$file" ] || file=$file.partial
+    sed -n '1,/^left point:/p' "$file"
+}
 
 # same_files DIR REFERENCE [tables]: the distance and tree files, and with "tables" also the
 # result file's preparation tables, equal those in REFERENCE.

@@ -30,25 +30,12 @@ bool writesFiles() {
     sharedFault(stderr, "%s\n", message.c_str());
 }
 
-// The files this step writes must not be the input or the result file of the run.
-void checkOutputPaths(const std::string& alignment, const std::string& treeFile) {
-    for (const std::string& output : {std::string(distanceFileName), treeFile}) {
-        const char* kind = output == treeFile ? "tree file" : "distance file";
-        if (sameFile(output, alignment))
-            refuse("The " + std::string(kind) + " " + output + " would overwrite the alignment file " +
-                   alignment + "; rename the alignment file or give a tree file with -t");
-        if (!resultPath.empty() && sameFile(output, resultPath))
-            refuse("The " + std::string(kind) + " " + output + " would overwrite the result file " +
-                   resultPath + "; choose another result file or give a tree file with -t");
-    }
-}
-
 // What the builder needs, checked before any distance is computed.
-void checkTreeInputs(const std::string& alignment, const std::string& treeFile) {
+void checkTreeInputs(const std::string& alignment) {
     if (seqNum < 3)
         refuse("Too few sequences to build a tree: " + std::to_string(seqNum) + "; at least 3 are needed");
     if (!wnj::leafNamesFit(seqNum, node)) sharedFault([] { wnj::checkLeafNames(seqNum, node); });
-    checkOutputPaths(alignment, treeFile);
+    checkBuiltFilePaths(alignment);
 }
 
 void printDistances(FILE* file, double** D) {
@@ -292,9 +279,31 @@ std::string treeFileName(const std::string& alignmentPath) {
     return alignmentPath.substr(0, alignmentPath.find('.', start)) + ".tre";
 }
 
+void checkBuiltFilePaths(const std::string& alignment) {
+    struct Other {
+        const std::string& path;
+        const char* kind;
+        const char* remedy;
+    };
+    const Other others[] = {
+        {alignment, "alignment file", "rename the alignment file"},
+        {rootProbPath, "root-probability file", "rename the root-probability file"},
+        {resultPath, "result file", "choose another result file"},
+        {partialResultPath, "partial result file", "choose another result file"},
+    };
+    std::string treeFile = treeFileName(alignment);
+    for (const std::string& output : {std::string(distanceFileName), treeFile}) {
+        const char* kind = output == treeFile ? "tree file" : "distance file";
+        for (const Other& other : others)
+            if (!other.path.empty() && sameFile(output, other.path))
+                refuse("The " + std::string(kind) + " " + output + " would overwrite the " + other.kind +
+                       " " + other.path + "; " + other.remedy + " or give a tree file with -t");
+    }
+}
+
 void cal_dist(const char* alignmentPath) {
     std::string treeFile = treeFileName(alignmentPath);
-    checkTreeInputs(alignmentPath, treeFile);
+    checkTreeInputs(alignmentPath);
     int** same = identicalPairs();
     wnj::WholeFile distanceFile;
     if (writesFiles()) openDistanceFile(distanceFile);

@@ -2,10 +2,12 @@
 #include "masterworker.h"
 #include "numerics/matrixalgebra.h"
 #include "vantrel.h"
+#include "wnj/io.h"
 
 #include <mpi.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
@@ -13,8 +15,10 @@
 namespace {
 
 // A fatal error in any process ends the whole job with its status, which mpiexec returns;
-// what the process has printed is flushed first.
+// what the process has printed is flushed first, and no half-written distance or tree file is
+// left beside the finished ones.
 void abortJob(int status) {
+    wnj::removeUnfinishedFiles();
     std::fflush(stdout);
     std::fflush(stderr);
     if (resultFile) std::fflush(resultFile);
@@ -23,6 +27,23 @@ void abortJob(int status) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     MPI_Abort(MPI_COMM_WORLD, status);
     std::_Exit(status);
+}
+
+// An interrupted job leaves no half-written file behind either: the launcher passes an
+// interrupt (Ctrl-C, the end of a scheduler's time) on to every process, and ends the other
+// processes with a signal when one of them aborts the job.
+void endOnSignal(int signal) {
+    wnj::removeUnfinishedFiles();
+    // The handler is reset: the default action ends the process once this returns.
+    std::raise(signal);
+}
+
+void removeUnfinishedFilesOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = endOnSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
 // Rank 0 reports the fault and aborts the job, which ends this process during the wait;
@@ -60,13 +81,16 @@ int main(int argc, char** argv) {
     fatalExitHook = abortJob;
     awaitJobEndHook = awaitRankZeroAbort;
     gatherSharesHook = allGather;
+    removeUnfinishedFilesOnSignals();
 
     main_function(argc, argv);
 
-    if (rank == 0)
+    if (rank == 0) {
         cal_likelihood(size);
-    else
+        finishResultFile();
+    } else {
         cal_Tree();
+    }
 
     MPI_Finalize();
     return 0;

@@ -333,5 +333,9 @@ void flushResultFile() {
 
 void closeResultFile() {
     flushResultFile();
-    if (resultFile != stdout && fclose(resultFile) != 0) resultFileFailed();
+    if (resultFile == stdout) return;
+    // Nothing may reach the closed stream, not even the flush of a fatal end.
+    FILE* closing = resultFile;
+    resultFile = nullptr;
+    if (fclose(closing) != 0) resultFileFailed();
 }

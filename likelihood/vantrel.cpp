@@ -11,11 +11,17 @@
 #include "sitetree.h"
 #include "treefile.h"
 
+#include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 int refineFlag = 1;
 double gapForEst = 0.5;
@@ -28,12 +34,15 @@ std::string treePath;
 std::string resultPath;
 char treeFlag = 0;
 std::string rootProbPath;
+std::string partialResultPath;
 
 AwaitJobEndHook awaitJobEndHook = nullptr;
 
 namespace {
 
 std::time_t startTime = 0;
+// The file the finished result takes the place of: the -o path, or the file it links to.
+std::string finalResultPath;
 
 // Rank 0 writes the result file; the others run the same preparation into nowhere, so that
 // one intact copy results.
@@ -41,48 +50,16 @@ bool writesResults() {
     return jobSize == 0 || jobRank == 0;
 }
 
+// The open failure of a file to write: the path and the system's reason.
+[[noreturn]] void cannotOpenForWriting(const char* path) {
+    std::printf("can not open file:%s: %s\n", path, std::strerror(errno));
+    fatalExit(1);
+}
+
 FILE* openForWriting(const char* path) {
     FILE* file = std::fopen(path, "w");
-    if (!file) {
-        std::printf("can not open file:%s\n", path);
-        fatalExit(1);
-    }
+    if (!file) cannotOpenForWriting(path);
     return file;
-}
-
-// The word after word i, taken as its value whatever it begins with.
-const char* optionValue(int argc, char** argv, int& i) {
-    if (i + 1 >= argc) usage();
-    return argv[++i];
-}
-
-void setGapForEst(const char* value) {
-    gapForEst = std::atof(value);
-    // Not a number or infinite: no least number of letters can be derived from it.
-    if (!std::isfinite(gapForEst)) usage();
-    if (gapForEst < 0 || (gapForEst > 1.0000000001 && gapForEst < 2.999999999)) usage();
-}
-
-void setAlignmentPath(const char* path) {
-    FILE* file = std::fopen(path, "r");
-    if (!file) sharedFault(stdout, "can not open file:%s\n", path);
-    std::fclose(file);
-    alignmentPath = path;
-}
-
-// The result file must not be one of the inputs, which opening it would empty.
-void checkResultPath() {
-    if (resultPath.empty()) return;
-    struct Input {
-        const std::string& path;
-        const char* kind;
-    };
-    for (const Input& input : {Input{alignmentPath, "alignment file (-i)"}, Input{treePath, "tree file (-t)"},
-                               Input{rootProbPath, "root-probability file (-r)"}}) {
-        if (input.path.empty() || !sameFile(resultPath, input.path)) continue;
-        sharedFault(stderr, "The result file %s (-o) is the %s %s; choose another result file\n",
-                    resultPath.c_str(), input.kind, input.path.c_str());
-    }
 }
 
 void printUsage() {
@@ -109,6 +86,148 @@ void printUsage() {
     std::printf("       -t   name: read tree structure from file or use wnj method to produce tree file\n");
     std::printf("       -o   name: write the result into file or standard output device\n");
     std::printf("       -P   use psudocount freq for each site to do simulation\n");
+}
+
+// The usage text, then the one line that says what is wrong with the command line.
+[[noreturn]] void refuseCommandLine(const std::string& reason) {
+    sharedFault([&] {
+        printUsage();
+        std::fflush(stdout);
+        std::fprintf(stderr, "dadiverur: %s\n", reason.c_str());
+    });
+}
+
+// A word that the parser takes as an option; as the value of an option it means that the
+// value was left out.
+bool isOptionWord(const char* word) {
+    return word[0] == '-' && std::isalpha(static_cast<unsigned char>(word[1]));
+}
+
+// The word after word i, the value of the option word i.
+const char* optionValue(int argc, char** argv, int& i) {
+    std::string option = argv[i];
+    if (i + 1 >= argc) refuseCommandLine(option + " needs a value");
+    const char* value = argv[++i];
+    if (isOptionWord(value)) refuseCommandLine(option + " needs a value, not the option " + value);
+    return value;
+}
+
+// A number as a researcher writes it, in decimal digits with an optional sign, point and
+// exponent, the whole text and nothing else: no hexadecimal, no infinity, no blanks.
+bool readDecimal(const char* text, double& value) {
+    const char* last = text + std::strlen(text);
+    auto [end, error] = std::from_chars(text, last, value);
+    return error == std::errc() && end == last && std::isfinite(value);
+}
+
+void setGapForEst(const std::string& option, const char* value) {
+    if (!readDecimal(value, gapForEst))
+        refuseCommandLine(option + " takes a decimal number, not \"" + value + "\"");
+    if (gapForEst < 0 || (gapForEst > 1.0000000001 && gapForEst < 2.999999999))
+        refuseCommandLine(option + " takes a fraction from 0 to 1 or a number of letters from 3 on, not " +
+                          value);
+}
+
+// A file the run reads or writes, as its messages name it.
+struct RunFile {
+    std::string path;
+    std::string kind;
+    std::string option;
+};
+
+std::vector<RunFile> inputFiles() {
+    std::vector<RunFile> files{{alignmentPath, "alignment file", "-i"}};
+    if (treeFlag) files.push_back({treePath, "tree file", "-t"});
+    if (!rootProbPath.empty()) files.push_back({rootProbPath, "root-probability file", "-r"});
+    return files;
+}
+
+std::vector<RunFile> resultFiles() {
+    if (resultPath.empty()) return {};
+    std::vector<RunFile> files{{resultPath, "result file", "-o"}};
+    if (!partialResultPath.empty()) files.push_back({partialResultPath, "partial result file", "-o"});
+    return files;
+}
+
+// Every process reads the inputs itself: a pipe or a terminal gives its data to one process only,
+// a device may never end, and a folder holds no data.
+void checkInputsAreFiles() {
+    for (const RunFile& input : inputFiles()) {
+        struct stat status;
+        if (stat(input.path.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
+            sharedFault(stderr, "%s is not a regular file; dadiverur reads its inputs on every process\n",
+                        input.path.c_str());
+    }
+}
+
+void checkAlignmentOpens() {
+    FILE* file = std::fopen(alignmentPath.c_str(), "r");
+    if (!file) sharedFault(stdout, "can not open file:%s\n", alignmentPath.c_str());
+    std::fclose(file);
+}
+
+// The file a link names, so that the finished result replaces it and the link still leads there.
+std::string linkedFile(const std::string& path) {
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return path;
+    char* target = realpath(path.c_str(), nullptr);
+    if (!target) return path;
+    std::string file = target;
+    std::free(target);
+    return file;
+}
+
+// A device or a pipe given as -o holds no earlier result to keep and is written in place, as is
+// the result file of a run outside a job, which has no job end to give it its name.
+void planResultFile() {
+    struct stat status;
+    if (resultPath.empty() || jobSize == 0) return;
+    if (stat(resultPath.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
+        return;
+    finalResultPath = linkedFile(resultPath);
+    partialResultPath = finalResultPath + ".partial";
+}
+
+// Nothing the run writes may be a file it reads: opening it would empty it.
+void checkOutputPaths() {
+    for (const RunFile& result : resultFiles())
+        for (const RunFile& input : inputFiles())
+            if (sameFile(result.path, input.path))
+                sharedFault(stderr, "The %s %s (%s) is the %s (%s) %s; choose another result file\n",
+                            result.kind.c_str(), result.path.c_str(), result.option.c_str(),
+                            input.kind.c_str(), input.option.c_str(), input.path.c_str());
+    if (!treeFlag) checkBuiltFilePaths(alignmentPath);
+}
+
+// The finished result takes the place of the -o file, which is checked as opening it for writing
+// would check it: a folder, or a file that may not be written, is refused.
+void openResultFile() {
+    if (resultPath.empty() || !writesResults()) return;
+    if (partialResultPath.empty()) {
+        resultFile = openForWriting(resultPath.c_str());
+        return;
+    }
+    struct stat status;
+    bool exists = stat(finalResultPath.c_str(), &status) == 0;
+    if (exists && S_ISDIR(status.st_mode)) {
+        errno = EISDIR;
+        cannotOpenForWriting(resultPath.c_str());
+    }
+    if (exists && access(finalResultPath.c_str(), W_OK) != 0) cannotOpenForWriting(resultPath.c_str());
+    resultFile = openForWriting(partialResultPath.c_str());
+    // A result kept from other eyes stays so.
+    if (exists) fchmod(fileno(resultFile), status.st_mode & 07777);
+}
+
+// The absolute path of a file that need not exist: its folder resolved, its name as given.
+std::string absolutePath(const std::string& path) {
+    std::size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    char* resolved = realpath(folder.c_str(), nullptr);
+    if (!resolved) return path;
+    std::string absolute = std::string(resolved) + "/" + path.substr(slash + 1);
+    std::free(resolved);
+    return absolute;
 }
 
 // Says once how many branches of the tree in node (every record but the top node) the
@@ -151,11 +270,19 @@ void usage() {
     sharedFault(printUsage);
 }
 
+void finishResultFile() {
+    if (partialResultPath.empty()) return;
+    if (std::rename(partialResultPath.c_str(), finalResultPath.c_str()) == 0) return;
+    std::fprintf(stderr, "can not rename the result file %s to %s: %s\n", partialResultPath.c_str(),
+                 finalResultPath.c_str(), std::strerror(errno));
+    fatalExit(1);
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
     struct stat x, y;
-    if (stat(a.c_str(), &x) != 0 || stat(b.c_str(), &y) != 0) return false;
-    return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+    bool aExists = stat(a.c_str(), &x) == 0, bExists = stat(b.c_str(), &y) == 0;
+    if (aExists && bExists) return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+    return aExists == bExists && absolutePath(a) == absolutePath(b);
 }
 
 int min(int a, int b) {
@@ -166,7 +293,7 @@ void parseOptions(int argc, char** argv) {
     if (argc <= 1) usage();
     for (int i = 1; i < argc; i++) {
         const char* word = argv[i];
-        if (word[0] != '-') usage();
+        if (word[0] != '-') refuseCommandLine(std::string(word) + " is not an option");
         switch (word[1]) {
         case 'O':
             refineFlag = 0;
@@ -190,10 +317,10 @@ void parseOptions(int argc, char** argv) {
         case 'R':
             break;
         case 'G':
-            setGapForEst(optionValue(argc, argv, i));
+            setGapForEst(word, optionValue(argc, argv, i));
             break;
         case 'i':
-            setAlignmentPath(optionValue(argc, argv, i));
+            alignmentPath = optionValue(argc, argv, i);
             break;
         case 'o':
             resultPath = optionValue(argc, argv, i);
@@ -205,15 +332,21 @@ void parseOptions(int argc, char** argv) {
             treePath = optionValue(argc, argv, i);
             treeFlag = 1;
             break;
+        case 'Z':
+        case 'T':
+            refuseCommandLine(std::string(word) + " is not supported");
         default:
-            usage();
+            refuseCommandLine(std::string(word) + " is not an option");
         }
     }
     // The alignment is the one input every run needs.
-    if (alignmentPath.empty()) usage();
-    // Opened only once every input is known: opening it empties the file.
-    checkResultPath();
-    if (!resultPath.empty() && writesResults()) resultFile = openForWriting(resultPath.c_str());
+    if (alignmentPath.empty()) refuseCommandLine("the alignment file (-i) is required");
+    checkInputsAreFiles();
+    checkAlignmentOpens();
+    planResultFile();
+    // Before anything is written: opening a file empties it.
+    checkOutputPaths();
+    openResultFile();
 }
 
 void checkProcessCount() {

@@ -21,6 +21,10 @@ extern std::string treePath;      // -t
 extern std::string resultPath;    // -o
 extern char treeFlag;             // 1: a tree file was given
 extern std::string rootProbPath;  // -r
+// The file the result is written into while the job runs, the -o path with ".partial" appended;
+// empty without -o, outside a job and for an -o that is a device or a pipe: these are written in
+// place.
+extern std::string partialResultPath;
 
 // Installed by the program: waits while rank 0 reports a fault and ends the job; returns
 // after a grace period should that end not come.
@@ -45,7 +49,11 @@ void runPreparation();
 // Ends the job unless it has 2..seqLength processes and every site can be a message tag.
 void checkProcessCount();
 
-// The same path, or two names of one existing file.
+// Gives the finished result the -o path, in place of the earlier one: on rank 0, once the final
+// tables are written and the result file closed.
+void finishResultFile();
+
+// Two names of one existing file, or the same path (also of files not there yet).
 bool sameFile(const std::string& a, const std::string& b);
 
 [[noreturn]] void usage();

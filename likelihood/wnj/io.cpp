@@ -40,6 +40,10 @@ void removeQuietly(const std::string& path) {
     errno = reason;
 }
 
+// The open WholeFiles, the newest first. A signal handler may walk the list while the process
+// changes it, so every change is one store of a link.
+std::atomic<WholeFile*> unfinished{nullptr};
+
 // Reads the name of a row into its own allocation.
 char* readName(FILE* file) {
     char buffer[96];
@@ -75,6 +79,7 @@ bool WholeFile::open(const char* target) {
     temporary = path + ".XXXXXX";
     int fd = mkstemp(temporary.data());
     if (fd < 0) return false;
+    track();
     // The permissions that creating path itself would give.
     mode_t mask = umask(0);
     umask(mask);
@@ -83,7 +88,7 @@ bool WholeFile::open(const char* target) {
     int reason = errno;
     ::close(fd);
     errno = reason;
-    removeQuietly(temporary);
+    discard();
     return false;
 }
 
@@ -92,9 +97,40 @@ bool WholeFile::close() {
     bool failed = std::ferror(file) != 0;
     failed = std::fclose(file) != 0 || failed;
     file = nullptr;
-    if (!failed && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    removeQuietly(temporary);
+    if (!failed && std::rename(temporary.c_str(), path.c_str()) == 0) {
+        untrack();
+        return true;
+    }
+    discard();
     return false;
+}
+
+WholeFile::~WholeFile() {
+    if (!file) return;
+    std::fclose(file);
+    discard();
+}
+
+void WholeFile::track() {
+    nextUnfinished = unfinished.load();
+    unfinished = this;
+}
+
+void WholeFile::untrack() {
+    for (std::atomic<WholeFile*>* link = &unfinished; *link; link = &link->load()->nextUnfinished)
+        if (*link == this) {
+            *link = nextUnfinished.load();
+            return;
+        }
+}
+
+void WholeFile::discard() {
+    removeQuietly(temporary);
+    untrack();
+}
+
+void removeUnfinishedFiles() {
+    for (WholeFile* file = unfinished; file; file = file->nextUnfinished) unlink(file->temporary.c_str());
 }
 
 int readPhylipFile(FILE* file, int* n, double*** D, char*** names) {

@@ -2,6 +2,7 @@
 #ifndef WNJ_IO_H
 #define WNJ_IO_H
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -18,9 +19,16 @@ FILE* openWrite(const char* path);
 
 // A file that takes its name only once it is complete: it is written under a temporary name beside
 // its path and then renamed, so that a reader, or another job writing the same path at the same
-// time, finds one whole file and never a mix of two. Nothing is left behind on failure.
+// time, finds one whole file and never a mix of two. Nothing is left behind on failure, nor when
+// the file is dropped unfinished.
 class WholeFile {
   public:
+    WholeFile() = default;
+    // The list of unfinished files holds this object itself.
+    WholeFile(const WholeFile&) = delete;
+    WholeFile& operator=(const WholeFile&) = delete;
+    ~WholeFile();
+
     // False when path cannot be created, as opening it would fail (a missing folder, a folder of
     // that name); errno says why.
     bool open(const char* path);
@@ -29,10 +37,20 @@ class WholeFile {
     bool close();
 
   private:
+    friend void removeUnfinishedFiles();
+    void track();
+    void untrack();
+    void discard();
+
     FILE* file = nullptr;
     std::string path;
     std::string temporary;
+    std::atomic<WholeFile*> nextUnfinished{nullptr};
 };
+
+// Removes the temporary file of every WholeFile of this process that is open, for a process that
+// is ended before they are complete (a fault, an interrupt). Safe in a signal handler.
+void removeUnfinishedFiles();
 
 // A distance matrix in Phylip form: the count, then per row a name and its distances, as
 // a full square or a lower triangle with or without the diagonal. *D becomes a matrix(n),

@@ -1,7 +1,9 @@
 #include "alignment.h"
 #include "alignmentfile.h"
 #include "model.h"
+#include "pattern.h"
 #include "scratch.h"
+#include "sitework.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +11,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,6 +30,7 @@ void resetSettings() {
     resultPath.clear();
     treeFlag = 0;
     rootProbPath.clear();
+    partialResultPath.clear();
     jobSize = jobRank = 0;
     jobTagLimit = 0;
     awaitJobEndHook = nullptr;
@@ -64,13 +68,13 @@ struct Parsed {
 
 TEST(ParseOptions, SetsTheSettings) {
     const Parsed cases[] = {
-        {{"-O", "-C"}, 2, 0.5, 0, 0}, {{"-C", "-O"}, 0, 0.5, 0, 0},  {{"-M"}, 3, 0.5, 0, 0},
-        {{"-V"}, 4, 0.5, 0, 0},       {{"-Oxyz"}, 0, 0.5, 0, 0},     {{"-PS"}, 1, 0.5, 1, 0},
-        {{"-PP"}, 1, 0.5, 1, 0},      {{"-PA"}, 1, 0.5, 1, 0},       {{"-PD"}, 1, 0.5, 1, 0},
-        {{"-P"}, 1, 0.5, 1, 0},       {{"-E"}, 1, 0.5, 0, 1},        {{"-D", "-R", "-RO"}, 1, 0.5, 0, 0},
-        {{"-G", "1"}, 1, 1.0, 0, 0},  {{"-G", "0"}, 1, 0.0, 0, 0},   {{"-G", "0.3"}, 1, 0.3, 0, 0},
-        {{"-G", "3"}, 1, 3.0, 0, 0},  {{"-G", "10"}, 1, 10.0, 0, 0}, {{"-G", "many"}, 1, 0.0, 0, 0},
-        {{"-G", "-i"}, 1, 0.0, 0, 0},
+        {{"-O", "-C"}, 2, 0.5, 0, 0},     {{"-C", "-O"}, 0, 0.5, 0, 0},  {{"-M"}, 3, 0.5, 0, 0},
+        {{"-V"}, 4, 0.5, 0, 0},           {{"-Oxyz"}, 0, 0.5, 0, 0},     {{"-PS"}, 1, 0.5, 1, 0},
+        {{"-PP"}, 1, 0.5, 1, 0},          {{"-PA"}, 1, 0.5, 1, 0},       {{"-PD"}, 1, 0.5, 1, 0},
+        {{"-P"}, 1, 0.5, 1, 0},           {{"-E"}, 1, 0.5, 0, 1},        {{"-D", "-R", "-RO"}, 1, 0.5, 0, 0},
+        {{"-G", "1"}, 1, 1.0, 0, 0},      {{"-G", "0"}, 1, 0.0, 0, 0},   {{"-G", "0.3"}, 1, 0.3, 0, 0},
+        {{"-G", "3"}, 1, 3.0, 0, 0},      {{"-G", "10"}, 1, 10.0, 0, 0}, {{"-G", ".5"}, 1, 0.5, 0, 0},
+        {{"-G", "2.5e1"}, 1, 25.0, 0, 0},
     };
     for (const Parsed& c : cases) {
         std::vector<std::string> words = c.words;
@@ -117,11 +121,64 @@ TEST(ParseOptions, UsageErrors) {
             << testing::PrintToString(words);
 }
 
+using testsupport::literally;
+
+// The usage text, then one line on what is wrong.
+TEST(ParseOptions, RefusalsSayWhatIsWrong) {
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-i", six, "-G", "abc"}, "-G takes a decimal number, not \"abc\""},
+        {{"-i", six, "-G", "0.5x"}, "-G takes a decimal number, not \"0.5x\""},
+        {{"-i", six, "-G", "0x10"}, "-G takes a decimal number, not \"0x10\""},
+        {{"-i", six, "-G", " 0.5"}, "-G takes a decimal number, not \" 0.5\""},
+        {{"-i", six, "-G", ""}, "-G takes a decimal number, not \"\""},
+        {{"-i", six, "-G", "1e999"}, "-G takes a decimal number, not \"1e999\""},
+        {{"-i", six, "-G", "1.5"},
+         "-G takes a fraction from 0 to 1 or a number of letters from 3 on, not 1.5"},
+        {{"-i", six, "-G", "-1"}, "-G takes a fraction from 0 to 1 or a number of letters from 3 on, not -1"},
+        {{"-i", six, "-G", "-O"}, "-G needs a value, not the option -O"},
+        {{"-i", six, "-o", "-O"}, "-o needs a value, not the option -O"},
+        {{"-i", "-O", "-o", "r.txt"}, "-i needs a value, not the option -O"},
+        {{"-i", six, "-t", "-r", "x"}, "-t needs a value, not the option -r"},
+        {{"-i", six, "-r", "-o", "x"}, "-r needs a value, not the option -o"},
+        {{"-i", six, "-G"}, "-G needs a value"},
+        {{"-O"}, "the alignment file (-i) is required"},
+        {{"-i", six, "-Z"}, "-Z is not supported"},
+        {{"-i", six, "x"}, "x is not an option"},
+        {{"-i", six, "-q"}, "-q is not an option"},
+    };
+    for (const auto& [words, line] : cases)
+        EXPECT_EXIT(parseShowingStdout(words), testing::ExitedWithCode(1),
+                    "^Usage: dadiverur \\[-O/-C\\].*\ndadiverur: " + literally(line) + "\n$")
+            << testing::PrintToString(words);
+}
+
 TEST(ParseOptions, OpenFailuresNameThePath) {
     EXPECT_EXIT(parseShowingStdout({"-i", "/nonexistent/a.aln"}), testing::ExitedWithCode(1),
                 "^can not open file:/nonexistent/a.aln\n$");
     EXPECT_EXIT(parseShowingStdout({"-o", "/nonexistent/dir/r.txt", "-i", six}), testing::ExitedWithCode(1),
-                "^can not open file:/nonexistent/dir/r.txt\n$");
+                "^can not open file:/nonexistent/dir/r.txt: No such file or directory\n$");
+    std::string dir = testsupport::enterScratchDirectory();
+    EXPECT_EXIT(parseShowingStdout({"-o", dir, "-i", six}), testing::ExitedWithCode(1),
+                "^can not open file:" + dir + ": Is a directory\n$");
+}
+
+// Every process reads the inputs: what is no regular file is refused before it is read, and a
+// path that is not there is left to the reader of that input.
+TEST(ParseOptions, InputsMustBeRegularFiles) {
+    std::string dir = testsupport::enterScratchDirectory();
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);
+    const std::vector<std::string> cases[] = {
+        {"-i", "/dev/stdin"},      {"-i", dir},    {"-i", six, "-t", dir}, {"-i", six, "-t", "/dev/null"},
+        {"-i", six, "-r", "fifo"}, {"-i", "fifo"},
+    };
+    for (const auto& words : cases)
+        EXPECT_EXIT(parseShowingStdout(words), testing::ExitedWithCode(1),
+                    "^" + literally(words.back()) +
+                        " is not a regular file; dadiverur reads its inputs on every process\n$")
+            << testing::PrintToString(words);
+    parse({"-i", six, "-t", "missing.tre", "-r", "missing.txt"});
+    EXPECT_EQ(treePath, "missing.tre");
+    resetSettings();
 }
 
 TEST(ParseOptions, OnlyRankZeroOpensTheResultFile) {
@@ -132,7 +189,112 @@ TEST(ParseOptions, OnlyRankZeroOpensTheResultFile) {
     jobRank = 1;
     parseAsIs({"-o", path, "-i", six});
     EXPECT_NE(access(path.c_str(), F_OK), 0);
+    EXPECT_NE(access((path + ".partial").c_str(), F_OK), 0);
     resetSettings();
+}
+
+// In a job, rank 0 writes the result into the partial file, which takes the -o path only when
+// the job ends well.
+class RunFiles : public testing::Test {
+  protected:
+    void SetUp() override {
+        resetSettings();
+        dir = testsupport::enterScratchDirectory();
+        jobSize = 2;
+    }
+    void TearDown() override { resetSettings(); }
+
+    // The job's result text, written, closed and given its name as at a good end.
+    static void finishWith(const char* text) {
+        std::fputs(text, resultFile);
+        closeResultFile();
+        finishResultFile();
+    }
+
+    std::string dir;
+};
+
+TEST_F(RunFiles, TheEarlierResultStaysUntilTheJobEndsWell) {
+    std::ofstream("r.txt") << "earlier result\n";
+    chmod("r.txt", 0640);
+    std::ofstream("r.txt.partial") << "what a killed job left, longer than the new text\n";
+    parseAsIs({"-i", six, "-o", "r.txt"});
+    EXPECT_EQ(partialResultPath, "r.txt.partial");
+    std::fputs("new result\n", resultFile);
+    std::fflush(resultFile);
+    EXPECT_EQ(testsupport::fileText("r.txt"), "earlier result\n");
+    EXPECT_EQ(testsupport::fileText("r.txt.partial"), "new result\n");
+    finishWith("");
+    EXPECT_EQ(testsupport::fileText("r.txt"), "new result\n");
+    EXPECT_NE(access("r.txt.partial", F_OK), 0);
+    struct stat status;
+    ASSERT_EQ(stat("r.txt", &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+TEST_F(RunFiles, ALinkStillLeadsToTheResult) {
+    mkdir("runs", 0755);
+    std::ofstream("runs/one.txt") << "earlier\n";
+    ASSERT_EQ(symlink("runs/one.txt", "latest.txt"), 0);
+    parseAsIs({"-i", six, "-o", "latest.txt"});
+    EXPECT_EQ(access("runs/one.txt.partial", F_OK), 0);
+    finishWith("new\n");
+    struct stat status;
+    ASSERT_EQ(lstat("latest.txt", &status), 0);
+    EXPECT_TRUE(S_ISLNK(status.st_mode));
+    EXPECT_EQ(testsupport::fileText("runs/one.txt"), "new\n");
+}
+
+// A device keeps no earlier result; outside a job no job end would give the file its name.
+TEST_F(RunFiles, ADeviceAndARunOutsideAJobAreWrittenInPlace) {
+    parseAsIs({"-i", six, "-o", "/dev/null"});
+    EXPECT_EQ(partialResultPath, "");
+    finishWith("discarded\n");
+    resetSettings();
+    parseAsIs({"-i", six, "-o", "r.txt"});
+    EXPECT_EQ(partialResultPath, "");
+    finishWith("in place\n");
+    EXPECT_EQ(testsupport::fileText("r.txt"), "in place\n");
+}
+
+TEST_F(RunFiles, AResultThatMayNotBeReplacedIsRefused) {
+    if (geteuid() == 0) GTEST_SKIP() << "the permissions do not bind the superuser";
+    std::ofstream("kept.txt") << "kept\n";
+    chmod("kept.txt", 0444);
+    EXPECT_EXIT(parseShowingStdout({"-i", six, "-o", "kept.txt"}, false), testing::ExitedWithCode(1),
+                "^can not open file:kept.txt: Permission denied\n$");
+    EXPECT_NE(access("kept.txt.partial", F_OK), 0);
+}
+
+// Nothing the run writes may be a file it reads, nor a built file the result; the refusal comes
+// before anything is written.
+TEST_F(RunFiles, OutputsOnInputsAreRefusedBeforeAnythingIsWritten) {
+    testsupport::copyFile(six, "six.aln");
+    testsupport::copyFile(six, "r.txt.partial");
+    std::ofstream("six.tre") << "root probabilities\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"-i", "six.aln", "-r", "six.tre", "-o", "r.txt"},
+         "The tree file six.tre would overwrite the root-probability file six.tre; rename the "
+         "root-probability file or give a tree file with -t"},
+        {{"-i", "six.aln", "-r", "./DISTMATRIX.txt"},
+         "The distance file DISTMATRIX.txt would overwrite the root-probability file ./DISTMATRIX.txt; "
+         "rename the root-probability file or give a tree file with -t"},
+        {{"-i", "six.aln", "-o", "six.tre"},
+         "The tree file six.tre would overwrite the result file six.tre; choose another result file or give "
+         "a tree file with -t"},
+        {{"-i", "r.txt.partial", "-t", six, "-o", "r.txt"},
+         "The partial result file r.txt.partial (-o) is the alignment file (-i) r.txt.partial; choose "
+         "another result file"},
+        {{"-i", "six.aln", "-t", six, "-o", "./six", "-r", "six.partial"},
+         "The partial result file ./six.partial (-o) is the root-probability file (-r) six.partial; choose "
+         "another result file"},
+    };
+    for (const auto& [words, line] : cases)
+        EXPECT_EXIT(parseShowingStdout(words, false), testing::ExitedWithCode(1),
+                    "^" + literally(line) + "\n$")
+            << testing::PrintToString(words);
+    EXPECT_EQ(std::system("test \"$(ls)\" = \"$(printf 'r.txt.partial\nsix.aln\nsix.tre')\""), 0);
+    EXPECT_EQ(testsupport::fileText("six.tre"), "root probabilities\n");
 }
 
 TEST(MainFunction, ReadsTheAlignmentIntoTheResultFile) {

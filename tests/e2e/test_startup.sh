@@ -20,6 +20,47 @@ for words in "-Z" "-T" "-i $six -G 1.5" "-i" "-i $six -o" "-O" "notanoption"; do
     expect_count out.txt "Usage: dadiverur" 1
 done
 
+# expect_refused K NAME "WORDS|TEXT": the job of K processes on WORDS ends with status 1 and
+# TEXT once on standard error.
+expect_refused() {
+    case_name "$2: ${3%%|*}"
+    # shellcheck disable=SC2086
+    run_job "$1" ${3%%|*}
+    expect_status 1
+    expect_count err.txt "${3#*|}" 1
+}
+
+# A value that is no decimal number, or an option word where a value belongs: the usage text
+# once, and the one line that says what is wrong.
+for words in "-i $six -G abc|-G takes a decimal number, not \"abc\"" \
+    "-i $six -G 0.5x|-G takes a decimal number, not \"0.5x\"" \
+    "-i $six -G 0x10|-G takes a decimal number, not \"0x10\"" \
+    "-G -O -i $six|-G needs a value, not the option -O" \
+    "-i $six -o -O|-o needs a value, not the option -O" \
+    "-i -t $FIXTURES/six.tre|-i needs a value, not the option -t"; do
+    expect_refused 2 "refused" "${words%%|*}|dadiverur: ${words#*|}"
+    expect_count out.txt "Usage: dadiverur" 1
+    [ ! -e -O ] || fail "a file named -O written"
+done
+
+case_name "standard input as the alignment: refused at once, never read"
+# An input that never ends: were it read, only rank 0 would receive it and the job would hang.
+exec {feed}< <(sleep 120)
+feeder=$!
+SECONDS=0
+run_job 3 -i /dev/stdin -o result.txt <&"$feed"
+kill "$feeder"
+exec {feed}<&-
+expect_status 1
+[ "$SECONDS" -lt 20 ] || fail "the refusal took $SECONDS s"
+expect_count err.txt "/dev/stdin is not a regular file; dadiverur reads its inputs on every process" 1
+
+for words in "-i . -o result.txt|." "-i $six -t /dev/stdin|/dev/stdin" "-i $six -r /dev/zero|/dev/zero"; do
+    expect_refused 2 "an input that is no regular file" \
+        "$words is not a regular file; dadiverur reads its inputs on every process"
+    expect_lacks out.txt "Reading sequences"
+done
+
 case_name "missing alignment file"
 run_job 2 -i missing.aln
 expect_status 1
@@ -30,6 +71,13 @@ case_name "result file in a directory that does not exist"
 run_job 2 -i "$six" -o nodir/result.txt
 expect_status 1
 expect_count out.txt "can not open file:nodir/result.txt" 1
+expect_count out.txt "nodir/result.txt.partial: No such file or directory" 1
+
+case_name "a folder as the result file: refused with the reason"
+mkdir -p folder.txt
+run_job 2 -i "$six" -o folder.txt
+expect_status 1
+expect_count out.txt "can not open file:folder.txt: Is a directory" 1
 
 # Reader errors: file text, the message on standard error, the location line.
 check_reader_error() {
@@ -75,22 +123,29 @@ expect_count err.txt "The alignment has a single residue type: every computed si
 expect_lacks out.txt "Too many iterations in hqr"
 expect_lacks err.txt "Too many iterations in hqr"
 
-# A result file that names an input would empty it before it is read.
+# An output that names an input would empty it before it is read: refused before anything is
+# written, naming both.
 cp "$FIXTURES/six.tre" six.tre
 printf 'not a root-probability file\n' >root.txt
 ln -f six.tre linked.tre
-for words in "-i six.aln -o six.aln|alignment file (-i) six.aln" \
-    "-o ./six.aln -i six.aln|alignment file (-i) six.aln" \
-    "-i six.aln -t six.tre -o linked.tre|tree file (-t) six.tre" \
-    "-i six.aln -r root.txt -o root.txt|root-probability file (-r) root.txt"; do
-    case_name "result file is an input: ${words%%|*}"
-    # shellcheck disable=SC2086
-    run_job 3 ${words%%|*}
-    expect_status 1
-    expect_count err.txt "(-o) is the ${words#*|}; choose another result file" 1
+cp six.aln kept.partial
+ln -f root.txt root.partial
+rm -f DISTMATRIX.txt
+for words in "-i six.aln -o six.aln|(-o) is the alignment file (-i) six.aln; choose another result file" \
+    "-o ./six.aln -i six.aln|(-o) is the alignment file (-i) six.aln; choose another result file" \
+    "-i six.aln -t six.tre -o linked.tre|(-o) is the tree file (-t) six.tre; choose another result file" \
+    "-i six.aln -r root.txt -o root.txt|(-o) is the root-probability file (-r) root.txt; choose another result file" \
+    "-i kept.partial -t six.tre -o kept|The partial result file kept.partial (-o) is the alignment file (-i) kept.partial" \
+    "-i six.aln -t six.tre -o root -r root.txt|The partial result file root.partial (-o) is the root-probability file (-r) root.txt" \
+    "-i six.aln -r six.tre -o new.txt|The tree file six.tre would overwrite the root-probability file six.tre" \
+    "-i six.aln -r ./DISTMATRIX.txt -o new.txt|The distance file DISTMATRIX.txt would overwrite the root-probability file ./DISTMATRIX.txt"; do
+    expect_refused 3 "an output is an input" "$words"
     expect_same six.aln "$FIXTURES/six.aln"
     expect_same six.tre "$FIXTURES/six.tre"
+    expect_same kept.partial "$FIXTURES/six.aln"
     expect_has root.txt "not a root-probability file"
+    [ ! -e DISTMATRIX.txt ] || fail "DISTMATRIX.txt written although the run was refused"
+    [ ! -e new.txt ] && [ ! -e new.txt.partial ] || fail "a result file written although the run was refused"
 done
 
 case_name "duplicate names"

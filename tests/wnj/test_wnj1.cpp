@@ -5,6 +5,7 @@
 
 #include "alignment.h"
 #include "numerics/matrixalgebra.h"
+#include "pattern.h"
 #include "scratch.h"
 #include "smallstack.h"
 #include "treefile.h"
@@ -159,15 +160,7 @@ TEST(HandOver, NamesTooLongForTheNamesTableAreRefusedNamingTheSequence) {
     free_dmatrix(D, 1, 3, 1, 3);
 }
 
-// text as a regular expression that matches it literally.
-std::string literally(const std::string& text) {
-    std::string pattern;
-    for (char c : text) {
-        if (std::strchr("()[]{}.*+?^$|\\", c)) pattern += '\\';
-        pattern += c;
-    }
-    return pattern;
-}
+using testsupport::literally;
 
 TEST(HandOver, NamesTheTreeFileCannotHoldAreRefusedNamingTheSequence) {
     const std::vector<std::pair<std::string, std::string>> cases = {
@@ -386,6 +379,25 @@ TEST(WholeFile, FailsAsOpeningThePathWouldAndLeavesNothingBehind) {
     EXPECT_FALSE(file.open("folder"));
     EXPECT_EQ(errno, EISDIR);
     EXPECT_EQ(std::system("test \"$(ls)\" = folder"), 0);
+}
+
+// A process ended during the writing (a fault, an interrupt) leaves no temporary file behind,
+// nor does a file dropped unfinished; a finished file stays.
+TEST(WholeFile, NoUnfinishedFileIsLeftBehind) {
+    std::string dir = testsupport::enterScratchDirectory();
+    wnj::WholeFile finished, interrupted;
+    {
+        wnj::WholeFile dropped;
+        ASSERT_TRUE(dropped.open("dropped.txt"));
+        ASSERT_TRUE(finished.open("finished.txt"));
+        ASSERT_TRUE(interrupted.open("interrupted.txt"));
+        std::fputs("never complete\n", dropped.stream());
+    }
+    ASSERT_TRUE(finished.close());
+    wnj::removeUnfinishedFiles();
+    EXPECT_EQ(std::system("test \"$(ls)\" = finished.txt"), 0);
+    EXPECT_FALSE(interrupted.close());
+    EXPECT_EQ(std::system("test \"$(ls)\" = finished.txt"), 0);
 }
 
 TEST(PhylipFile, ReadsSquareAndLowerTriangleMatrices) {
