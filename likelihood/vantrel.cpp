@@ -113,9 +113,11 @@ const char* optionValue(int argc, char** argv, int& i) {
 }
 
 // A number as a researcher writes it, in decimal digits with an optional sign, point and
-// exponent, the whole text and nothing else: no hexadecimal, no infinity, no blanks.
+// exponent, the whole text and nothing else: no hexadecimal, no infinity, no blanks. from_chars
+// takes a minus only, so a plus is passed over here.
 bool readDecimal(const char* text, double& value) {
     const char* last = text + std::strlen(text);
+    if (text[0] == '+' && text[1] != '-') text++;
     auto [end, error] = std::from_chars(text, last, value);
     return error == std::errc() && end == last && std::isfinite(value);
 }
