@@ -2,13 +2,13 @@
 
 #include "alignment.h"
 #include "branchlength.h"
+#include "likelihoodstep.h"
 #include "model.h"
 #include "sitelikelihood.h"
 #include "sitework.h"
 #include "treeopt.h"
 #include "vantrel.h"
 
-#include <cmath>
 #include <cstdio>
 
 int D_A_P_Flag = 0;
@@ -19,37 +19,22 @@ int Anneal_site_func1 = 0;
 // into it, and this recursion has no caller on the hot path.
 void calRL(int t, int c, int col, double a) {
     SiteTreeNode* tree = gapTree[t];
-    SiteTreeNode& r = tree[c];
-    r.scale = 0;
-    bool inner = r.left != 0 && r.right != 0;
-    if (inner) {
-        calRL(t, r.left, col, a);
-        calRL(t, r.right, col, a);
-        const double* vl = tree[r.left].vec;
-        const double* vr = tree[r.right].vec;
-        double e[21];
-        pijFactors(modelLength(r.length), a, e);
-        for (int i = 1; i <= 20; i++) {
-            double sum = 0.0;
-            for (int j = 1; j <= 20; j++) sum += pij_e(i, j, e) * vl[j] * vr[j];
-            r.vec[i] = sum;
+    for (int k : childrenFirst(tree, c)) {
+        SiteTreeNode& r = tree[k];
+        bool inner = r.left != 0 && r.right != 0;
+        if (inner) {
+            double e[21];
+            pijFactors(modelLength(r.length), a, e);
+            ColumnMatrix P;
+            fillColumns(P, [&](int i, int j) { return pij_e(i, j, e); });
+            combineChildren(P, tree[r.left].vec, tree[r.right].vec, r.vec);
+        } else {
+            int code = node[k].code[col];
+            for (int i = 1; i <= 20; i++) r.vec[i] = pij(i, code, modelLength(r.length), a);
         }
-    } else {
-        int k = node[c].code[col];
-        for (int i = 1; i <= 20; i++) r.vec[i] = pij(i, k, modelLength(r.length), a);
+        r.scale = rescale(r.vec, Gauge::LargestEntry);
+        if (inner) r.scale += tree[r.left].scale + tree[r.right].scale;
     }
-    double g = r.vec[1];
-    for (int i = 2; i <= 20; i++)
-        if (r.vec[i] > g) g = r.vec[i];
-    // A vector whose largest entry is at or below 1e-200 is left as it is, so that the loop ends.
-    if (g > 1e-200)
-        while (std::fabs(g) < 0.1) {
-            r.scale += 1;
-            g *= 10;
-        }
-    double factor = std::pow(10, r.scale);
-    for (int i = 1; i <= 20; i++) r.vec[i] *= factor;
-    if (inner) r.scale += tree[r.left].scale + tree[r.right].scale;
 }
 
 void useSiteModel(int s, double* saved) {

@@ -2,6 +2,7 @@
 
 #include "alignment.h"
 #include "branchlength.h"
+#include "likelihoodstep.h"
 #include "model.h"
 #include "numerics/ran1.h"
 #include "rootprob.h"
@@ -236,12 +237,9 @@ void mutation(int site, int k) {
 void mutation_vector(int site, int k) {
     SiteTreeNode* t = gapTree[0];
     forEachBranchBelow(k, [site, t](int parent, int c) {
-        for (int j = 1; j <= 20; j++) {
-            double sum = 0.0;
-            for (int i = 1; i <= 20; i++)
-                sum += pij(i, j, modelLength(t[c].length), alfa[site]) * t[parent].vec[i];
-            t[c].vec[j] = sum;
-        }
+        ColumnMatrix P;
+        fillColumns(P, [&](int i, int j) { return pij(i, j, modelLength(t[c].length), alfa[site]); });
+        passDown(P, t[parent].vec, t[c].vec);
     });
 }
 

@@ -2,12 +2,12 @@
 
 #include "alignment.h"
 #include "branchlength.h"
+#include "likelihoodstep.h"
 #include "model.h"
 #include "numerics/dbrent1.h"
 #include "rates.h"
 #include "transitioncache.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -27,39 +27,22 @@ struct RateDerivative {
     double operator()(int i, int j) const { return dpij_alfa_e(i, j, e, t); }
 };
 
-// vec[i] = sum over j of P(i, j) vec_left[j] vec_right[j].
-template <typename Transition>
-void combineChildren(SiteTreeNode& rec, const double* vl, const double* vr, const Transition& P) {
-    for (int i = 1; i <= 20; i++) {
-        double sum = 0.0;
-        for (int j = 1; j <= 20; j++) sum += P(i, j) * vl[j] * vr[j];
-        rec.vec[i] = sum;
-    }
-}
-
-// combineChildren with P by columns: each vec[i] is the same sum in the same order, taken for
-// all i at once, which the compiler can do two or more entries at a time.
-void combineByColumns(SiteTreeNode& rec, const double* vl, const double* vr, TransitionColumns P) {
-    double sum[21] = {};
-    for (int j = 1; j <= 20; j++) {
-        for (int i = 1; i <= 20; i++) sum[i] += P[j][i] * vl[j] * vr[j];
-    }
-    for (int i = 1; i <= 20; i++) rec.vec[i] = sum[i];
-}
-
 // P comes from the stored matrices, from pij, or (on the derivative's record) from dpij_alfa.
 void innerVector(int s, int c, double a, bool derivative) {
     SiteTreeNode* tree = gapTree[s];
     SiteTreeNode& rec = tree[c];
     const double* vl = tree[rec.left].vec;
     const double* vr = tree[rec.right].vec;
-    if (derivative) {
-        combineChildren(rec, vl, vr, RateDerivative(rec.length, a));
-    } else if (!transitionCacheEnabled) {
-        combineChildren(rec, vl, vr, [&](int i, int j) { return pij(i, j, modelLength(rec.length), a); });
-    } else {
-        combineByColumns(rec, vl, vr, transitionMatrix(s, c, a));
+    if (transitionCacheEnabled && !derivative) {
+        combineChildren(transitionMatrix(s, c, a), vl, vr, rec.vec);
+        return;
     }
+    ColumnMatrix P;
+    if (derivative)
+        fillColumns(P, RateDerivative(rec.length, a));
+    else
+        fillColumns(P, [&](int i, int j) { return pij(i, j, modelLength(rec.length), a); });
+    combineChildren(P, vl, vr, rec.vec);
 }
 
 void leafVector(int s, int c, double a, bool derivative) {
@@ -77,72 +60,18 @@ void leafVector(int s, int c, double a, bool derivative) {
     }
 }
 
-// 10^n as pow(10, n) gives it, from a table for the exponents that the rescaling meets (at most
-// 200 steps per vector): pow costs more than the rest of a leaf's work.
-double powerOfTen(int n) {
-    static const std::vector<double> table = [] {
-        std::vector<double> t(309);
-        for (int k = 0; k < 309; k++) t[k] = std::pow(10, k);
-        return t;
-    }();
-    return n >= 0 && n < 309 ? table[n] : std::pow(10, n);
-}
-
-// Powers of ten keep the vector in range; a vector whose gauge is at or below 1e-200 (zero,
-// negative or vanishing) is left as it is, so that the loop always ends. The gauge is the
-// largest entry, or with byMagnitude the largest magnitude: the vectors of the derivative can
-// be wholly negative, and left unscaled they vanish on large trees.
-void rescale(SiteTreeNode& rec, bool byMagnitude) {
-    double g = byMagnitude ? std::fabs(rec.vec[1]) : rec.vec[1];
-    for (int i = 2; i <= 20; i++) {
-        double v = byMagnitude ? std::fabs(rec.vec[i]) : rec.vec[i];
-        if (v > g) g = v;
-    }
-    if (g > 1e-200) {
-        while (std::fabs(g) < 0.1) {
-            rec.scale += 1;
-            g *= 10;
-        }
-    }
-    if (rec.scale == 0) return; // a factor of 1 changes nothing
-    double factor = powerOfTen(rec.scale);
-    for (int i = 1; i <= 20; i++) rec.vec[i] *= factor;
-}
-
-// The records of the subtree of c with every record after its left subtree and its right
-// subtree, the order of a pruning recursion. Trees may be as deep as they have leaves, so the
-// order is built on lists rather than on the call stack; the lists are kept between calls.
-const std::vector<int>& childrenFirst(const SiteTreeNode* tree, int c) {
-    static std::vector<int> order, pending;
-    order.clear();
-    pending.assign(1, c);
-    // Record, right subtree, left subtree, each subtree in the same order: reversed, that is
-    // left subtree, right subtree, record.
-    while (!pending.empty()) {
-        int k = pending.back();
-        pending.pop_back();
-        order.push_back(k);
-        if (isInner(tree[k])) {
-            pending.push_back(tree[k].left);
-            pending.push_back(tree[k].right);
-        }
-    }
-    std::reverse(order.begin(), order.end());
-    return order;
-}
-
 // calRL and calRL_alfa; target is the record on which the derivative stands (0 for none:
 // record 0 is never part of a site tree).
 void prune(int s, int c, double a, int target) {
     SiteTreeNode* tree = gapTree[s];
+    Gauge gauge = target != 0 ? Gauge::LargestMagnitude : Gauge::LargestEntry;
     for (int k : childrenFirst(tree, c)) {
         SiteTreeNode& rec = tree[k];
-        rec.scale = 0;
         if (isInner(rec))
             innerVector(s, k, a, k == target);
         else
             leafVector(s, k, a, k == target);
-        rescale(rec, target != 0);
+        rec.scale = rescale(rec.vec, gauge);
         if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "alignment.h"
 #include "branchlength.h"
+#include "likelihoodstep.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
 #include "numerics/ran1.h"
@@ -12,7 +13,6 @@
 #include "vantrel.h"
 
 #include <array>
-#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -61,20 +61,6 @@ int firstLargest(const Vector& w) {
     return best;
 }
 
-// Powers of ten keep the best values in range; a vector whose largest entry is at or below
-// 1e-200 (all zero, say) is left as it is, so that the loop ends.
-void rescaleBest(Vector& best) {
-    double M = best[firstLargest(best)];
-    if (!(M > 1e-200)) return;
-    int k = 0;
-    while (M < 0.1) {
-        k++;
-        M *= 10;
-    }
-    double factor = std::pow(10, k);
-    for (int i = 1; i <= 20; i++) best[i] *= factor;
-}
-
 struct JointState {
     int site;
     double rate;
@@ -83,30 +69,25 @@ struct JointState {
     std::vector<std::array<int, 21>> choice;
 };
 
-// best[c][i]: the largest probability of the leaves below c over the states of the inner
-// nodes below, given state i at the upper end of c's branch; choice[c][i] the state of c
-// that reaches it.
+// best[k][i]: the largest probability of the leaves below k over the states of the inner
+// nodes below, given state i at the upper end of k's branch (in powers of ten that keep it in
+// range); choice[k][i] the state of k that reaches it. Filled for c and every record below it.
 void fillBest(JointState& js, int c) {
-    const Link& b = js.tree[c];
-    Vector& best = js.best[c];
-    if (!isInner(b)) {
-        int k = node[c].code[js.site];
-        for (int i = 1; i <= 20; i++) best[i] = pij(i, k, modelLength(b.length), js.rate);
-        return;
+    for (int k : childrenFirst(js.tree.data(), c)) {
+        const Link& b = js.tree[k];
+        Vector& best = js.best[k];
+        if (!isInner(b)) {
+            int code = node[k].code[js.site];
+            for (int i = 1; i <= 20; i++) best[i] = pij(i, code, modelLength(b.length), js.rate);
+            continue;
+        }
+        double e[21];
+        pijFactors(modelLength(b.length), js.rate, e);
+        ColumnMatrix P;
+        fillColumns(P, [&](int i, int j) { return pij_e(i, j, e); });
+        bestOfChildren(P, js.best[b.left].data(), js.best[b.right].data(), best.data(), js.choice[k].data());
+        rescale(best.data(), Gauge::LargestEntry);
     }
-    fillBest(js, b.left);
-    fillBest(js, b.right);
-    const Vector& bl = js.best[b.left];
-    const Vector& br = js.best[b.right];
-    double e[21];
-    pijFactors(modelLength(b.length), js.rate, e);
-    for (int i = 1; i <= 20; i++) {
-        Vector w{};
-        for (int j = 1; j <= 20; j++) w[j] = pij_e(i, j, e) * bl[j] * br[j];
-        js.choice[c][i] = firstLargest(w);
-        best[i] = w[js.choice[c][i]];
-    }
-    rescaleBest(best);
 }
 
 // The inner nodes below c take the states chosen for the state of their parent.
