@@ -15,6 +15,7 @@
 #include <vector>
 
 long idum = -64;
+std::time_t (*seedClock)() = [] { return std::time(nullptr); };
 
 namespace {
 
@@ -286,7 +287,7 @@ double func_simulation_alpha(int site, double x, int N) {
     SavedColumn observed(site);
     double rate = alfa[site];
     alfa[site] = x;
-    srand(time(nullptr));
+    srand(seedClock());
     long ownSeed = -rand();
     double h0 = leafEntropy(site);
     double mean = 0.0;

@@ -357,6 +357,10 @@ TEST(AlphaSiteWork, TheExpectedEntropyRateMatchesTheObservedEntropy) {
 
 TEST(AlphaSiteWork, TheSimulatedEntropyRateMatchesTheObservedEntropyWithinTheNoise) {
     prepareFixture("sites12", {"-M"});
+    // A fixed clock and stream: the columns are the same in every run, so the check below
+    // cannot fail by chance.
+    seedClock = [] { return std::time_t(1000); };
+    idum = -64;
     for (int site : {1, 7}) {
         rootOfFirstLeaf(site);
         testing::internal::CaptureStdout();
