@@ -1,5 +1,6 @@
 // The program entry of dadiverur: one process of an MPI job.
 #include "masterworker.h"
+#include "mpitransport.h"
 #include "numerics/matrixalgebra.h"
 #include "vantrel.h"
 #include "wnj/io.h"
@@ -86,10 +87,10 @@ int main(int argc, char** argv) {
     main_function(argc, argv);
 
     if (rank == 0) {
-        cal_likelihood(size);
+        cal_likelihood(size, mpiTransport());
         finishResultFile();
     } else {
-        cal_Tree();
+        cal_Tree(mpiTransport());
     }
 
     MPI_Finalize();

@@ -16,6 +16,7 @@
 #include <vector>
 
 long idum = -64;
+std::time_t (*seedClock)() = [] { return std::time(nullptr); };
 
 namespace {
 
@@ -284,7 +285,7 @@ double func_simulation_alpha(int site, double x, int N) {
     SavedColumn observed(site);
     double rate = alfa[site];
     alfa[site] = x;
-    srand(time(nullptr));
+    srand(seedClock());
     long ownSeed = -rand();
     double h0 = leafEntropy(site);
     double mean = 0.0;

@@ -6,8 +6,14 @@
 #ifndef CORE_SIMULATION_H
 #define CORE_SIMULATION_H
 
+#include <ctime>
+
 // The process-wide seed of ran1, shared by every caller; workers reseed it per site.
 extern long idum;
+
+// The clock that every reseed takes through srand; a test puts a fixed one in its place so
+// that its simulated columns are the same in every run.
+extern std::time_t (*seedClock)();
 
 // The state a draw falls back on when nothing else is usable: the last residue (V).
 constexpr int NONE_CAUGHT_STATE = 20;

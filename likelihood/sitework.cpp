@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 namespace {
@@ -213,7 +212,7 @@ void finalSiteWork(int site, double* record) {
     record[0] = calTree(site, treeRoot[site], alfa[site]);
     record[201] = leafEntropy(site);
     if (usableSite(site)) {
-        srand(time(nullptr));
+        srand(seedClock());
         simulatedSiteRecord(site, siteSeed(rand(), site), record);
     } else {
         for (int k = 1; k <= 100; k++) {

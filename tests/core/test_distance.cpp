@@ -5,6 +5,7 @@
 #include "model_setup.h"
 #include "numerics/matrixalgebra.h"
 #include "scratch.h"
+#include "settings.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@
 #include <unistd.h>
 #include <utility>
 #include <vector>
+
+using testsupport::resetSettings;
 
 namespace {
 
@@ -44,12 +47,6 @@ const Sequences six = {
     {"zebra", "MRVLTLGLLGLAVAQGPAWA--DIQRSEAMVFRGCKAHLEAWSNSEHYQRIDGL"},
     {"shark", "MKILAVGLLGLAAAQGPAWSS-ELQRSELMVFKGCRAHLEPWTSSEHYQKIEGL"},
 };
-
-void resetJob() {
-    jobSize = jobRank = 0;
-    awaitJobEndHook = nullptr;
-    resultPath.clear();
-}
 
 // The pair's log-likelihood at distance t, straight from the transition probabilities.
 double pairLogLikelihood(int a, int b, double t) {
@@ -251,13 +248,13 @@ TEST(Distance, RoutinesWithoutACaller) {
 class DistanceTree : public testing::Test {
   protected:
     void SetUp() override {
-        resetJob();
+        resetSettings();
         dir = testsupport::enterScratchDirectory();
         Sequences sequences = six;
         sequences.push_back({"human2", six[0].second}); // identical to human
         useSequences(sequences);
     }
-    void TearDown() override { resetJob(); }
+    void TearDown() override { resetSettings(); }
 
     std::string runCalDist(const std::string& alignment) {
         testing::internal::CaptureStdout();
@@ -352,9 +349,11 @@ TEST_F(DistanceTree, RefusesBeforeAnyDistanceWhatCannotMakeATree) {
     jobRank = 1;
     awaitJobEndHook = [] { std::fprintf(stderr, "waiting for rank 0\n"); };
     expectRefused("six.aln", "^waiting for rank 0\nSequence 3 \\(twentyonecharacters!!\\)");
-    resetJob();
+    resetSettings();
 
-    useSequences({{"a", "MKV"}, {"b", "MRV"}});
+    // The reader refuses two sequences before the builder would: the builder's own check.
+    useSequences({{"a", "MKV"}, {"b", "MRV"}, {"c", "MKI"}});
+    seqNum = 2;
     expectRefused("six.aln", "^Too few sequences to build a tree: 2; at least 3 are needed\n$");
 }
 
@@ -375,12 +374,10 @@ TEST_F(DistanceTree, FilesThatCannotBeCreatedEndTheRun) {
 // files that jobs of any number of processes write (tests/e2e/test_shared_preparation.sh) and
 // the same preparation tables.
 TEST(SharedPreparation, OneProcessWritesTheRecordedDistancesTreeAndTables) {
-    resetJob();
+    resetSettings();
     std::string dir = testsupport::enterScratchDirectory();
     const std::string fixtures = std::string(FIXTURES_DIR) + "/shared/";
     testsupport::copyFile(fixtures + "shared.aln", "shared.aln");
-    refineFlag = 1;
-    gapForEst = 0.5;
     std::vector<std::string> words = {"dadiverur", "-i",      "shared.aln", "-C",
                                       "-G",        "1000000", "-o",         "result.txt"};
     std::vector<char*> argv;

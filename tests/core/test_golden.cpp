@@ -17,6 +17,7 @@
 #include "alignment.h"
 #include "model.h"
 #include "scratch.h"
+#include "settings.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
 #include "transitioncache.h"
@@ -110,13 +111,7 @@ std::string fixture(const char* name) {
 // The start-up of a job with -C on the fixture, as every process runs it; returns what it
 // wrote into the result file.
 std::string prepare() {
-    refineFlag = 1;
-    gapForEst = 0.5;
-    EntropyEstimatedFlag = 0;
-    pseudoSitePIFlag = 0;
-    treeFlag = 0;
-    rootProbPath.clear();
-    jobSize = jobRank = 0;
+    testsupport::resetSettings();
     // Unique across the test processes that run side by side.
     std::string result = testing::TempDir() + "golden_result_" + std::to_string(getpid()) + ".txt";
     std::vector<std::string> words = {"dadiverur",           "-C", "-i",  fixture("golden.aln"), "-t",

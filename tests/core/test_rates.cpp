@@ -3,6 +3,7 @@
 #include "alignment.h"
 #include "model.h"
 #include "rates.h"
+#include "settings.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>
@@ -27,17 +28,12 @@ class InitialRates : public ::testing::Test {
         std::mt19937 rng(17);
         auto f = randomFrequencies(rng);
         buildModel(f.data());
-        gapForEst = 0.5;
-        refineFlag = 1;
-        EntropyEstimatedFlag = 0;
+        testsupport::resetSettings();
         resultFile = tmpfile();
     }
     void TearDown() override {
         fclose(resultFile);
-        resultFile = stdout;
-        EntropyEstimatedFlag = 0;
-        refineFlag = 1;
-        gapForEst = 0.5;
+        testsupport::resetSettings();
     }
     void columns(const std::vector<std::string>& sites) {
         makeAlignment(static_cast<int>(sites[0].size()), static_cast<int>(sites.size()));

@@ -49,50 +49,58 @@ TEST(SiteTrees, ASiteWithoutGapsAndTreeZeroKeepTheUnrootedTree) {
         }
 }
 
-TEST(SiteTrees, AGappedLeafTakesItsParentOutAndTheSiblingTakesItsLength) {
+// Each gapped site of the six leaves: its root and the records of its tree that the pruning
+// changes, or, for a site left out, every record flagged.
+TEST(SiteTrees, EachGapPatternPrunesItsTreeAsExpected) {
+    struct Case {
+        int site, root;
+        const char* what;
+        std::vector<testsupport::ExpectedRecord> records;
+    };
+    const Case cases[] = {
+        {2,
+         7,
+         "a gapped leaf takes its parent out and the sibling takes its length",
+         {{1, 0, 0, 0, 9, 3, 0, 1, 1.0},
+          {2, 0, 0, 0, 8, 2, 0, 0, 2.0 + 3.0},
+          {8, 2, 3, 0, 7, 1, 0, 0, 5.0},
+          {9, 0, 0, 0, 8, 2, 0, 1, 3.0},
+          {7, 8, 4, 10, 7, 0, 1, 0, 0.0}}},
+        {3,
+         7,
+         "a gapped cherry takes the node above it out in the next pass",
+         {{9, 0, 0, 0, 8, 2, 0, 1, 3.0},
+          {8, 0, 0, 0, 7, 1, 0, 1, 5.0},
+          {3, 0, 0, 0, 7, 1, 0, 0, 4.0 + 5.0},
+          {7, 3, 4, 10, 7, 0, 1, 0, 0.0}}},
+        {4,
+         8,
+         "an emptied child of the top leaves the first inner survivor as root",
+         {{7, 8, 4, 10, 7, 0, 0, 1, 0.0},
+          {10, 0, 0, 0, 7, 1, 0, 1, 9.0},
+          {8, 9, 3, 4, 8, 0, 1, 0, 0.0},
+          {4, 0, 0, 0, 8, 1, 0, 0, 6.0 + 5.0},
+          {9, 1, 2, 0, 8, 1, 0, 0, 3.0},
+          {3, 0, 0, 0, 8, 1, 0, 0, 4.0},
+          {1, 0, 0, 0, 9, 2, 0, 0, 1.0}}},
+        {5, 0, "a site with too few letters is left out", {}},
+        {6,
+         10,
+         "when the first survivor at the top is a leaf the second becomes root",
+         {{3, 0, 0, 0, 10, 1, 0, 0, 4.0 + 5.0 + 9.0},
+          {10, 5, 6, 3, 10, 0, 1, 0, 0.0},
+          {5, 0, 0, 0, 10, 1, 0, 0, 7.0},
+          {7, 3, 4, 10, 7, 0, 0, 1, 0.0}}},
+    };
     setUpSixLeafSites();
-    EXPECT_EQ(treeRoot[2], 7);
-    expectRecords(2, {{1, 0, 0, 0, 9, 3, 0, 1, 1.0},
-                      {2, 0, 0, 0, 8, 2, 0, 0, 2.0 + 3.0},
-                      {8, 2, 3, 0, 7, 1, 0, 0, 5.0},
-                      {9, 0, 0, 0, 8, 2, 0, 1, 3.0},
-                      {7, 8, 4, 10, 7, 0, 1, 0, 0.0}});
-}
-
-TEST(SiteTrees, AGappedCherryTakesTheNodeAboveItOutInTheNextPass) {
-    setUpSixLeafSites();
-    EXPECT_EQ(treeRoot[3], 7);
-    expectRecords(3, {{9, 0, 0, 0, 8, 2, 0, 1, 3.0},
-                      {8, 0, 0, 0, 7, 1, 0, 1, 5.0},
-                      {3, 0, 0, 0, 7, 1, 0, 0, 4.0 + 5.0},
-                      {7, 3, 4, 10, 7, 0, 1, 0, 0.0}});
-}
-
-TEST(SiteTrees, AnEmptiedChildOfTheTopLeavesTheFirstInnerSurvivorAsRoot) {
-    setUpSixLeafSites();
-    EXPECT_EQ(treeRoot[4], 8);
-    expectRecords(4, {{7, 8, 4, 10, 7, 0, 0, 1, 0.0},
-                      {10, 0, 0, 0, 7, 1, 0, 1, 9.0},
-                      {8, 9, 3, 4, 8, 0, 1, 0, 0.0},
-                      {4, 0, 0, 0, 8, 1, 0, 0, 6.0 + 5.0},
-                      {9, 1, 2, 0, 8, 1, 0, 0, 3.0},
-                      {3, 0, 0, 0, 8, 1, 0, 0, 4.0},
-                      {1, 0, 0, 0, 9, 2, 0, 0, 1.0}});
-}
-
-TEST(SiteTrees, WhenTheFirstSurvivorAtTheTopIsALeafTheSecondBecomesRoot) {
-    setUpSixLeafSites();
-    EXPECT_EQ(treeRoot[6], 10);
-    expectRecords(6, {{3, 0, 0, 0, 10, 1, 0, 0, 4.0 + 5.0 + 9.0},
-                      {10, 5, 6, 3, 10, 0, 1, 0, 0.0},
-                      {5, 0, 0, 0, 10, 1, 0, 0, 7.0},
-                      {7, 3, 4, 10, 7, 0, 0, 1, 0.0}});
-}
-
-TEST(SiteTrees, ASiteWithTooFewLettersIsLeftOut) {
-    setUpSixLeafSites();
-    EXPECT_EQ(treeRoot[5], 0);
-    for (int k = 0; k <= 10; k++) EXPECT_EQ(gapTree[5][k].gap, 1) << "record " << k;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(treeRoot[c.site], c.root);
+        expectRecords(c.site, c.records);
+        if (c.root == 0) {
+            for (int k = 0; k <= 10; k++) EXPECT_EQ(gapTree[c.site][k].gap, 1) << "record " << k;
+        }
+    }
 }
 
 // Only the third child of the top node keeps letters: it is dissolved too and its two

@@ -3,6 +3,7 @@
 #include "model.h"
 #include "pattern.h"
 #include "scratch.h"
+#include "settings.h"
 #include "sitework.h"
 #include "vantrel.h"
 
@@ -15,26 +16,11 @@
 #include <unistd.h>
 #include <vector>
 
+using testsupport::resetSettings;
+
 namespace {
 
 const std::string six = FIXTURES_DIR "/six.aln";
-
-void resetSettings() {
-    refineFlag = 1;
-    gapForEst = 0.5;
-    EntropyEstimatedFlag = 0;
-    pseudoSitePIFlag = 0;
-    resultFile = stdout;
-    alignmentPath.clear();
-    treePath.clear();
-    resultPath.clear();
-    treeFlag = 0;
-    rootProbPath.clear();
-    partialResultPath.clear();
-    jobSize = jobRank = 0;
-    jobTagLimit = 0;
-    awaitJobEndHook = nullptr;
-}
 
 // Runs parseOptions on "dadiverur" followed by the words, on the settings as they stand.
 void parseAsIs(const std::vector<std::string>& words) {

@@ -1,16 +1,19 @@
 // Test support for the substitution model: the model storage as the start-up allocates it,
-// a small alignment put straight into the alignment stores, and a model built from given
-// frequencies.
+// a small alignment read from its rows, and a model built from given frequencies.
 #ifndef TESTS_SUPPORT_MODEL_SETUP_H
 #define TESTS_SUPPORT_MODEL_SETUP_H
 
 #include "alignment.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
+#include "vantrel.h"
 
-#include <cctype>
-#include <cstring>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 // The model storage, allocated once per test program as the start-up does; later calls
@@ -43,38 +46,44 @@ inline const double* wagFrequencies() {
     return f;
 }
 
-// rows[i-1] becomes leaf i (at least two rows, all of one length): seqNum, seqLength, DIM and node (records
-// 0..2n-2, with seq and code of the leaves, letters folded as the reader folds them), dashFlag and calFlag as
-// searchGap sets them. The stores of an earlier call are left behind, not released.
+// Runs body with standard output sent nowhere, for the progress lines of a reader.
+template <typename Body> void withoutStandardOutput(Body body) {
+    std::fflush(stdout);
+    int saved = dup(STDOUT_FILENO);
+    int nowhere = open("/dev/null", O_WRONLY);
+    dup2(nowhere, STDOUT_FILENO);
+    close(nowhere);
+    body();
+    std::fflush(stdout);
+    dup2(saved, STDOUT_FILENO);
+    close(saved);
+}
+
+// rows[i-1] becomes leaf i, named s<i> (at least three rows, all of one length, without
+// blanks): the alignment reader reads them as one block of a file (readali, searchGap), with
+// its input table going to a temporary file and its progress lines nowhere. The stores of an
+// earlier call are left behind, not released.
 inline void useAlignment(const std::vector<std::string>& rows) {
-    seqNum = static_cast<int>(rows.size());
-    seqLength = static_cast<int>(rows[0].size());
-    DIM = 2 * seqNum - 1;
-    node = new NODE[DIM]();
-    for (int i = 0; i < DIM; i++) {
-        node[i].id = i;
-        node[i].seq = new char[seqLength + 2]();
-        node[i].code = new int[seqLength + 1]();
-        node[i].seq[0] = ' ';
-        for (int s = 1; s <= seqLength; s++) node[i].seq[s] = '-';
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/alignmentXXXXXX";
+    int fd = mkstemp(path.data());
+    if (fd < 0) {
+        std::perror(path.c_str());
+        std::exit(1);
     }
-    for (int i = 1; i <= seqNum; i++) {
-        for (int s = 1; s <= seqLength; s++) {
-            char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(rows[i - 1][s - 1])));
-            const char* found = std::strchr(aa, letter);
-            if (!found || letter == '\0') letter = '-', found = aa;
-            node[i].seq[s] = letter;
-            node[i].code[s] = static_cast<int>(found - aa);
-        }
-    }
-    dashFlag = new char[seqLength + 1]();
-    calFlag = new char[seqLength + 1]();
-    for (int s = 1; s <= seqLength; s++) {
-        int gaps = 0;
-        for (int i = 1; i <= seqNum; i++) gaps += node[i].code[s] == 0;
-        dashFlag[s] = gaps > 0;
-        calFlag[s] = gaps > 0 && gaps <= seqNum - 3;
-    }
+    close(fd);
+    std::ofstream file(path);
+    for (std::size_t i = 0; i < rows.size(); i++) file << 's' << i + 1 << ' ' << rows[i] << '\n';
+    file.close();
+    FILE* saved = resultFile;
+    resultFile = std::tmpfile();
+    withoutStandardOutput([&] {
+        readali(path.c_str());
+        searchGap();
+    });
+    std::fclose(resultFile);
+    resultFile = saved;
+    std::remove(path.c_str());
 }
 
 #endif

@@ -1,13 +1,16 @@
 // Test support: a fresh directory of the test's own, made the working directory, for runs
-// that write files next to their inputs or into the working directory.
+// that write files next to their inputs or into the working directory, and the text of what
+// they wrote.
 #ifndef TESTS_SUPPORT_SCRATCH_H
 #define TESTS_SUPPORT_SCRATCH_H
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace testsupport {
 
@@ -23,6 +26,14 @@ inline std::string enterScratchDirectory() {
 inline std::string fileText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The lines of a text without their line ends; a last line without one counts too.
+inline std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
 }
 
 inline void copyFile(const std::string& from, const std::string& to) {

@@ -1,6 +1,7 @@
-// Small alignments and site trees built by hand for the likelihood and rate tests: columns
-// set site by site, random frequencies, random trees in the node numbering (leaves 1..n, top
-// node n+1, inner nodes n+2..2n-2) and an independent matrix exponential.
+// Small alignments and site trees for the likelihood and rate tests: an alignment read by
+// the reader whose columns are then set site by site, random frequencies, random trees in the
+// node numbering (leaves 1..n, top node n+1, inner nodes n+2..2n-2) and an independent matrix
+// exponential.
 #ifndef TESTS_SITEFIXTURE_H
 #define TESTS_SITEFIXTURE_H
 
@@ -28,30 +29,11 @@ inline std::array<double, 21> randomFrequencies(std::mt19937& rng, double floor 
     return f;
 }
 
-// Alignment stores for n sequences and L sites as the reader leaves them, every record
-// cleared, every site gap-free with letter 'A' and rate 1.0, each site rooted at the top node.
-// The stores of an earlier call are left behind.
+// The reader's alignment stores for n sequences and L sites (every site gap-free with
+// letter 'A' and rate 1.0), each site rooted at the top node. The stores of an earlier call
+// are left behind.
 inline void makeAlignment(int n, int L) {
-    seqNum = n;
-    seqLength = L;
-    DIM = 2 * n - 1;
-    node = new NODE[DIM]();
-    for (int i = 0; i < DIM; i++) {
-        node[i].id = i;
-        node[i].seq = new char[L + 2];
-        node[i].code = new int[L + 1]();
-        std::memset(node[i].seq, i >= 1 && i <= n ? 'A' : '-', L + 2);
-        node[i].seq[0] = ' ';
-        node[i].seq[L + 1] = '\0';
-        for (int s = 1; s <= L; s++) node[i].code[s] = i >= 1 && i <= n ? 1 : 0;
-    }
-    gapTree = topmatrix(0, L + 1, 0, DIM - 1, 1, L);
-    treeRoot = new int[L + 1]();
-    gapNumber = new int[L + 1]();
-    dashFlag = new char[L + 1]();
-    calFlag = new char[L + 1]();
-    alfa = new double[L + 1];
-    for (int s = 0; s <= L; s++) alfa[s] = 1.0;
+    useAlignment(std::vector<std::string>(n, std::string(L, 'A')));
     for (int s = 1; s <= L; s++) treeRoot[s] = n + 1;
 }
 

@@ -418,9 +418,9 @@ GoldenCase readCase(const std::string& path) {
 // topology and every branch length agree with a plain reference that takes every sum in full
 // at every step (fixtures/wnj/reference.py). The cases are chosen so that every term of the
 // pair criterion, of the z-scores, of the correction of a doubtful pair and of the length
-// split changes the tree or a length.
+// split changes the tree or a length; in negativeshare10 a corrected share comes out negative.
 TEST(BuildTree, AgreesWithThePlainReferenceOnNoisyAndNonMetricDistances) {
-    for (std::string name : {"alignment10", "nonmetric12", "nonmetric10"}) {
+    for (std::string name : {"alignment10", "nonmetric12", "nonmetric10", "negativeshare10"}) {
         SCOPED_TRACE(name);
         GoldenCase c = readCase(std::string(FIXTURES_DIR) + "/wnj/" + name + ".case");
         const int n = static_cast<int>(c.D.size());
