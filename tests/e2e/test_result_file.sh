@@ -7,12 +7,17 @@ start_test result_file
 cp "$FIXTURES/six.aln" six.aln
 cp "$FIXTURES/six.tre" six.tre
 
-# 150 related sequences of 60 sites: their distances take a moment, their final phase long.
-awk 'BEGIN { srand(7); aa = "ARNDCQEGHILKMFPSTWYV"
+# related_sequences N: N related sequences of 60 sites. For 150 the final phase takes long; for
+# 500 the distances take some seconds too, so that a job is caught in them on a loaded machine.
+related_sequences() {
+    awk -v n="$1" 'BEGIN { srand(7); aa = "ARNDCQEGHILKMFPSTWYV"
              for (s = 1; s <= 60; s++) base[s] = substr(aa, int(rand() * 20) + 1, 1)
-             for (i = 1; i <= 150; i++) { line = ""
+             for (i = 1; i <= n; i++) { line = ""
                  for (s = 1; s <= 60; s++) line = line (rand() < 0.3 ? substr(aa, int(rand() * 20) + 1, 1) : base[s])
-                 printf "s%d %s\n", i, line } }' >slow.aln
+                 printf "s%d %s\n", i, line } }'
+}
+related_sequences 150 >slow.aln
+related_sequences 500 >slower.aln
 
 # interrupt_when CONDITION K words...: dadiverur as a job of K processes in the background,
 # ended by SIGTERM to the launcher (as Ctrl-C or a scheduler ends it) once the shell condition
@@ -62,11 +67,11 @@ expect_no_partial result.txt
 
 case_name "a job interrupted during its distances leaves the earlier files and no temporary one"
 echo "earlier distances" >DISTMATRIX.txt
-echo "earlier tree" >slow.tre
-interrupt_when 'ls DISTMATRIX.txt.* >/dev/null 2>&1' 2 -i slow.aln -o slow.txt
+echo "earlier tree" >slower.tre
+interrupt_when 'ls DISTMATRIX.txt.* >/dev/null 2>&1' 2 -i slower.aln -o slower.txt
 expect_has DISTMATRIX.txt "earlier distances"
-expect_has slow.tre "earlier tree"
-[ -z "$(ls DISTMATRIX.txt.* slow.tre.* 2>/dev/null)" ] || fail "temporary files left: $(ls DISTMATRIX.txt.* slow.tre.*)"
-[ ! -e slow.txt ] || fail "slow.txt written by an interrupted job"
+expect_has slower.tre "earlier tree"
+[ -z "$(ls DISTMATRIX.txt.* slower.tre.* 2>/dev/null)" ] || fail "temporary files left: $(ls DISTMATRIX.txt.* slower.tre.*)"
+[ ! -e slower.txt ] || fail "slower.txt written by an interrupted job"
 
 finish
