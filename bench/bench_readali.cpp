@@ -1,7 +1,7 @@
 // Times readali and searchGap on a generated alignment of 1,000 sequences by 5,000 columns
 // in blocks of 60 columns: bench_readali [sequences] [columns]
 #include "alignment.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <chrono>
 #include <cstdio>

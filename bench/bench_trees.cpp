@@ -8,9 +8,9 @@
 #include "../tests/support/rooting_oracle.h"
 #include "alignment.h"
 #include "rooting.h"
+#include "settings.h"
 #include "sitetree.h"
 #include "treefile.h"
-#include "vantrel.h"
 
 #include <chrono>
 #include <cstdio>

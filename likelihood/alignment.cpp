@@ -1,8 +1,9 @@
 #include "alignment.h"
 
 #include "linereader.h"
+#include "numerics/fault.h"
 #include "numerics/matrixalgebra.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <cctype>
 #include <climits>

@@ -2,10 +2,11 @@
 
 #include "alignment.h"
 #include "model.h"
+#include "numerics/fault.h"
 #include "numerics/job.h"
 #include "numerics/matrixalgebra.h"
+#include "settings.h"
 #include "treefile.h"
-#include "vantrel.h"
 #include "wnj/io.h"
 #include "wnj/wnj1.h"
 

@@ -1,7 +1,7 @@
 #include "linereader.h"
 
+#include "numerics/fault.h"
 #include "numerics/matrixalgebra.h"
-#include "vantrel.h"
 
 #include <cctype>
 #include <cerrno>

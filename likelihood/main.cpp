@@ -1,7 +1,9 @@
 // The program entry of dadiverur: one process of an MPI job.
 #include "masterworker.h"
 #include "mpitransport.h"
+#include "numerics/fault.h"
 #include "numerics/matrixalgebra.h"
+#include "settings.h"
 #include "vantrel.h"
 #include "wnj/io.h"
 

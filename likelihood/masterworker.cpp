@@ -1,9 +1,10 @@
 #include "masterworker.h"
 
 #include "alignment.h"
+#include "numerics/job.h"
 #include "numerics/matrixalgebra.h"
+#include "settings.h"
 #include "sitework.h"
-#include "vantrel.h"
 
 #include <cstdio>
 #include <vector>

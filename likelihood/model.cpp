@@ -3,7 +3,7 @@
 #include "alignment.h"
 #include "numerics/matrixalgebra.h"
 #include "pseudo.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include "alignment.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <climits>
 #include <cmath>

@@ -4,10 +4,10 @@
 #include "branchlength.h"
 #include "likelihoodstep.h"
 #include "model.h"
+#include "settings.h"
 #include "sitelikelihood.h"
 #include "sitework.h"
 #include "treeopt.h"
-#include "vantrel.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 #include "rooting.h"
 
 #include "alignment.h"
+#include "settings.h"
 #include "sitetree.h"
-#include "vantrel.h"
 
 #include <cfloat>
 #include <cmath>

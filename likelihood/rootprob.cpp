@@ -3,8 +3,8 @@
 #include "alignment.h"
 #include "linereader.h"
 #include "model.h"
+#include "numerics/fault.h"
 #include "numerics/matrixalgebra.h"
-#include "vantrel.h"
 
 #include <cmath>
 #include <cstdio>

@@ -4,9 +4,9 @@
 #include "model.h"
 #include "numerics/matrixalgebra.h"
 #include "rates.h"
+#include "settings.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
-#include "vantrel.h"
 
 #include <cerrno>
 #include <cmath>

@@ -2,8 +2,9 @@
 
 #include "alignment.h"
 #include "linereader.h"
+#include "numerics/fault.h"
 #include "numerics/matrixalgebra.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <algorithm>
 #include <cctype>

@@ -8,9 +8,9 @@
 #include "numerics/ran1.h"
 #include "refine.h"
 #include "rooting.h"
+#include "settings.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
-#include "vantrel.h"
 
 #include <array>
 #include <cstdio>

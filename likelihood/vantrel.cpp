@@ -23,21 +23,6 @@
 #include <unistd.h>
 #include <vector>
 
-int refineFlag = 1;
-double gapForEst = 0.5;
-char EntropyEstimatedFlag = 0;
-char pseudoSitePIFlag = 0;
-FILE* resultFile = stdout;
-
-std::string alignmentPath;
-std::string treePath;
-std::string resultPath;
-char treeFlag = 0;
-std::string rootProbPath;
-std::string partialResultPath;
-
-AwaitJobEndHook awaitJobEndHook = nullptr;
-
 namespace {
 
 std::time_t startTime = 0;
@@ -221,17 +206,6 @@ void openResultFile() {
     if (exists) fchmod(fileno(resultFile), status.st_mode & 07777);
 }
 
-// The absolute path of a file that need not exist: its folder resolved, its name as given.
-std::string absolutePath(const std::string& path) {
-    std::size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    char* resolved = realpath(folder.c_str(), nullptr);
-    if (!resolved) return path;
-    std::string absolute = std::string(resolved) + "/" + path.substr(slash + 1);
-    std::free(resolved);
-    return absolute;
-}
-
 // Says once how many branches of the tree in node (every record but the top node) the
 // likelihood and the simulations take at the shortest model length.
 void reportRaisedBranches() {
@@ -245,29 +219,6 @@ void reportRaisedBranches() {
 
 } // namespace
 
-void sharedFault(const std::function<void()>& report) {
-    if (jobSize > 0 && jobRank != 0 && awaitJobEndHook) awaitJobEndHook();
-    report();
-    fatalExit(1);
-}
-
-std::string formatText(const char* format, va_list args) {
-    va_list measure;
-    va_copy(measure, args);
-    std::string text(std::vsnprintf(nullptr, 0, format, measure), '\0');
-    va_end(measure);
-    std::vsnprintf(text.data(), text.size() + 1, format, args);
-    return text;
-}
-
-void sharedFault(FILE* stream, const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = formatText(format, args);
-    va_end(args);
-    sharedFault([&] { std::fputs(text.c_str(), stream); });
-}
-
 void usage() {
     sharedFault(printUsage);
 }
@@ -278,17 +229,6 @@ void finishResultFile() {
     std::fprintf(stderr, "can not rename the result file %s to %s: %s\n", partialResultPath.c_str(),
                  finalResultPath.c_str(), std::strerror(errno));
     fatalExit(1);
-}
-
-bool sameFile(const std::string& a, const std::string& b) {
-    struct stat x, y;
-    bool aExists = stat(a.c_str(), &x) == 0, bExists = stat(b.c_str(), &y) == 0;
-    if (aExists && bExists) return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
-    return aExists == bExists && absolutePath(a) == absolutePath(b);
-}
-
-int min(int a, int b) {
-    return a < b ? a : b;
 }
 
 void parseOptions(int argc, char** argv) {

@@ -1,7 +1,7 @@
 #include "alignment.h"
 #include "alignmentfile.h"
 #include "linereader.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,11 @@
 #include "alignment.h"
 #include "model.h"
 #include "model_setup.h"
+#include "numerics/fault.h"
 #include "numerics/matrixalgebra.h"
 #include "scratch.h"
 #include "settings.h"
+#include "settings_reset.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>

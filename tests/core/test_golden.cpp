@@ -18,6 +18,7 @@
 #include "model.h"
 #include "scratch.h"
 #include "settings.h"
+#include "settings_reset.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
 #include "transitioncache.h"

@@ -4,8 +4,8 @@
 #include "job_setup.h"
 #include "numerics/job.h"
 #include "scratch.h"
+#include "settings.h"
 #include "sitework.h"
-#include "vantrel.h"
 
 #include <gtest/gtest.h>
 

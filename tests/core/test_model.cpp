@@ -3,7 +3,7 @@
 #include "alignment.h"
 #include "alignmentfile.h"
 #include "model_setup.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <gtest/gtest.h>
 

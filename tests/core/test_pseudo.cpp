@@ -4,7 +4,7 @@
 #include "model.h"
 #include "model_setup.h"
 #include "numerics/matrixalgebra.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "model.h"
 #include "rates.h"
 #include "settings.h"
-#include "vantrel.h"
+#include "settings_reset.h"
 
 #include <gtest/gtest.h>
 

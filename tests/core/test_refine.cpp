@@ -4,10 +4,10 @@
 #include "model.h"
 #include "refine.h"
 #include "rootprob.h"
+#include "settings.h"
 #include "sitelikelihood.h"
 #include "sitework.h"
 #include "treeopt.h"
-#include "vantrel.h"
 
 #include <gtest/gtest.h>
 

@@ -7,8 +7,8 @@
 
 #include "alignment.h"
 #include "rooting.h"
+#include "settings.h"
 #include "sitetree.h"
-#include "vantrel.h"
 
 #include <gtest/gtest.h>
 

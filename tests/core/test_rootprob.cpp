@@ -2,8 +2,9 @@
 
 #include "alignment.h"
 #include "model.h"
+#include "numerics/fault.h"
+#include "numerics/job.h"
 #include "rootprob.h"
-#include "vantrel.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 #include "alignment.h"
 #include "enumeration.h"
 #include "model.h"
+#include "settings.h"
 #include "sitelikelihood.h"
 #include "transitioncache.h"
-#include "vantrel.h"
 
 #include <gtest/gtest.h>
 

@@ -6,10 +6,10 @@
 #include "model_setup.h"
 #include "rootprob.h"
 #include "scratch.h"
+#include "settings.h"
 #include "simulation.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
-#include "vantrel.h"
 
 #include <gtest/gtest.h>
 

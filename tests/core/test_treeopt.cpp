@@ -5,10 +5,10 @@
 #include "model.h"
 #include "numerics/ran1.h"
 #include "refine.h"
+#include "settings.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
 #include "treeopt.h"
-#include "vantrel.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,11 @@
 #include "alignment.h"
 #include "alignmentfile.h"
 #include "model.h"
+#include "numerics/fault.h"
 #include "pattern.h"
 #include "scratch.h"
 #include "settings.h"
+#include "settings_reset.h"
 #include "sitework.h"
 #include "vantrel.h"
 

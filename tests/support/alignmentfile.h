@@ -4,7 +4,7 @@
 #define TESTS_SUPPORT_ALIGNMENTFILE_H
 
 #include "alignment.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <gtest/gtest.h>
 

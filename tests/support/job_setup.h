@@ -3,7 +3,7 @@
 #ifndef TESTS_SUPPORT_JOB_SETUP_H
 #define TESTS_SUPPORT_JOB_SETUP_H
 
-#include "settings.h"
+#include "settings_reset.h"
 
 #include "vantrel.h"
 

@@ -6,7 +6,7 @@
 #include "alignment.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
-#include "vantrel.h"
+#include "settings.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -8,8 +8,8 @@
 
 #include "alignment.h"
 #include "model.h"
+#include "settings.h"
 #include "sitetree.h"
-#include "vantrel.h"
 
 #include <string>
 #include <utility>

@@ -1,9 +1,11 @@
 // Test support: the start-up's settings as a process starts with them, so that a test sees
 // none of the options, paths or job facts that an earlier test of its program left.
-#ifndef TESTS_SUPPORT_SETTINGS_H
-#define TESTS_SUPPORT_SETTINGS_H
+#ifndef TESTS_SUPPORT_SETTINGS_RESET_H
+#define TESTS_SUPPORT_SETTINGS_RESET_H
 
-#include "vantrel.h"
+#include "numerics/fault.h"
+#include "numerics/job.h"
+#include "settings.h"
 
 #include <cstdio>
 
