@@ -9,7 +9,7 @@ command -v make >/dev/null 2>&1 || need+=(make)
 command -v mpicxx.mpich >/dev/null 2>&1 || need+=(mpich libmpich-dev)
 command -v mpiexec.mpich >/dev/null 2>&1 || need+=(mpich)
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev googletest)
-[ -f /usr/include/gmock/gmock.h ] || need+=(libgmock-dev)
+command -v clang-format >/dev/null 2>&1 || need+=(clang-format)
 
 if [ ${#need[@]} -gt 0 ]; then
   sudo=""

@@ -2,7 +2,7 @@
 # cases with `case_name`, `run_job` and the expect_ checks, and ends with `finish`.
 # Environment (set by CTest): DADIVERUR, MPIEXEC, FIXTURES, SCRATCH_ROOT.
 set -uo pipefail
-: "${DADIVERUR:?}" "${MPIEXEC:?}" "${FIXTURES:?}" "${SCRATCH_ROOT:?}"
+: "${FIXTURES:?}" "${SCRATCH_ROOT:?}"
 
 failures=0
 current_case=""
@@ -30,6 +30,7 @@ fail() {
 # run_job K words...: dadiverur as a job of K processes, stdout to out.txt, stderr to
 # err.txt, exit status in $status. A job still running after 60 seconds is a failure.
 run_job() {
+    : "${DADIVERUR:?}" "${MPIEXEC:?}"
     local k=$1
     shift
     timeout 60 "$MPIEXEC" -n "$k" "$DADIVERUR" "$@" >out.txt 2>err.txt
