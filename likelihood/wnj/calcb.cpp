@@ -1,8 +1,8 @@
 #include "wnj/calcb.h"
 
-#include "wnj/build.h"
 #include "wnj/matrix.h"
 #include "wnj/noise.h"
+#include "wnj/state.h"
 
 #include "numerics/job.h"
 #include "numerics/matrixalgebra.h"

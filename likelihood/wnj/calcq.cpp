@@ -1,11 +1,11 @@
 #include "wnj/calcq.h"
 
-#include "wnj/build.h"
 #include "wnj/calcb.h"
 #include "wnj/calcz.h"
 #include "wnj/calerf.h"
 #include "wnj/matrix.h"
 #include "wnj/noise.h"
+#include "wnj/state.h"
 
 #include "numerics/job.h"
 

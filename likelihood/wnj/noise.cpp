@@ -1,7 +1,7 @@
 #include "wnj/noise.h"
 
-#include "wnj/build.h"
 #include "wnj/matrix.h"
+#include "wnj/state.h"
 
 #include "numerics/matrixalgebra.h"
 
