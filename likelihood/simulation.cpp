@@ -1,12 +1,12 @@
 #include "simulation.h"
 
 #include "alignment.h"
-#include "branchlength.h"
 #include "model.h"
 #include "numerics/ran1.h"
 #include "rootprob.h"
 #include "sitelikelihood.h"
 #include "sitetree.h"
+#include "transitioncache.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -34,38 +34,6 @@ int usableState(int state) {
 void setState(int k, int site, int state) {
     node[k].code[site] = state;
     node[k].seq[site] = aa[state];
-}
-
-// Cumulative transition rows per record of tree 0, for the branch length, rate and model they
-// were made with. A descent draws 20 cumulative sums per branch and column; the rows stay the
-// same for every column of a site at one rate, so each is computed once.
-struct CumulativeRows {
-    double length = -1.0;
-    double rate = -1.0;
-    unsigned long version = 0;
-    bool valid[21] = {};
-    double sum[21][21];
-};
-
-std::vector<CumulativeRows> cumulativeRows;
-
-const double* cumulativeRow(int child, int from, double rate) {
-    if (cumulativeRows.size() != static_cast<size_t>(DIM)) cumulativeRows.assign(DIM, CumulativeRows());
-    CumulativeRows& rows = cumulativeRows[child];
-    double length = modelLength(gapTree[0][child].length);
-    if (rows.length != length || rows.rate != rate || rows.version != modelVersion) {
-        rows = CumulativeRows();
-        rows.length = length;
-        rows.rate = rate;
-        rows.version = modelVersion;
-    }
-    if (!rows.valid[from]) {
-        double* c = rows.sum[from];
-        c[1] = pij(from, 1, length, rate);
-        for (int j = 2; j <= 20; j++) c[j] = c[j - 1] + pij(from, j, length, rate);
-        rows.valid[from] = true;
-    }
-    return rows.sum[from];
 }
 
 // The state that u falls into under the cumulative sums c; current when no bound catches it.
@@ -227,7 +195,7 @@ void reconstruct(int tree, int k) {
 void mutation(int site, int k) {
     forEachBranchBelow(k, [site](int parent, int c) {
         int from = usableState(node[parent].code[site]);
-        const double* cum = cumulativeRow(c, from, alfa[site]);
+        const double* cum = branchTransitions(0, c, alfa[site]).cumulativeRow(from);
         double u = ran1(&idum);
         setState(c, site, caughtState(cum, u, node[c].code[site]));
     });
@@ -236,10 +204,10 @@ void mutation(int site, int k) {
 void mutation_vector(int site, int k) {
     SiteTreeNode* t = gapTree[0];
     forEachBranchBelow(k, [site, t](int parent, int c) {
+        TransitionColumns P = branchTransitions(0, c, alfa[site]).matrix();
         for (int j = 1; j <= 20; j++) {
             double sum = 0.0;
-            for (int i = 1; i <= 20; i++)
-                sum += pij(i, j, modelLength(t[c].length), alfa[site]) * t[parent].vec[i];
+            for (int i = 1; i <= 20; i++) sum += P[j][i] * t[parent].vec[i];
             t[c].vec[j] = sum;
         }
     });
