@@ -5,6 +5,8 @@
 // site record agrees to the bit.
 //
 // Usage: bench_finalphase [sites]   (default 20, spread over the alignment; run from anywhere)
+#include "example_job.h"
+
 #include "alignment.h"
 #include "model.h"
 #include "rootprob.h"
@@ -18,9 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
-#include <time.h>
 #include <unistd.h>
 #include <vector>
 
@@ -378,34 +378,9 @@ void simulatedSiteRecord(int site, long seed, double* record) {
 
 namespace {
 
-// The start-up of a job on the bundled example, default options, result table to nowhere.
-void prepareExample() {
-    std::string examples = std::string(SOURCE_DIR) + "/examples/";
-    std::vector<std::string> words = {
-        "dadiverur", "-i",       examples + "pkinase.aln", "-t", examples + "pkinase_fasttree.tre",
-        "-o",        "/dev/null"};
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    // The preparation's progress lines would bury the figures.
-    std::fflush(stdout);
-    int kept = dup(STDOUT_FILENO);
-    int quiet = open("/dev/null", O_WRONLY);
-    dup2(quiet, STDOUT_FILENO);
-    main_function(static_cast<int>(argv.size()), argv.data());
-    std::fflush(stdout);
-    dup2(kept, STDOUT_FILENO);
-    close(quiet);
-    close(kept);
-}
-
-std::string loadAverage() {
-    char text[128] = "unknown\n";
-    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (!std::fgets(text, sizeof text, f)) std::snprintf(text, sizeof text, "unknown\n");
-        std::fclose(f);
-    }
-    return text;
-}
+using benchsupport::loadAverage;
+using benchsupport::prepareExample;
+using benchsupport::threadSeconds;
 
 // Usable sites spread evenly over the alignment, at most count of them.
 std::vector<int> chooseSites(int count) {
@@ -419,14 +394,6 @@ std::vector<int> chooseSites(int count) {
 }
 
 using SiteWork = void (*)(int, long, double*);
-
-// The processor time of this thread, which time slices given to other jobs of a shared
-// machine do not inflate as they do the wall-clock time.
-double threadSeconds() {
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + 1e-9 * t.tv_nsec;
-}
 
 double timeSite(SiteWork work, int site, double* record) {
     double start = threadSeconds();

@@ -6,6 +6,7 @@
 #include "numerics/job.h"
 #include "numerics/matrixalgebra.h"
 #include "settings.h"
+#include "transitioncache.h"
 #include "treefile.h"
 #include "wnj/io.h"
 #include "wnj/wnj1.h"
@@ -133,19 +134,14 @@ double** distanceMatrix(int** same) {
     return D;
 }
 
-// Sites of one rate share the factors exp(t*alfa*wr[k]) of an evaluation, and sites of one
-// rate and one residue pair share the term dpij/pij: the distinct rates above 1e-8 and each
-// site's class (-1: no rate), remade whenever alfa has changed. Factors and terms carry the
-// number of the evaluation that made them.
+// Sites of one rate share their transition data at each distance tried: the distinct rates
+// above 1e-8, each site's class (-1: no rate) and each class's transitions, regrouped
+// whenever alfa has changed.
 struct RateClasses {
-    std::vector<double> alfaSeen;         // alfa[0..seqLength] when the classes were made
-    std::vector<int> classOf;             // per site
-    std::vector<double> rate;             // per class
-    std::vector<double> factors;          // per class 21 values, entries 1..20 used
-    std::vector<unsigned long> factorsOf; // per class
-    std::vector<double> term;             // per class and residue pair (21 x 21)
-    std::vector<unsigned long> termOf;    // per class and residue pair
-    unsigned long evaluation = 0;
+    std::vector<double> alfaSeen; // alfa[0..seqLength] when the classes were made
+    std::vector<int> classOf;     // per site
+    std::vector<double> rate;     // per class
+    std::vector<Transitions> transitions;
 };
 RateClasses classes;
 
@@ -165,40 +161,21 @@ void refreshRateClasses() {
         if (alfa[s] > 1e-8)
             classes.classOf[s] = static_cast<int>(
                 std::lower_bound(classes.rate.begin(), classes.rate.end(), alfa[s]) - classes.rate.begin());
-    std::size_t n = classes.rate.size();
-    classes.factors.assign(n * 21, 0.0);
-    classes.factorsOf.assign(n, 0);
-    classes.term.assign(n * 441, 0.0);
-    classes.termOf.assign(n * 441, 0);
-}
-
-// dpij/pij of the residues a, b at distance t and the rate of class c, 0.0 where pij is 0:
-// a residue found only outside the computed sites is never reached, which tells nothing
-// and must not make the sum infinite.
-double siteTerm(int c, int a, int b, double t) {
-    std::size_t key = static_cast<std::size_t>(c) * 441 + a * 21 + b;
-    if (classes.termOf[key] == classes.evaluation) return classes.term[key];
-    double* e = &classes.factors[static_cast<std::size_t>(c) * 21];
-    if (classes.factorsOf[c] != classes.evaluation) {
-        pijFactors(t, classes.rate[c], e);
-        classes.factorsOf[c] = classes.evaluation;
-    }
-    double p = pij_e(a, b, e);
-    classes.term[key] = p == 0.0 ? 0.0 : dpij_e(a, b, e, classes.rate[c]) / p;
-    classes.termOf[key] = classes.evaluation;
-    return classes.term[key];
+    classes.transitions.resize(classes.rate.size());
 }
 
 } // namespace
 
 double functionValue(int** pair, double t) {
     refreshRateClasses();
-    classes.evaluation++;
+    for (std::size_t c = 0; c < classes.rate.size(); c++) classes.transitions[c].at(t, classes.rate[c]);
     double sum = 0.0;
     for (int s = 1; s <= seqLength; s++) {
         int a = pair[1][s], b = pair[2][s], c = classes.classOf[s];
         if (a == 0 || b == 0 || c < 0) continue;
-        sum += siteTerm(c, a, b, t);
+        // A residue found only outside the computed sites is never reached: its term is 0,
+        // which tells nothing and does not make the sum infinite.
+        sum += classes.transitions[c].lengthDerivativeRatio(a, b);
     }
     return sum;
 }

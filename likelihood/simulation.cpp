@@ -1,13 +1,13 @@
 #include "simulation.h"
 
 #include "alignment.h"
-#include "branchlength.h"
 #include "likelihoodstep.h"
 #include "model.h"
 #include "numerics/ran1.h"
 #include "rootprob.h"
 #include "sitelikelihood.h"
 #include "sitetree.h"
+#include "transitioncache.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -36,38 +36,6 @@ int usableState(int state) {
 void setState(int k, int site, int state) {
     node[k].code[site] = state;
     node[k].seq[site] = aa[state];
-}
-
-// Cumulative transition rows per record of tree 0, for the branch length, rate and model they
-// were made with. A descent draws 20 cumulative sums per branch and column; the rows stay the
-// same for every column of a site at one rate, so each is computed once.
-struct CumulativeRows {
-    double length = -1.0;
-    double rate = -1.0;
-    unsigned long version = 0;
-    bool valid[21] = {};
-    double sum[21][21];
-};
-
-std::vector<CumulativeRows> cumulativeRows;
-
-const double* cumulativeRow(int child, int from, double rate) {
-    if (cumulativeRows.size() != static_cast<size_t>(DIM)) cumulativeRows.assign(DIM, CumulativeRows());
-    CumulativeRows& rows = cumulativeRows[child];
-    double length = modelLength(gapTree[0][child].length);
-    if (rows.length != length || rows.rate != rate || rows.version != modelVersion) {
-        rows = CumulativeRows();
-        rows.length = length;
-        rows.rate = rate;
-        rows.version = modelVersion;
-    }
-    if (!rows.valid[from]) {
-        double* c = rows.sum[from];
-        c[1] = pij(from, 1, length, rate);
-        for (int j = 2; j <= 20; j++) c[j] = c[j - 1] + pij(from, j, length, rate);
-        rows.valid[from] = true;
-    }
-    return rows.sum[from];
 }
 
 // The state that u falls into under the cumulative sums c; current when no bound catches it.
@@ -229,7 +197,7 @@ void reconstruct(int tree, int k) {
 void mutation(int site, int k) {
     forEachBranchBelow(k, [site](int parent, int c) {
         int from = usableState(node[parent].code[site]);
-        const double* cum = cumulativeRow(c, from, alfa[site]);
+        const double* cum = branchTransitions(0, c, alfa[site]).cumulativeRow(from);
         double u = ran1(&idum);
         setState(c, site, caughtState(cum, u, node[c].code[site]));
     });
@@ -238,9 +206,7 @@ void mutation(int site, int k) {
 void mutation_vector(int site, int k) {
     SiteTreeNode* t = gapTree[0];
     forEachBranchBelow(k, [site, t](int parent, int c) {
-        ColumnMatrix P;
-        fillColumns(P, [&](int i, int j) { return pij(i, j, modelLength(t[c].length), alfa[site]); });
-        passDown(P, t[parent].vec, t[c].vec);
+        passDown(branchTransitions(0, c, alfa[site]).matrix(), t[parent].vec, t[c].vec);
     });
 }
 
