@@ -1,7 +1,15 @@
 // The plain records of the core: a node of the alignment's tree, a node of a per-site tree
-// and a branch of the unrooted tree.
+// and a branch of the unrooted tree; and the residue states their vectors are indexed by.
 #ifndef CORE_RECORDS_H
 #define CORE_RECORDS_H
+
+// The residue states 1..RESIDUE_STATES; code 0 is a gap.
+constexpr int RESIDUE_STATES = 20;
+
+// Below these the core takes a site rate or a residue frequency (or probability) as zero. A
+// rate of exactly RATE_TAKEN_AS_ZERO stands for rate 0 where a rate must be positive.
+constexpr double RATE_TAKEN_AS_ZERO = 1e-8;
+constexpr double FREQUENCY_TAKEN_AS_ZERO = 1e-8;
 
 // Longest sequence name a NODE holds; the alignment reader refuses longer names.
 constexpr int NODE_NAME_MAX = 51;
@@ -29,7 +37,7 @@ struct SiteTreeNode {
     char isRoot;
     char gap; // 1: pruned from this site's tree (a gapped leaf or an emptied inner node)
     double length;
-    double* vec; // conditional likelihoods or state probabilities, entries 1..20
+    double* vec; // conditional likelihoods or state probabilities, entries 1..RESIDUE_STATES
 };
 
 struct BranchRecord {

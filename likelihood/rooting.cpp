@@ -307,15 +307,14 @@ void countLeaves(const Spreads& s) {
 // depth-first, so each re-rooting walks only from one upper end to the next: every branch is
 // crossed about twice per round.
 void reRootAtEveryUpperEnd() {
-    for (int b = 1; b <= branchNo; b++)
-        changeRoot(0, branch[b].leftPoint, branch[b].leftPoint, branch[b].leftPoint);
+    for (int b = 1; b <= branchNo; b++) changeRoot(0, branch[b].leftPoint);
 }
 
 // Hangs the chosen branch from the new root record 0, x from its upper end.
 void rootOnBranch(int b, double x) {
     SiteTreeNode* t = gapTree[0];
     int upper = branch[b].leftPoint, lower = branch[b].rightPoint;
-    changeRoot(0, upper, upper, 0);
+    changeRoot(0, upper);
     if (t[upper].left == lower)
         t[upper].left = t[upper].third;
     else if (t[upper].right == lower)
@@ -374,21 +373,23 @@ void findMidpoint() {
 // The path from k up to the old root is turned around from the old root back down to k, so
 // that every record takes the length of the branch to its new parent while that length is
 // still unchanged. The path is kept in a list: a tree may be as deep as it has leaves.
-void changeRoot(int s, int k, int target, int prev) {
+void changeRoot(int s, int k) {
     SiteTreeNode* t = gapTree[s];
-    if (k == target && t[k].isRoot) return;
+    if (t[k].isRoot) return;
     std::vector<int> path = {k};
     while (!t[path.back()].isRoot) path.push_back(t[path.back()].parent);
     for (std::size_t i = path.size(); i-- > 0;) {
         SiteTreeNode& r = t[path[i]];
-        int below = i > 0 ? path[i - 1] : prev;
         int oldParent = r.parent;
-        if (i == 0 && k == target) {
+        if (i == 0) {
             r.third = oldParent;
             r.length = 0;
             r.isRoot = 1;
             r.parent = k;
-        } else if (!r.isRoot) {
+            continue;
+        }
+        int below = path[i - 1];
+        if (!r.isRoot) {
             if (r.left == below)
                 r.left = oldParent;
             else

@@ -10,8 +10,7 @@
 // limit or of a printed digit (and for the chosen one).
 void findMidpoint();
 
-// Makes the inner node target the root of tree s. The outermost call passes k = target (prev
-// is then not used); the recursion passes the node it comes from as prev.
-void changeRoot(int s, int k, int target, int prev);
+// Makes the inner node k the root of tree s, turning the branches on its path to the old root.
+void changeRoot(int s, int k);
 
 #endif

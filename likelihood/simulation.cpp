@@ -20,8 +20,11 @@ std::time_t (*seedClock)() = [] { return std::time(nullptr); };
 
 namespace {
 
+// The shuffles whose mean log-likelihood a shuffle statistic compares with the column's own.
+constexpr int SHUFFLES = 100;
+
 bool isResidue(int state) {
-    return state >= 1 && state <= 20;
+    return state >= 1 && state <= RESIDUE_STATES;
 }
 
 bool isLeaf(int k) {
@@ -48,7 +51,7 @@ int caughtState(const double* c, double u, int current) {
 
 // Whether f gives weight to a residue that the model in use can not hold.
 bool weighsUnheldState(const double* f) {
-    for (int j = 1; j <= 20; j++)
+    for (int j = 1; j <= RESIDUE_STATES; j++)
         if (!modelHolds(j) && f[j] != 0.0) return true;
     return false;
 }
@@ -56,7 +59,7 @@ bool weighsUnheldState(const double* f) {
 // The weight that f gives to the residues the model in use can hold.
 double heldWeight(const double* f) {
     double held = 0.0;
-    for (int j = 1; j <= 20; j++)
+    for (int j = 1; j <= RESIDUE_STATES; j++)
         if (modelHolds(j)) held += f[j];
     return held;
 }
@@ -71,7 +74,7 @@ const double* rootDrawProbabilities(const double* f, double* restricted) {
     if (!(heldWeight(f) > 0.0)) f = modelPI;
     if (!weighsUnheldState(f)) return f;
     double held = heldWeight(f);
-    for (int j = 1; j <= 20; j++) restricted[j] = modelHolds(j) ? f[j] / held : 0.0;
+    for (int j = 1; j <= RESIDUE_STATES; j++) restricted[j] = modelHolds(j) ? f[j] / held : 0.0;
     return restricted;
 }
 
@@ -79,29 +82,23 @@ const double* rootDrawProbabilities(const double* f, double* restricted) {
 // residue the model can not hold: the last one it can.
 int lastHeldState() {
     int state = NONE_CAUGHT_STATE;
-    for (int j = 1; j <= 20; j++)
+    for (int j = 1; j <= RESIDUE_STATES; j++)
         if (modelHolds(j)) state = j;
     return state;
 }
 
-// The leaves' letters and codes at one site, to be put back after a simulation or shuffle.
-struct SavedColumn {
-    int site;
-    std::vector<int> code;
-    std::vector<char> letter;
+// alfa at one site, set to another rate for a simulation and put back when the scope ends,
+// however it ends.
+class SavedRate {
+  public:
+    SavedRate(int site, double rate) : site(site), saved(alfa[site]) { alfa[site] = rate; }
+    ~SavedRate() { alfa[site] = saved; }
+    SavedRate(const SavedRate&) = delete;
+    SavedRate& operator=(const SavedRate&) = delete;
 
-    explicit SavedColumn(int s) : site(s), code(seqNum + 1), letter(seqNum + 1) {
-        for (int i = 1; i <= seqNum; i++) {
-            code[i] = node[i].code[site];
-            letter[i] = node[i].seq[site];
-        }
-    }
-    void restore() const {
-        for (int i = 1; i <= seqNum; i++) {
-            node[i].code[site] = code[i];
-            node[i].seq[site] = letter[i];
-        }
-    }
+  private:
+    int site;
+    double saved;
 };
 
 // The leaves' codes at a site, entries 1..seqNum.
@@ -220,28 +217,28 @@ bool prepareSimulationTree(int site) {
 
 void drawRootState(int site, long* seed) {
     double u = ran1(seed);
-    double restricted[21];
+    double restricted[RESIDUE_STATES + 1];
     const double* p = rootDrawProbabilities(RootProbMatrix[site], restricted);
     int state = 0;
     for (int j = 1; j <= 19 && state == 0; j++) {
         u -= p[j];
         if (u < 0) state = j;
     }
-    if (state == 0) state = u > 0 ? 20 : usableState(node[0].code[site]);
+    if (state == 0) state = u > 0 ? RESIDUE_STATES : usableState(node[0].code[site]);
     if (!modelHolds(state)) state = lastHeldState();
     setState(0, site, state);
     mutation(site, 0);
 }
 
 double leafEntropy(int site, double divisor, double start) {
-    int count[21] = {};
+    int count[RESIDUE_STATES + 1] = {};
     for (int i = 1; i <= seqNum; i++) count[node[i].code[site]]++;
     int letters = seqNum - count[0];
     double h = start;
     if (letters == 0) return h;
-    for (int j = 1; j <= 20; j++) {
+    for (int j = 1; j <= RESIDUE_STATES; j++) {
         double f = static_cast<double>(count[j]) / letters;
-        if (f > 1e-8) h += -f * std::log(f) / divisor;
+        if (f > FREQUENCY_TAKEN_AS_ZERO) h += -f * std::log(f) / divisor;
     }
     return h;
 }
@@ -249,8 +246,7 @@ double leafEntropy(int site, double divisor, double start) {
 double func_simulation_alpha(int site, double x, int N) {
     prepareSimulationTree(site);
     SavedColumn observed(site);
-    double rate = alfa[site];
-    alfa[site] = x;
+    SavedRate rate(site, x);
     srand(seedClock());
     long ownSeed = -rand();
     double h0 = leafEntropy(site);
@@ -259,8 +255,6 @@ double func_simulation_alpha(int site, double x, int N) {
         drawRootState(site, &ownSeed);
         mean = leafEntropy(site, N, mean);
     }
-    observed.restore();
-    alfa[site] = rate;
     return mean - h0;
 }
 
@@ -268,24 +262,22 @@ double func_simulation_vector(int site, double x, int N) {
     // With a flagged root no leaf vector is reached: there is no expected column to compare.
     if (!prepareSimulationTree(site)) return 0.0;
     SiteTreeNode* t = gapTree[0];
-    double rate = alfa[site];
-    alfa[site] = x;
+    SavedRate rate(site, x);
     double h0 = leafEntropy(site);
-    for (int j = 1; j <= 20; j++) t[0].vec[j] = RootProbMatrix[site][j];
+    for (int j = 1; j <= RESIDUE_STATES; j++) t[0].vec[j] = RootProbMatrix[site][j];
     mutation_vector(site, 0);
     int leaves = 0;
-    double f[21] = {};
+    double f[RESIDUE_STATES + 1] = {};
     for (int i = 1; i <= seqNum; i++) {
         if (t[i].gap) continue;
         leaves++;
-        for (int j = 1; j <= 20; j++) f[j] += t[i].vec[j];
+        for (int j = 1; j <= RESIDUE_STATES; j++) f[j] += t[i].vec[j];
     }
     double h = 0.0;
-    for (int j = 1; j <= 20; j++) {
+    for (int j = 1; j <= RESIDUE_STATES; j++) {
         double fj = f[j] / leaves;
-        if (fj > 1e-8) h += -fj * std::log(fj) / N;
+        if (fj > FREQUENCY_TAKEN_AS_ZERO) h += -fj * std::log(fj) / N;
     }
-    alfa[site] = rate;
     return h - h0;
 }
 
@@ -295,19 +287,32 @@ void shuffleColumn(int site) {
     for (int i = 1; i <= seqNum; i++) setState(i, site, codes[i]);
 }
 
+SavedColumn::SavedColumn(int s) : site(s), code(seqNum + 1), letter(seqNum + 1) {
+    for (int i = 1; i <= seqNum; i++) {
+        code[i] = node[i].code[site];
+        letter[i] = node[i].seq[site];
+    }
+}
+
+SavedColumn::~SavedColumn() {
+    for (int i = 1; i <= seqNum; i++) {
+        node[i].code[site] = code[i];
+        node[i].seq[site] = letter[i];
+    }
+}
+
 // The likelihood reads only the leaves' codes: the letters stay those of the column itself.
 double shuffleStatistic(int site) {
     double x = calTree(site, treeRoot[site], alfa[site]);
-    std::vector<int> column = leafCodes(site);
+    SavedColumn observed(site);
     std::vector<int> shuffled;
     double sum = 0.0;
-    for (int s = 0; s < 100; s++) {
-        shuffled = column;
+    for (int s = 0; s < SHUFFLES; s++) {
+        shuffled = observed.codes();
         shuffleCodes(shuffled.data(), seqNum);
         for (int i = 1; i <= seqNum; i++) node[i].code[site] = shuffled[i];
         sum += calTree(site, treeRoot[site], alfa[site]);
     }
-    for (int i = 1; i <= seqNum; i++) node[i].code[site] = column[i];
-    double mean = sum / 100;
+    double mean = sum / SHUFFLES;
     return (mean - x) / mean;
 }

@@ -7,6 +7,7 @@
 #define CORE_SIMULATION_H
 
 #include <ctime>
+#include <vector>
 
 // The process-wide seed of ran1, shared by every caller; workers reseed it per site.
 extern long idum;
@@ -17,6 +18,24 @@ extern std::time_t (*seedClock)();
 
 // The state a draw falls back on when nothing else is usable: the last residue (V).
 constexpr int NONE_CAUGHT_STATE = 20;
+
+// The leaves' letters and codes at one site, put back when the scope ends, however it ends:
+// a simulation or a shuffle leaves the leaves holding the alignment.
+class SavedColumn {
+  public:
+    explicit SavedColumn(int site);
+    ~SavedColumn();
+    SavedColumn(const SavedColumn&) = delete;
+    SavedColumn& operator=(const SavedColumn&) = delete;
+
+    // The saved codes, entries 1..seqNum.
+    const std::vector<int>& codes() const { return code; }
+
+  private:
+    int site;
+    std::vector<int> code;
+    std::vector<char> letter;
+};
 
 // Prunes the gapped leaves of gapTree[tree] below root; a rooted root has two children.
 void reconstructTree(int tree, int root, bool rooted);
@@ -42,8 +61,8 @@ bool prepareSimulationTree(int site);
 // the process-wide seed idum.
 void drawRootState(int site, long* seed);
 
-// start + the sum of -f ln f / divisor over the frequencies f > 1e-8 of the residues among the
-// leaves' non-gap codes at the site, term by term; 0 terms when no leaf has a residue.
+// start + the sum of -f ln f / divisor over the frequencies f above FREQUENCY_TAKEN_AS_ZERO of the residues
+// among the leaves' non-gap codes at the site, term by term; 0 terms when no leaf has a residue.
 double leafEntropy(int site, double divisor = 1.0, double start = 0.0);
 
 // One shuffle of the leaves' column: 100·seqNum transpositions of two leaves drawn with idum,

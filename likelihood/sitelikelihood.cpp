@@ -193,8 +193,10 @@ bool invariantLetters(int s) {
 
 double searchAlpha(int s, double* logL) {
     int root = treeRoot[s];
-    double grid[10] = {1e-8, 0.001};
+    double grid[10] = {RATE_TAKEN_AS_ZERO, 0.001};
     for (int k = 2; k <= 5; k++) grid[k] = (k - 2) * 3 + 1;
+    // The upper points run from 10 up to the alignment's length; with fewer than 10 sites they
+    // run downward from 10 instead, and are searched all the same.
     for (int k = 6; k <= 9; k++) grid[k] = (seqLength - 10) * (k - 5) / 4.0 + 10;
     double f[10];
     for (int k = 0; k <= 9; k++) f[k] = calTree(s, root, grid[k]);

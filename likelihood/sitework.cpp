@@ -17,7 +17,8 @@
 
 namespace {
 
-// The master's final-phase storage: record values 1..200 by site and the four summaries.
+// The master's final-phase storage: by site, the record's replicate values at their own
+// indices, and the four summaries.
 double** siteValue = nullptr;
 double* observedEntropy = nullptr;
 double* averageEntropy = nullptr;
@@ -80,7 +81,7 @@ bool expectedEntropyRate(int site, double* rate) {
 
 void writeValueBlock(FILE* out, const char* title, int firstValue) {
     fputs(title, out);
-    for (int k = firstValue; k < firstValue + 100; k++) {
+    for (int k = firstValue; k < firstValue + REPLICATES; k++) {
         for (int s = 1; s <= seqLength; s++) fprintf(out, "%12.4f ", siteValue[s][k]);
         fputc('\n', out);
     }
@@ -187,20 +188,15 @@ long siteSeed(int r, int site) {
 
 void simulatedSiteRecord(int site, long seed, double* record) {
     idum = seed;
-    std::vector<int> code(seqNum + 1);
-    for (int i = 1; i <= seqNum; i++) code[i] = node[i].code[site];
-    prepareSimulationTree(site);
-    record[0] = shuffleStatistic(site);
-    for (int k = 1; k <= 100; k++) {
-        drawRootState(site, &idum);
-        record[k] = shuffleStatistic(site);
-        record[100 + k] = leafEntropy(site);
-    }
     // Nothing reads the last simulated column; the observed one is put back all the same,
     // so that the leaves always hold the alignment outside a site's work.
-    for (int i = 1; i <= seqNum; i++) {
-        node[i].code[site] = code[i];
-        node[i].seq[site] = aa[code[i]];
+    SavedColumn observed(site);
+    prepareSimulationTree(site);
+    record[SITE_VALUE] = shuffleStatistic(site);
+    for (int k = 1; k <= REPLICATES; k++) {
+        drawRootState(site, &idum);
+        record[replicateValue(k)] = shuffleStatistic(site);
+        record[replicateEntropy(k)] = leafEntropy(site);
     }
 }
 
@@ -209,15 +205,15 @@ void finalSiteWork(int site, double* record) {
     if (!computedSite(site)) return;
     bool own = ownModelSite(site);
     if (own) useSiteModel(site);
-    record[0] = calTree(site, treeRoot[site], alfa[site]);
-    record[201] = leafEntropy(site);
+    record[SITE_VALUE] = calTree(site, treeRoot[site], alfa[site]);
+    record[SITE_ENTROPY] = leafEntropy(site);
     if (usableSite(site)) {
         srand(seedClock());
         simulatedSiteRecord(site, siteSeed(rand(), site), record);
     } else {
-        for (int k = 1; k <= 100; k++) {
-            record[k] = record[0];
-            record[100 + k] = record[201];
+        for (int k = 1; k <= REPLICATES; k++) {
+            record[replicateValue(k)] = record[SITE_VALUE];
+            record[replicateEntropy(k)] = record[SITE_ENTROPY];
         }
     }
     if (own) useAlignmentModel();
@@ -251,12 +247,16 @@ int clipUpperTail(double* value, const char* include, int n, double zLimit, int 
     return passes;
 }
 
+// An estimate this close to the site's rate is no estimate of a change: the site stays out of
+// the clipping and keeps its rate.
+constexpr double ESTIMATE_UNCHANGED = 1e-8;
+
 void adoptClippedAlpha(double* v, AlphaEstimate kind, FILE* out) {
     bool ratio = kind == AlphaEstimate::MaximumLikelihood;
     std::vector<char> include(seqLength + 1, 0);
     std::vector<double> change(seqLength + 1, ratio ? 1.0 : 0.0);
     for (int s = 1; s <= seqLength; s++) {
-        include[s] = !(std::fabs(v[s] - alfa[s]) < 1e-8 || alfa[s] < 1e-10);
+        include[s] = !(std::fabs(v[s] - alfa[s]) < ESTIMATE_UNCHANGED || alfa[s] < 1e-10);
         if (include[s]) change[s] = ratio ? v[s] / alfa[s] : v[s] - alfa[s];
     }
     clipUpperTail(change.data(), include.data(), seqLength, zScoreTolerant, CLIP_PASS_LIMIT);
@@ -285,25 +285,25 @@ void printAlphaResult(FILE* out, int site, double v) {
 }
 
 void initFinalTables() {
-    siteValue = dmatrix(1, seqLength, 1, 200);
+    siteValue = dmatrix(1, seqLength, replicateValue(1), replicateEntropy(REPLICATES));
     observedEntropy = dvector(1, seqLength);
     averageEntropy = dvector(1, seqLength);
     logLikelihood = dvector(1, seqLength);
     averageLogLikelihood = dvector(1, seqLength);
     for (int s = 1; s <= seqLength; s++) {
-        for (int k = 1; k <= 200; k++) siteValue[s][k] = 0.0;
+        for (int k = replicateValue(1); k <= replicateEntropy(REPLICATES); k++) siteValue[s][k] = 0.0;
         observedEntropy[s] = averageEntropy[s] = logLikelihood[s] = averageLogLikelihood[s] = 0.0;
     }
 }
 
 void storeSiteRecord(int site, const double* record) {
-    observedEntropy[site] = record[201];
-    logLikelihood[site] = record[0];
+    observedEntropy[site] = record[SITE_ENTROPY];
+    logLikelihood[site] = record[SITE_VALUE];
     double logL = 0.0;
     double entropy = 0.0;
-    for (int k = 1; k <= 200; k++) siteValue[site][k] = record[k];
-    for (int k = 1; k <= 100; k++) logL += record[k] / 100;
-    for (int k = 101; k <= 200; k++) entropy += record[k] / 100;
+    for (int k = replicateValue(1); k <= replicateEntropy(REPLICATES); k++) siteValue[site][k] = record[k];
+    for (int k = 1; k <= REPLICATES; k++) logL += record[replicateValue(k)] / REPLICATES;
+    for (int k = 1; k <= REPLICATES; k++) entropy += record[replicateEntropy(k)] / REPLICATES;
     averageLogLikelihood[site] = logL;
     averageEntropy[site] = entropy;
 }
@@ -314,16 +314,16 @@ void printSiteSummary(FILE* out, int site) {
 }
 
 void writeRecordColumn(FILE* out, const double* record) {
-    for (int k = 1; k <= 100; k++) fprintf(out, "%12.6f\n", record[k]);
+    for (int k = 1; k <= REPLICATES; k++) fprintf(out, "%12.6f\n", record[replicateValue(k)]);
 }
 
 void writeFinalTables(FILE* out) {
     fputs("site   entropy     avgEntropy  logL  avgLogL\n", out);
     for (int s = 1; s <= seqLength; s++) printSiteSummary(out, s);
-    writeValueBlock(out, "Log likelihood for each site after shuffle\n", 1);
+    writeValueBlock(out, "Log likelihood for each site after shuffle\n", replicateValue(1));
     fputs("check\n", out);
     for (int s = 1; s <= seqLength; s++) fprintf(out, "%3d %12.4f\n", s, calTree(s, treeRoot[s], alfa[s]));
-    writeValueBlock(out, "Entropy for each site\n", 101);
+    writeValueBlock(out, "Entropy for each site\n", replicateEntropy(1));
 }
 
 void flushResultFile() {

@@ -6,8 +6,20 @@
 
 #include <cstdio>
 
-// Values of the site record a worker returns in the final phase.
-constexpr int SITE_RECORD_SIZE = 202;
+// The site record a worker returns in the final phase: value SITE_VALUE is the observed
+// column's statistic, values replicateValue(k) and replicateEntropy(k), k = 1..REPLICATES, the
+// statistic and the leaf entropy of the k-th column simulated at the site, and the last value,
+// SITE_ENTROPY, the observed column's leaf entropy.
+constexpr int REPLICATES = 100;
+constexpr int SITE_VALUE = 0;
+constexpr int replicateValue(int k) {
+    return k;
+}
+constexpr int replicateEntropy(int k) {
+    return REPLICATES + k;
+}
+constexpr int SITE_ENTROPY = replicateEntropy(REPLICATES) + 1;
+constexpr int SITE_RECORD_SIZE = SITE_ENTROPY + 1;
 
 // Upper-tail clipping of the alpha estimates: the bound in standard deviations, the passes.
 constexpr double zScoreTolerant = 2.0;
@@ -40,9 +52,9 @@ bool bisectRoot(double (*f)(int, double, int), double x1, double x2, double f1, 
 // would carry on the table, and at a process's first draw start the one stream of seed 1.
 long siteSeed(int r, int site);
 
-// Record values 0..200 of a usable site, the process-wide seed idum starting from seed: the
-// shuffle statistic of the observed column, then of 100 columns simulated at the site's rate,
-// and their leaf entropies. The leaves hold the observed column again afterwards.
+// The record's values but SITE_ENTROPY for a usable site, the process-wide seed idum starting
+// from seed: the shuffle statistic of the observed column, then of REPLICATES columns simulated
+// at the site's rate, and their leaf entropies. The leaves hold the observed column again afterwards.
 void simulatedSiteRecord(int site, long seed, double* record);
 
 // A worker's site record (SITE_RECORD_SIZE values) in the final phase.
@@ -68,7 +80,7 @@ void initFinalTables();
 void storeSiteRecord(int site, const double* record);
 // "%3d %12.4f %12.4f %12.4f %12.4f\n": site, entropy, average entropy, logL, average logL.
 void printSiteSummary(FILE* out, int site);
-// Values 1..100 of a record, one "%12.6f\n" line each (site 1's, written as it arrives).
+// The replicates' statistics of a record, one "%12.6f\n" line each (site 1's, written as it arrives).
 void writeRecordColumn(FILE* out, const double* record);
 // The final tables in order: summary, shuffle block, check, simulated-entropy block.
 void writeFinalTables(FILE* out);

@@ -167,7 +167,7 @@ void restoreShape(int site, const std::vector<TreeShape>& shape) {
 // Inner record i as the root of the site's tree: its state probabilities into its nodeProb
 // row and its most probable state into its code.
 void marginalState(int site, int i, double rate) {
-    changeRoot(site, i, i, i);
+    changeRoot(site, i);
     calTree(site, i, rate);
     const double* vec = gapTree[site][i].vec;
     double sum = 0.0;

@@ -30,13 +30,25 @@ double **Cd, **Cexp;
 
 namespace {
 
-// An input or output problem: the message goes to standard error and the run ends.
+// A problem that ends the run: its message goes to stream, then the run ends with status 1.
+// Most go to standard error; the few that the program has always told on standard output
+// (a named input that does not open, a probability file too long, the usage) stay there.
+[[noreturn]] void vfailOn(std::FILE* stream, const char* format, std::va_list args) {
+    std::vfprintf(stream, format, args);
+    std::exit(1);
+}
+
+[[noreturn]] void failOn(std::FILE* stream, const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    vfailOn(stream, format, args);
+}
+
+// An input or output problem, told on standard error.
 [[noreturn]] void fail(const char* format, ...) {
     std::va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
-    va_end(args);
-    std::exit(1);
+    vfailOn(stderr, format, args);
 }
 
 // An open input file, with what it is and its path for messages and the number of the line
@@ -165,29 +177,24 @@ double lineValue(const Input& in, const std::string& line) {
 // Opens an input file the user named; one that cannot be opened ends the run.
 std::FILE* openNamed(const std::string& path) {
     std::FILE* f = std::fopen(path.c_str(), "r");
-    if (!f) {
-        std::printf("can not open file: %s to read\n", path.c_str());
-        std::exit(1);
-    }
+    if (!f) failOn(stdout, "can not open file: %s to read\n", path.c_str());
     return f;
 }
 
-// Says that the current line of in holds a value for no site of the origin file.
-void sayBeyondSites(const Input& in) {
-    std::fprintf(stderr,
-                 "%s file: %s, line %d: a value beyond the %d sites of the origin file (one per site)\n",
-                 in.kind, in.path.c_str(), in.line, seqLength);
-}
+// A value at the current line of in for no site of the origin file: the input's kind and
+// path, the line, the sites.
+constexpr const char* BEYOND_SITES =
+    "%s file: %s, line %d: a value beyond the %d sites of the origin file (one per site)\n";
 
 } // namespace
 
 void usage() {
-    std::printf("Usage: quorvel [-R] [-L] -O originLog(L)File -M mutationLog(L)File [-A alphaFile] [-P "
-                "prob(normal distribution)File] [-F funcFile]\n");
-    std::printf("-R not use regression mode\n");
-    std::printf("-L use maximal likelihood regression, default: linear regression\n");
-    std::printf("-B use beta distribution to calculate the probability, default use normal distribution\n");
-    std::exit(1);
+    failOn(stdout,
+           "Usage: quorvel [-R] [-L] -O originLog(L)File -M mutationLog(L)File [-A alphaFile] [-P "
+           "prob(normal distribution)File] [-F funcFile]\n"
+           "-R not use regression mode\n"
+           "-L use maximal likelihood regression, default: linear regression\n"
+           "-B use beta distribution to calculate the probability, default use normal distribution\n");
 }
 
 void readOptions(int argc, char** argv) {
@@ -295,9 +302,8 @@ void readProb() {
     int k = 0;
     forEachValueLine(in, [&](const std::string& line) {
         if (++k > seqLength) {
-            sayBeyondSites(in);
-            std::printf("row number is wrong in file: %s\n", probFile.c_str());
-            std::exit(1);
+            std::fprintf(stderr, BEYOND_SITES, in.kind, in.path.c_str(), in.line, seqLength);
+            failOn(stdout, "row number is wrong in file: %s\n", probFile.c_str());
         }
         ndProb[k] = lineValue(in, line);
     });
@@ -343,7 +349,9 @@ void readFunc() {
 
 void readAlpha() {
     if (alphaFile.empty()) {
-        // Without an alpha file the default 1.01 keeps every site through the filter.
+        // No alpha file is no fault: the notice names the empty path, and the default 1.01,
+        // not 1, keeps every site through the filter (an alpha of exactly 1 marks a site
+        // whose rate was not estimated).
         std::printf("can not open file: %s\n", alphaFile.c_str());
         for (int i = 1; i <= seqLength; i++) alpha[i] = 1.01;
         return;
@@ -361,8 +369,7 @@ void readAlpha() {
         if (i <= seqLength) {
             alpha[i] = lineValue(in, lines[i - 1]);
         } else if (qualifies(lines[i - 1])) {
-            sayBeyondSites(in);
-            std::exit(1);
+            fail(BEYOND_SITES, in.kind, in.path.c_str(), in.line, seqLength);
         }
     }
 }
@@ -397,10 +404,7 @@ std::vector<double> replicateValues(const Input& in, const std::string& line, in
 
 void readMutation() {
     std::FILE* f = std::fopen(mutationFile.c_str(), "r");
-    if (!f) {
-        std::printf("can not open file: %s\n", mutationFile.c_str());
-        std::exit(1);
-    }
+    if (!f) failOn(stdout, "can not open file: %s\n", mutationFile.c_str());
     // One pass, so that the replicates may come through a pipe.
     Input in{f, "mutation", mutationFile};
     std::vector<std::vector<double>> rows;
@@ -616,6 +620,8 @@ double betaTail(int i) {
         fail("site %d: the replicates' mean %g and variance %g give no beta distribution (the mean must lie "
              "in (0, 1) and the variance below mean*(1-mean))\n",
              siteIndex[i], mu, var);
+    // A trace of one fixed site, part of the program's output; the values are the transformed
+    // ones whatever the labels say.
     if (siteIndex[i] == 15)
         std::printf("site 15, its Cn:%10.6f avgCd:%10.6f sigmaCd:%10.6f alpha: %10.6f beta:%10.6f\n", Cn[i],
                     avgCexp[i], sigmaCexp[i], sA, sB);

@@ -94,7 +94,7 @@ TEST(DeepTree, ACaterpillarOf40000LeavesIsPreparedAndScored) {
 
     // The whole path from the deepest inner node up to the top is turned around.
     double across = pathLength(gapTree[0], 1, n);
-    changeRoot(0, deepest, deepest, deepest);
+    changeRoot(0, deepest);
     EXPECT_EQ(gapTree[0][deepest].isRoot, 1);
     EXPECT_EQ(gapTree[0][deepest].third, deepest - 1);
     EXPECT_EQ(gapTree[0][top].isRoot, 0);

@@ -153,7 +153,7 @@ TEST(ChangeRoot, TurnsThePathToTheNewRootAroundAndKeepsEveryLength) {
     loadSequences({{"a", "A"}, {"b", "A"}, {"c", "A"}, {"d", "A"}, {"e", "A"}, {"f", "A"}});
     readTreeText("(((a:1,b:2):3,c:4):5,d:6,(e:7,f:8):9);");
     assignTree();
-    changeRoot(0, 9, 9, 9);
+    changeRoot(0, 9);
     const SiteTreeNode* t = gapTree[0];
     expectRecords(t, {{9, 1, 2, 8, 9, -1, 1, 0, 0.0},
                       {8, 7, 3, 0, 9, -1, 0, 0, 3.0},
@@ -161,7 +161,7 @@ TEST(ChangeRoot, TurnsThePathToTheNewRootAroundAndKeepsEveryLength) {
                       {10, 5, 6, 0, 7, -1, 0, 0, 9.0},
                       {1, 0, 0, 0, 9, -1, 0, 0, 1.0},
                       {4, 0, 0, 0, 7, -1, 0, 0, 6.0}});
-    changeRoot(0, 9, 9, 9); // already the root: nothing changes
+    changeRoot(0, 9); // already the root: nothing changes
     EXPECT_EQ(t[9].third, 8);
     EXPECT_EQ(t[8].parent, 9);
 }

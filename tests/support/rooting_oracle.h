@@ -36,7 +36,7 @@ inline void countLeaves() {
 inline double deviationsFromUpperEnd(int b, double* e, double* f) {
     SiteTreeNode* t = gapTree[0];
     int upper = branch[b].leftPoint, lower = branch[b].rightPoint;
-    changeRoot(0, upper, upper, upper);
+    changeRoot(0, upper);
     double meanDistance = 0.0, meanSide = 0.0;
     for (int leaf = 1; leaf <= seqNum; leaf++) {
         double distance = 0.0, side = 1.0;
@@ -97,7 +97,7 @@ inline int chooseClampedBranch(double* x, double* variance, double* e, double* f
 inline void rootOnBranch(int b, double x) {
     SiteTreeNode* t = gapTree[0];
     int upper = branch[b].leftPoint, lower = branch[b].rightPoint;
-    changeRoot(0, upper, upper, 0);
+    changeRoot(0, upper);
     if (t[upper].left == lower)
         t[upper].left = t[upper].third;
     else if (t[upper].right == lower)
