@@ -14,8 +14,9 @@ extern int Anneal_site_func1;
 // column col (node[c].code[col]).
 void calRL(int t, int c, int col, double a);
 
-// Saves PI into saved[1..20] and rebuilds the model from sitePI[s].
-void useSiteModel(int s, double* saved);
+// Saves PI into saved[1..20], makes PI the site's frequencies sitePI[s] and rebuilds the model
+// from them: the root is weighted by the site's frequencies too.
+void useSiteFrequencies(int s, double* saved);
 // Puts saved[1..20] back into PI and rebuilds the model from it.
 void restoreModel(const double* saved);
 

@@ -3,9 +3,9 @@
 #include "alignment.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
-#include "rates.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
+#include "siterules.h"
 #include "vantrel.h"
 
 #include <cerrno>
@@ -24,15 +24,13 @@ double* averageEntropy = nullptr;
 double* logLikelihood = nullptr;
 double* averageLogLikelihood = nullptr;
 
-bool computedSite(int site) {
-    return !dashFlag[site] || calFlag[site];
-}
-
 bool ownModelSite(int site) {
     return pseudoSitePIFlag && calFlag[site];
 }
 
-void useSiteModel(int site) {
+// The rate matrix of the site's own frequencies; PI, which weights the root, stays the
+// alignment's.
+void useSiteRateMatrix(int site) {
     cal_Q(sitePI[site]);
     cal_Eign();
 }
@@ -107,24 +105,9 @@ int nextSite(int& next) {
     return next > seqLength ? 0 : next++;
 }
 
-bool invariantColumn(int site) {
-    char first = 0;
-    for (int i = 1; i <= seqNum; i++) {
-        char letter = node[i].seq[site];
-        if (letter == '-') continue;
-        if (first == 0) first = letter;
-        if (letter != first) return false;
-    }
-    return true;
-}
-
-bool usableSite(int site) {
-    return seqNum - gapNumber[site] >= nonGapMinimum() && !invariantColumn(site);
-}
-
 double mlAlphaSite(int site) {
     bool own = ownModelSite(site);
-    if (own) useSiteModel(site);
+    if (own) useSiteRateMatrix(site);
     double x = optimizeAlpha(site);
     if (own) useAlignmentModel();
     return x;
@@ -132,7 +115,7 @@ double mlAlphaSite(int site) {
 
 double simulatedEntropyAlphaSite(int site) {
     bool own = ownModelSite(site);
-    if (own) useSiteModel(site);
+    if (own) useSiteRateMatrix(site);
     double result = alfa[site];
     if (usableSite(site) && !simulatedEntropyRate(site, &result)) {
         result = alfa[site];
@@ -143,7 +126,7 @@ double simulatedEntropyAlphaSite(int site) {
 }
 
 double expectedEntropyAlphaSite(int site) {
-    if (invariantColumn(site)) return 0.0;
+    if (invariantLetters(site)) return 0.0;
     double result = alfa[site];
     if (usableSite(site) && !expectedEntropyRate(site, &result)) {
         result = alfa[site];
@@ -208,7 +191,7 @@ void finalSiteWork(int site, double* record) {
     for (int k = 0; k < SITE_RECORD_SIZE; k++) record[k] = 0.0;
     if (!computedSite(site)) return;
     bool own = ownModelSite(site);
-    if (own) useSiteModel(site);
+    if (own) useSiteRateMatrix(site);
     record[0] = calTree(site, treeRoot[site], alfa[site]);
     record[201] = leafEntropy(site);
     if (usableSite(site)) {

@@ -4,6 +4,7 @@
 #include "model.h"
 #include "rates.h"
 #include "settings.h"
+#include "siterules.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>

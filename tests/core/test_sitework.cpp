@@ -9,6 +9,7 @@
 #include "simulation.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
+#include "siterules.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>
