@@ -12,6 +12,7 @@
 #include "rootprob.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
+#include "siterules.h"
 #include "sitework.h"
 #include "vantrel.h"
 

@@ -537,6 +537,14 @@ void readali(const char* path) {
     std::printf("Finish reading alignment\n");
 }
 
+bool lettersForTree(int gaps) {
+    return gaps <= seqNum - 3;
+}
+
+bool computedSite(int s) {
+    return !dashFlag[s] || calFlag[s];
+}
+
 void searchGap() {
     int* gaps = ivector(1, seqLength);
     for (int s = 1; s <= seqLength; s++) gaps[s] = 0;
@@ -548,24 +556,16 @@ void searchGap() {
     }
     for (int s = 1; s <= seqLength; s++) {
         dashFlag[s] = gaps[s] > 0;
-        calFlag[s] = gaps[s] > 0 && gaps[s] <= seqNum - 3;
+        calFlag[s] = gaps[s] > 0 && lettersForTree(gaps[s]);
     }
     free_ivector(gaps, 1, seqLength);
     for (int i = seqNum + 1; i < DIM; i++)
         for (int s = 1; s <= seqLength; s++) node[i].code[s] = 0;
 }
 
-namespace {
-
-bool isComputedSite(int s) {
-    return !dashFlag[s] || calFlag[s];
-}
-
-} // namespace
-
 void checkComputedSites() {
     for (int s = 1; s <= seqLength; s++)
-        if (isComputedSite(s)) return;
+        if (computedSite(s)) return;
     sharedFault(stderr, "No site to compute: every site has more than %d gaps (fewer than three letters)\n",
                 seqNum - 3);
 }
@@ -573,7 +573,7 @@ void checkComputedSites() {
 void checkResidueTypes() {
     int first = 0;
     for (int s = 1; s <= seqLength; s++) {
-        if (!isComputedSite(s)) continue;
+        if (!computedSite(s)) continue;
         for (int i = 1; i <= seqNum; i++) {
             int code = node[i].code[s];
             if (code == 0) continue;

@@ -34,6 +34,11 @@ extern int* gapNumber;          // 1..L
 // Reads the alignment file, writes the input table into resultFile, folds the letters to
 // residue codes and allocates the stores above. Every fault of the file ends the program.
 void readali(const char* path);
+// A column of the given number of gaps keeps letters enough for a tree: at least three. A
+// gapped site is computed (calFlag) under this rule.
+bool lettersForTree(int gaps);
+// The site is computed: it has no gap, or is gapped and still computed.
+bool computedSite(int s);
 // Sets dashFlag and calFlag, recomputes the leaf codes and clears the inner records' codes.
 void searchGap();
 // Ends the program when no site is computed (every column has fewer than three letters).

@@ -22,11 +22,6 @@ namespace {
 
 const char* const distanceFileName = "DISTMATRIX.txt";
 
-// Every process builds the same tree; one of them writes the files.
-bool writesFiles() {
-    return jobSize == 0 || jobRank == 0;
-}
-
 // A fault that every process meets alike: reported once, by rank 0.
 [[noreturn]] void refuse(const std::string& message) {
     sharedFault(stderr, "%s\n", message.c_str());

@@ -4,6 +4,7 @@
 #include "numerics/matrixalgebra.h"
 #include "pseudo.h"
 #include "settings.h"
+#include "siterules.h"
 
 #include <cmath>
 #include <cstdio>
@@ -73,17 +74,13 @@ const double wagLower[19][19] = {
      1.800340, 0.305434, 2.058450, 0.649892, 0.314887, 0.232739, 1.388230, 0.365369, 0.314730},
 };
 
-bool isComputed(int s) {
-    return dashFlag[s] == 0 || calFlag[s] == 1;
-}
-
 // PI from the residue codes of every leaf at every computed site.
 void countAlignmentFrequencies() {
     double count[21] = {};
     double total = 0.0;
     for (int i = 1; i <= seqNum; i++) {
         for (int s = 1; s <= seqLength; s++) {
-            if (!isComputed(s)) continue;
+            if (!computedSite(s)) continue;
             int code = node[i].code[s];
             if (code < 0 || code > 20) {
                 std::printf("%d %d %d\n", i, s, code);
@@ -102,7 +99,7 @@ void countSiteFrequencies() {
     for (int s = 1; s <= seqLength; s++) {
         double count[21] = {};
         double letters = 0.0;
-        if (isComputed(s)) {
+        if (computedSite(s)) {
             for (int i = 1; i <= seqNum; i++) {
                 int code = node[i].code[s];
                 if (code < 1 || code > 20) continue;
@@ -337,4 +334,23 @@ double dpij_alfa(int i, int j, double t, double alfa) {
 
 double dpij_alfa_e(int i, int j, const double* e, double t) {
     return derivativeSum(i, j, e, t);
+}
+
+int D_A_P_Flag = 0;
+
+void useSiteFrequencies(int s, double* saved) {
+    for (int k = 1; k <= 20; k++) {
+        saved[k] = PI[k];
+        PI[k] = sitePI[s][k];
+    }
+    cal_Q(PI);
+    cal_Eign();
+}
+
+// Rebuilding gives back the very model the frequencies made; cal_Eign also tells the stored
+// transition matrices that they are stale.
+void restoreModel(const double* saved) {
+    for (int k = 1; k <= 20; k++) PI[k] = saved[k];
+    cal_Q(PI);
+    cal_Eign();
 }

@@ -55,4 +55,13 @@ double dpij_alfa_e(int i, int j, const double* e, double t);
 // does, the smallest value (the first of equal ones), so that no column is left unset.
 int nullColumn(const double* values, int n, double threshold);
 
+// 4: each site's likelihood in optimalAlfa and optTree_Goldstein is taken under the model of
+// the site's own frequencies. No option sets it.
+extern int D_A_P_Flag;
+// Saves PI into saved[1..20], makes PI the site's frequencies sitePI[s] and rebuilds the model
+// from them: the root is weighted by the site's frequencies too.
+void useSiteFrequencies(int s, double* saved);
+// Puts saved[1..20] back into PI and rebuilds the model from it.
+void restoreModel(const double* saved);
+
 #endif

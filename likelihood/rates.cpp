@@ -4,23 +4,13 @@
 #include "model.h"
 #include "numerics/matrixalgebra.h"
 #include "settings.h"
+#include "siterules.h"
 
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <vector>
 
 char* estFlag = nullptr;
-
-int nonGapMinimum() {
-    if (gapForEst < 1.000000001) {
-        int m = static_cast<int>(seqNum * gapForEst);
-        return m < 3 ? 3 : m;
-    }
-    // A count beyond any int asks for more letters than any site has; converting it would overflow.
-    double count = gapForEst + 0.000001;
-    return count < INT_MAX ? static_cast<int>(count) : INT_MAX;
-}
 
 double siteEntropy(int s) {
     int count[21] = {0};
@@ -109,26 +99,6 @@ void entropyRates(int estimated) {
     fflush(resultFile);
 }
 
-// Every non-gap leaf at s holds the code of the first non-gap leaf.
-bool invariantColumn(int s) {
-    int first = 0;
-    for (int i = 1; i <= seqNum; i++) {
-        int k = node[i].code[s];
-        if (k == 0) continue;
-        if (first == 0)
-            first = k;
-        else if (k != first)
-            return false;
-    }
-    return true;
-}
-
-bool gapFreeInvariant(int s) {
-    for (int i = 2; i <= seqNum; i++)
-        if (node[i].code[s] != node[1].code[s]) return false;
-    return true;
-}
-
 void correlatedRates(int estimated) {
     double** P = dmatrix(1, 20, 1, 20);
     for (int i = 1; i <= 20; i++)
@@ -169,9 +139,9 @@ void correlatedRates(int estimated) {
     for (int s = 1; s <= seqLength; s++) {
         bool invariant;
         if (!dashFlag[s])
-            invariant = gapFreeInvariant(s);
+            invariant = uniformCodes(s);
         else if (estFlag[s] && calFlag[s])
-            invariant = invariantColumn(s);
+            invariant = invariantCodes(s);
         else {
             alfa[s] = 1.0;
             continue;
@@ -206,10 +176,9 @@ void alpha() {
     delete[] estFlag;
     estFlag = new char[seqLength + 1];
     estFlag[0] = 0;
-    int m = nonGapMinimum();
     int estimated = 0;
     for (int s = 1; s <= seqLength; s++) {
-        estFlag[s] = seqNum - gapNumber[s] >= m ? 1 : 0;
+        estFlag[s] = lettersForRate(s) ? 1 : 0;
         estimated += estFlag[s];
     }
 

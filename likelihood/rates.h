@@ -6,10 +6,6 @@
 // 1..seqLength: the site has at least the non-gap minimum of letters for an estimated rate.
 extern char* estFlag;
 
-// The least number of non-gap letters a site needs for an estimated rate and for the
-// simulations, from gapForEst (a fraction of seqNum, at least 3, or a count).
-int nonGapMinimum();
-
 // -sum f ln f over the frequencies of residues 1..20 among the non-gap letters of the leaves
 // at site s; terms with f <= 1e-8 are left out.
 double siteEntropy(int s);

@@ -6,12 +6,12 @@
 #include "model.h"
 #include "settings.h"
 #include "sitelikelihood.h"
+#include "siterules.h"
 #include "sitework.h"
 #include "treeopt.h"
 
 #include <cstdio>
 
-int D_A_P_Flag = 0;
 int Anneal_site_func1 = 0;
 
 // The transition probabilities come from pij's own factors rather than the store kept for
@@ -37,28 +37,7 @@ void calRL(int t, int c, int col, double a) {
     }
 }
 
-void useSiteModel(int s, double* saved) {
-    for (int k = 1; k <= 20; k++) {
-        saved[k] = PI[k];
-        PI[k] = sitePI[s][k];
-    }
-    cal_Q(PI);
-    cal_Eign();
-}
-
-// Rebuilding gives back the very model the frequencies made; cal_Eign also tells the stored
-// transition matrices that they are stale.
-void restoreModel(const double* saved) {
-    for (int k = 1; k <= 20; k++) PI[k] = saved[k];
-    cal_Q(PI);
-    cal_Eign();
-}
-
 namespace {
-
-bool computed(int s) {
-    return !dashFlag[s] || calFlag[s];
-}
 
 // B[s]: the log-likelihood of every computed site at its rate (with D_A_P_Flag 4 under the
 // site's own model, the alignment's model back afterwards); 0 for the others.
@@ -66,9 +45,9 @@ std::vector<double> siteLikelihoods() {
     std::vector<double> B(seqLength + 1, 0.0);
     for (int s = 1; s <= seqLength; s++) {
         Anneal_site_func1 = s;
-        if (!computed(s)) continue;
+        if (!computedSite(s)) continue;
         double saved[21];
-        if (D_A_P_Flag == 4) useSiteModel(s, saved);
+        if (D_A_P_Flag == 4) useSiteFrequencies(s, saved);
         B[s] = calTree(s, treeRoot[s], alfa[s]);
         if (D_A_P_Flag == 4) restoreModel(saved);
     }
@@ -90,7 +69,7 @@ double optimiseRates(int leftOut, std::vector<double>& F) {
     std::vector<double> M(L + 1, 1e-8), best(L + 1, 0.0);
     std::vector<int> variable;
     for (int s = 1; s <= L; s++) {
-        if (!computed(s)) {
+        if (!computedSite(s)) {
             best[s] = 0.0;
         } else if (invariantLetters(s)) {
             best[s] = calTree(s, treeRoot[s], 1e-8);
@@ -110,7 +89,7 @@ double optimiseRates(int leftOut, std::vector<double>& F) {
     for (int s : variable) M[s] = r[s] * alfa[s];
 
     double CV = total(M) / (L - leftOut);
-    for (int s = 1; s <= L; s++) F[s] = computed(s) ? calTree(s, treeRoot[s], M[s]) : 0.0;
+    for (int s = 1; s <= L; s++) F[s] = computedSite(s) ? calTree(s, treeRoot[s], M[s]) : 0.0;
     std::printf("CValue: %12.8f\n", CV);
     for (int s = 1; s <= L; s++)
         std::fprintf(resultFile, "%12.6f   %12.6f  %12.6f\n", alfa[s], M[s] / CV, M[s]);
@@ -136,7 +115,7 @@ void writeFinalTable(double divisor, const std::vector<double>& logL) {
 // optTree_Goldstein (method 0); rate(s) gives the site's rate.
 template <typename Rate> void reconstructSites(int method, Rate rate) {
     for (int s = 1; s <= seqLength; s++) {
-        if (!computed(s)) continue;
+        if (!computedSite(s)) continue;
         if (method == 1)
             optTree(s, rate(s));
         else if (method == 0)
@@ -182,7 +161,7 @@ void optimalAlfa(int mode, int method, bool noReport) {
     int leftOut = 0;
     for (int s = 1; s <= seqLength; s++) {
         if (mode == 1) alfa[s] = 1.0;
-        if (!computed(s)) leftOut++;
+        if (!computedSite(s)) leftOut++;
     }
     std::vector<double> B = siteLikelihoods();
     std::fprintf(resultFile, "\n\nThe original LOG Likelyhood: %21.15f\n", total(B));
@@ -207,7 +186,7 @@ void noOptimalAlfa(int method) {
     std::printf("Use alfa=1.0 to find result\n");
     double sum = 0.0;
     for (int s = 1; s <= seqLength; s++)
-        if (computed(s)) sum += calTree(s, treeRoot[s], 1.0);
+        if (computedSite(s)) sum += calTree(s, treeRoot[s], 1.0);
     std::fprintf(resultFile, "\n\nThe LOG likelihood: %12.5f\n\n", sum);
     reconstructSites(method, [](int) { return 1.0; });
     assignInnerLetters();

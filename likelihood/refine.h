@@ -4,20 +4,12 @@
 
 #include <vector>
 
-// 4: each site's likelihood in optimalAlfa and optTree_Goldstein is taken under the model of
-// the site's own frequencies. No option sets it.
-extern int D_A_P_Flag;
 // The site optimalAlfa is working on.
 extern int Anneal_site_func1;
 
 // The pruning recursion of calRL on tree t below record c at rate a, with the leaf codes of
 // column col (node[c].code[col]).
 void calRL(int t, int c, int col, double a);
-
-// Saves PI into saved[1..20] and rebuilds the model from sitePI[s].
-void useSiteModel(int s, double* saved);
-// Puts saved[1..20] back into PI and rebuilds the model from it.
-void restoreModel(const double* saved);
 
 // mode 0: optimises every site's rate; 1: sets every rate to 1.0; 2: keeps the rates.
 // method 1: inner states by optTree; 0: by optTree_Goldstein, with their probability table.

@@ -5,7 +5,7 @@
 #include "likelihoodstep.h"
 #include "model.h"
 #include "numerics/dbrent1.h"
-#include "rates.h"
+#include "siterules.h"
 #include "transitioncache.h"
 
 #include <cmath>
@@ -178,19 +178,6 @@ double func_alfa(int s, int root, double a) {
     return -calTree(s, root, a);
 }
 
-bool invariantLetters(int s) {
-    char first = 0;
-    for (int i = 1; i <= seqNum; i++) {
-        char c = node[i].seq[s];
-        if (c == '-') continue;
-        if (first == 0)
-            first = c;
-        else if (c != first)
-            return false;
-    }
-    return true;
-}
-
 double searchAlpha(int s, double* logL) {
     int root = treeRoot[s];
     double grid[10] = {RATE_TAKEN_AS_ZERO, 0.001};
@@ -228,7 +215,7 @@ double searchAlpha(int s, double* logL) {
 }
 
 double optimizeAlpha(int s) {
-    if (seqNum - gapNumber[s] < nonGapMinimum()) return 1.0;
+    if (!lettersForRate(s)) return 1.0;
     if (invariantLetters(s)) return 1e-8;
     double logL;
     return searchAlpha(s, &logL);

@@ -22,9 +22,6 @@ double calTree_alfa(int s, int root, double a, int* sign);
 // -calTree(s, root, a): the objective the minimiser works on.
 double func_alfa(int s, int root, double a);
 
-// Every letter of column s other than '-' is one letter.
-bool invariantLetters(int s);
-
 // The rate of largest likelihood of site s on its tree, from the ten-point grid and the
 // minimiser, whatever its letters; *logL receives the log-likelihood at that rate.
 double searchAlpha(int s, double* logL);

@@ -7,6 +7,7 @@
 #include "settings.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
+#include "siterules.h"
 
 #include <cerrno>
 #include <cmath>
@@ -25,15 +26,13 @@ double* averageEntropy = nullptr;
 double* logLikelihood = nullptr;
 double* averageLogLikelihood = nullptr;
 
-bool computedSite(int site) {
-    return !dashFlag[site] || calFlag[site];
-}
-
 bool ownModelSite(int site) {
     return pseudoSitePIFlag && calFlag[site];
 }
 
-void useSiteModel(int site) {
+// The rate matrix of the site's own frequencies; PI, which weights the root, stays the
+// alignment's.
+void useSiteRateMatrix(int site) {
     cal_Q(sitePI[site]);
     cal_Eign();
 }
@@ -108,24 +107,9 @@ int nextSite(int& next) {
     return next > seqLength ? 0 : next++;
 }
 
-bool invariantColumn(int site) {
-    char first = 0;
-    for (int i = 1; i <= seqNum; i++) {
-        char letter = node[i].seq[site];
-        if (letter == '-') continue;
-        if (first == 0) first = letter;
-        if (letter != first) return false;
-    }
-    return true;
-}
-
-bool usableSite(int site) {
-    return seqNum - gapNumber[site] >= nonGapMinimum() && !invariantColumn(site);
-}
-
 double mlAlphaSite(int site) {
     bool own = ownModelSite(site);
-    if (own) useSiteModel(site);
+    if (own) useSiteRateMatrix(site);
     double x = optimizeAlpha(site);
     if (own) useAlignmentModel();
     return x;
@@ -133,7 +117,7 @@ double mlAlphaSite(int site) {
 
 double simulatedEntropyAlphaSite(int site) {
     bool own = ownModelSite(site);
-    if (own) useSiteModel(site);
+    if (own) useSiteRateMatrix(site);
     double result = alfa[site];
     if (usableSite(site) && !simulatedEntropyRate(site, &result)) {
         result = alfa[site];
@@ -144,7 +128,7 @@ double simulatedEntropyAlphaSite(int site) {
 }
 
 double expectedEntropyAlphaSite(int site) {
-    if (invariantColumn(site)) return 0.0;
+    if (invariantLetters(site)) return 0.0;
     double result = alfa[site];
     if (usableSite(site) && !expectedEntropyRate(site, &result)) {
         result = alfa[site];
@@ -204,7 +188,7 @@ void finalSiteWork(int site, double* record) {
     for (int k = 0; k < SITE_RECORD_SIZE; k++) record[k] = 0.0;
     if (!computedSite(site)) return;
     bool own = ownModelSite(site);
-    if (own) useSiteModel(site);
+    if (own) useSiteRateMatrix(site);
     record[SITE_VALUE] = calTree(site, treeRoot[site], alfa[site]);
     record[SITE_ENTROPY] = leafEntropy(site);
     if (usableSite(site)) {

@@ -30,11 +30,6 @@ constexpr int CLIP_PASS_LIMIT = 21;
 int firstSiteCount(int size);
 int nextSite(int& next);
 
-// All non-gap letters of the column are one letter.
-bool invariantColumn(int site);
-// Enough letters and not invariant: the site is simulated.
-bool usableSite(int site);
-
 // A worker's result for one site in the ML-alpha, simulated-entropy and expected-entropy phases.
 // The root finders print "can not find a valid section" lines on standard output.
 double mlAlphaSite(int site);

@@ -6,11 +6,11 @@
 #include "model.h"
 #include "numerics/matrixalgebra.h"
 #include "numerics/ran1.h"
-#include "refine.h"
 #include "rooting.h"
 #include "settings.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
+#include "siterules.h"
 
 #include <array>
 #include <cstdio>
@@ -240,7 +240,7 @@ void drawTree(int k) {
 } // namespace
 
 void optTree(int site, double rate) {
-    if (dashFlag[site] && !calFlag[site]) return;
+    if (!computedSite(site)) return;
     int root;
     std::vector<Link> tree = siteTree(site, &root);
     JointState js{site, rate, tree, std::vector<Vector>(DIM), std::vector<std::array<int, 21>>(DIM)};
@@ -259,7 +259,7 @@ void optTree_Goldstein(int site, double rate) {
     allocateNodeProb();
     std::vector<TreeShape> shape = saveShape(site);
     double savedPI[21];
-    if (D_A_P_Flag == 4) useSiteModel(site, savedPI);
+    if (D_A_P_Flag == 4) useSiteFrequencies(site, savedPI);
     for (int i = seqNum + 1; i <= 2 * seqNum - 2; i++) {
         if (gapTree[site][i].gap) {
             // Not part of the site's tree: no state, no probabilities.

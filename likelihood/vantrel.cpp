@@ -29,12 +29,6 @@ std::time_t startTime = 0;
 // The file the finished result takes the place of: the -o path, or the file it links to.
 std::string finalResultPath;
 
-// Rank 0 writes the result file; the others run the same preparation into nowhere, so that
-// one intact copy results.
-bool writesResults() {
-    return jobSize == 0 || jobRank == 0;
-}
-
 // The open failure of a file to write: the path and the system's reason.
 [[noreturn]] void cannotOpenForWriting(const char* path) {
     std::printf("can not open file:%s: %s\n", path, std::strerror(errno));
@@ -189,7 +183,7 @@ void checkOutputPaths() {
 // The finished result takes the place of the -o file, which is checked as opening it for writing
 // would check it: a folder, or a file that may not be written, is refused.
 void openResultFile() {
-    if (resultPath.empty() || !writesResults()) return;
+    if (resultPath.empty() || !writesFiles()) return;
     if (partialResultPath.empty()) {
         resultFile = openForWriting(resultPath.c_str());
         return;
@@ -212,7 +206,7 @@ void reportRaisedBranches() {
     int raised = 0;
     for (int k = 1; k <= 2 * seqNum - 2; k++)
         if (k != seqNum + 1 && node[k].length < MIN_BRANCH_LENGTH) raised++;
-    if (raised > 0 && writesResults())
+    if (raised > 0 && writesFiles())
         std::printf("%d of the %d branches of the tree are shorter than 1e-6 and are taken as 1e-6\n", raised,
                     2 * seqNum - 3);
 }
@@ -340,7 +334,7 @@ void runPreparation() {
 
 void main_function(int argc, char** argv) {
     allocateModelStorage();
-    if (!writesResults()) resultFile = openForWriting("/dev/null");
+    if (!writesFiles()) resultFile = openForWriting("/dev/null");
     parseOptions(argc, argv);
     runPreparation();
 }

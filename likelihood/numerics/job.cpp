@@ -15,6 +15,10 @@ int myShare() {
 
 } // namespace
 
+bool writesFiles() {
+    return jobSize == 0 || jobRank == 0;
+}
+
 std::size_t Shares::myBegin() const {
     return begin(myShare());
 }

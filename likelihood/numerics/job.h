@@ -19,6 +19,10 @@ extern int jobSize;
 extern int jobRank;
 extern long jobTagLimit;
 
+// Every process of a job computes alike; one of them, rank 0 (or the process outside a job),
+// writes the files, so that one intact copy of each results.
+bool writesFiles();
+
 // Gives every process the values of all: values holds counts[r] doubles of process r from
 // offsets[r] on; this process has filled its own block.
 using GatherSharesHook = void (*)(double* values, const int* counts, const int* offsets);

@@ -5,6 +5,7 @@
 #include "rates.h"
 #include "settings.h"
 #include "settings_reset.h"
+#include "siterules.h"
 
 #include <gtest/gtest.h>
 

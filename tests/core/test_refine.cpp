@@ -6,6 +6,7 @@
 #include "rootprob.h"
 #include "settings.h"
 #include "sitelikelihood.h"
+#include "siterules.h"
 #include "sitework.h"
 #include "treeopt.h"
 
@@ -34,10 +35,6 @@ std::string format(const char* fmt, ...) {
     return buffer;
 }
 
-bool computed(int s) {
-    return !dashFlag[s] || calFlag[s];
-}
-
 class Refinement : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -51,7 +48,7 @@ class Refinement : public ::testing::Test {
     std::vector<double> likelihoods() {
         std::vector<double> B(seqLength + 1, 0.0);
         for (int s = 1; s <= seqLength; s++)
-            if (computed(s)) B[s] = calTree(s, treeRoot[s], alfa[s]);
+            if (computedSite(s)) B[s] = calTree(s, treeRoot[s], alfa[s]);
         return B;
     }
 
@@ -172,7 +169,7 @@ TEST_F(Refinement, KeptRatesReportTheirLikelihoodsAndTheJointStates) {
     for (int i = seqNum + 1; i <= 2 * seqNum - 2; i++)
         for (int s = 1; s <= seqLength; s++) codes[i][s] = node[i].code[s];
     for (int s = 1; s <= seqLength; s++)
-        if (computed(s)) optTree(s, alfa[s]);
+        if (computedSite(s)) optTree(s, alfa[s]);
     for (int i = seqNum + 1; i <= 2 * seqNum - 2; i++) {
         for (int s = 1; s <= seqLength; s++) EXPECT_EQ(node[i].code[s], codes[i][s]) << i << " " << s;
         EXPECT_EQ(node[i].seq[6], '-');
@@ -198,11 +195,11 @@ TEST_F(Refinement, OptimisedRatesAreTheMaximumLikelihoodRatesScaledByTheirMean) 
     for (int s = 1; s <= seqLength; s++) {
         EXPECT_DOUBLE_EQ(alfa[s], M[s]) << "site " << s;
         table += format("%12.6f   %12.6f  %12.6f\n", before[s], M[s] / CV, M[s]);
-        if (computed(s)) F[s] = calTree(s, treeRoot[s], alfa[s]);
+        if (computedSite(s)) F[s] = calTree(s, treeRoot[s], alfa[s]);
     }
     double sum = 0.0;
     for (int s = 1; s <= seqLength; s++)
-        if (computed(s)) sum += calTree(s, treeRoot[s], before[s]);
+        if (computedSite(s)) sum += calTree(s, treeRoot[s], before[s]);
     std::string expected =
         format("\n\nThe original LOG Likelyhood: %21.15f\n", sum) + table + finalTable(F, CV);
     EXPECT_EQ(result, expected);
@@ -241,7 +238,7 @@ TEST_F(Refinement, MarginalStatesWriteTheProbabilityTable) {
 
     double sum = 0.0;
     for (int s = 1; s <= seqLength; s++)
-        if (computed(s)) sum += calTree(s, treeRoot[s], 1.0);
+        if (computedSite(s)) sum += calTree(s, treeRoot[s], 1.0);
     std::string expected =
         format("\n\nThe LOG likelihood: %12.5f\n\n", sum) + "\n\n\nThe transition probability:\n";
     for (int i = seqNum + 1; i <= 2 * seqNum - 2; i++) {
@@ -293,9 +290,9 @@ TEST_F(Refinement, SiteModelsScoreTheSitesAndTheAlignmentModelComesBack) {
     std::vector<double> savedPI(PI + 1, PI + 21), savedWr(wr + 1, wr + 21);
     double sum = 0.0;
     for (int s = 1; s <= seqLength; s++) {
-        if (!computed(s)) continue;
+        if (!computedSite(s)) continue;
         double saved[21];
-        useSiteModel(s, saved);
+        useSiteFrequencies(s, saved);
         sum += calTree(s, treeRoot[s], alfa[s]);
         restoreModel(saved);
     }
@@ -355,7 +352,7 @@ TEST(RateRefinement, AnOutlyingRateRatioIsClippedToThreeDeviationsAboveTheMean) 
     std::vector<double> ml(seqLength + 1, 1e-8), r(seqLength + 1, 0.0);
     testing::internal::CaptureStdout();
     for (int s = 1; s <= seqLength; s++) {
-        if (!computed(s) || invariantLetters(s)) continue;
+        if (!computedSite(s) || invariantLetters(s)) continue;
         double logL;
         ml[s] = searchAlpha(s, &logL);
         r[s] = ml[s] / alfa[s];

@@ -10,6 +10,7 @@
 #include "simulation.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
+#include "siterules.h"
 
 #include <gtest/gtest.h>
 

@@ -179,7 +179,7 @@ TEST_F(TreeStates, GoldsteinUnderTheSiteModelPutsTheAlignmentModelBack) {
     double before = calTree(s, treeRoot[s], 1.0);
 
     double saved[21];
-    useSiteModel(s, saved);
+    useSiteFrequencies(s, saved);
     Enumeration e = enumerate(s, 1.0);
     restoreModel(saved);
 
