@@ -78,7 +78,8 @@ std::vector<std::vector<std::uint64_t>> distanceSites() {
     std::vector<std::vector<std::uint64_t>> bits(seqNum + 1, std::vector<std::uint64_t>(words, 0));
     for (int i = 1; i <= seqNum; i++)
         for (int s = 1; s <= seqLength; s++)
-            if (node[i].code[s] != 0 && alfa[s] > 1e-8) bits[i][s / 64] |= std::uint64_t(1) << (s % 64);
+            if (node[i].code[s] != 0 && alfa[s] > RATE_TAKEN_AS_ZERO)
+                bits[i][s / 64] |= std::uint64_t(1) << (s % 64);
     return bits;
 }
 
@@ -148,12 +149,12 @@ void refreshRateClasses() {
     classes.alfaSeen.assign(alfa, alfa + count);
     classes.rate.clear();
     for (int s = 1; s <= seqLength; s++)
-        if (alfa[s] > 1e-8) classes.rate.push_back(alfa[s]);
+        if (alfa[s] > RATE_TAKEN_AS_ZERO) classes.rate.push_back(alfa[s]);
     std::sort(classes.rate.begin(), classes.rate.end());
     classes.rate.erase(std::unique(classes.rate.begin(), classes.rate.end()), classes.rate.end());
     classes.classOf.assign(count, -1);
     for (int s = 1; s <= seqLength; s++)
-        if (alfa[s] > 1e-8)
+        if (alfa[s] > RATE_TAKEN_AS_ZERO)
             classes.classOf[s] = static_cast<int>(
                 std::lower_bound(classes.rate.begin(), classes.rate.end(), alfa[s]) - classes.rate.begin());
     classes.transitions.resize(classes.rate.size());
@@ -181,7 +182,7 @@ PairDistance pairDistance(int a, int b) {
     for (int s = 1; s <= seqLength; s++) {
         pair[1][s] = node[a].code[s];
         pair[2][s] = node[b].code[s];
-        shared += pair[1][s] != 0 && pair[2][s] != 0 && alfa[s] > 1e-8;
+        shared += pair[1][s] != 0 && pair[2][s] != 0 && alfa[s] > RATE_TAKEN_AS_ZERO;
     }
     auto finish = [&](double d, PairWarning warning = PairWarning::none) {
         free_imatrix(pair, 1, 2, 1, seqLength);

@@ -25,7 +25,7 @@ double siteEntropy(int s) {
     double h = 0.0;
     for (int k = 1; k <= 20; k++) {
         double f = static_cast<double>(count[k]) / total;
-        if (f > 1e-8) h += -f * std::log(f);
+        if (f > FREQUENCY_TAKEN_AS_ZERO) h += -f * std::log(f);
     }
     return h;
 }

@@ -66,13 +66,13 @@ double total(const std::vector<double>& values) {
 double optimiseRates(int leftOut, std::vector<double>& F) {
     int L = seqLength;
     std::printf("optimizing alpha vector...\n");
-    std::vector<double> M(L + 1, 1e-8), best(L + 1, 0.0);
+    std::vector<double> M(L + 1, RATE_TAKEN_AS_ZERO), best(L + 1, 0.0);
     std::vector<int> variable;
     for (int s = 1; s <= L; s++) {
         if (!computedSite(s)) {
             best[s] = 0.0;
         } else if (invariantLetters(s)) {
-            best[s] = calTree(s, treeRoot[s], 1e-8);
+            best[s] = calTree(s, treeRoot[s], RATE_TAKEN_AS_ZERO);
         } else {
             M[s] = searchAlpha(s, &best[s]);
             variable.push_back(s);

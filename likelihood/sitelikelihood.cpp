@@ -216,7 +216,7 @@ double searchAlpha(int s, double* logL) {
 
 double optimizeAlpha(int s) {
     if (!lettersForRate(s)) return 1.0;
-    if (invariantLetters(s)) return 1e-8;
+    if (invariantLetters(s)) return RATE_TAKEN_AS_ZERO;
     double logL;
     return searchAlpha(s, &logL);
 }

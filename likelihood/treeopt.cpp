@@ -177,7 +177,7 @@ void marginalState(int site, int i, double rate) {
     int state = firstLargest(p);
     node[i].code[site] = state;
     double* row = nodeProb[i][site];
-    for (int j = 1; j <= 20; j++) row[j] = p[j] < 1e-8 ? 0.0 : p[j];
+    for (int j = 1; j <= 20; j++) row[j] = p[j] < FREQUENCY_TAKEN_AS_ZERO ? 0.0 : p[j];
 
     int second = 0;
     double secondValue = 0.0;
