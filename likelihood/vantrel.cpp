@@ -3,6 +3,7 @@
 #include "alignment.h"
 #include "branchlength.h"
 #include "distance.h"
+#include "linereader.h"
 #include "model.h"
 #include "numerics/matrixalgebra.h"
 #include "rates.h"
@@ -13,7 +14,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdlib>
@@ -91,14 +91,12 @@ const char* optionValue(int argc, char** argv, int& i) {
     return value;
 }
 
-// A number as a researcher writes it, in decimal digits with an optional sign, point and
-// exponent, the whole text and nothing else: no hexadecimal, no infinity, no blanks. from_chars
-// takes a minus only, so a plus is passed over here.
+// A number as a researcher writes it, by the rule every reader of the job uses (no hexadecimal,
+// no infinity, no blanks), and within the range of a double.
 bool readDecimal(const char* text, double& value) {
-    const char* last = text + std::strlen(text);
-    if (text[0] == '+' && text[1] != '-') text++;
-    auto [end, error] = std::from_chars(text, last, value);
-    return error == std::errc() && end == last && std::isfinite(value);
+    if (!isDecimalNumber(text)) return false;
+    value = std::strtod(text, nullptr);
+    return std::isfinite(value);
 }
 
 void setGapForEst(const std::string& option, const char* value) {
