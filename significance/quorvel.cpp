@@ -60,11 +60,15 @@ struct Input {
     int line = 0;
 };
 
+// The UTF-8 byte-order mark that Windows editors put in front of a text file.
+const std::string BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+
 // The next line of the input, of any length, ending in one newline; false at the end. A line
 // ends at "\n", "\r\n" or a bare "\r" (old Mac files), and a last line without its end gets one,
-// so that a final one-character value such as "7" is not lost. A NUL character ends the run: no
-// text file of values holds one, and a device such as /dev/zero or /dev/urandom would otherwise
-// be read until memory runs out. A read error is not taken for the end of the file.
+// so that a final one-character value such as "7" is not lost. A byte-order mark before the first
+// line is no part of it, so a file that holds only the mark is empty. A NUL character ends the
+// run: no text file of values holds one, and a device such as /dev/zero or /dev/urandom would
+// otherwise be read until memory runs out. A read error is not taken for the end of the file.
 bool nextLine(Input& in, std::string& line) {
     line.clear();
     int ch;
@@ -83,6 +87,8 @@ bool nextLine(Input& in, std::string& line) {
     if (std::ferror(in.f))
         fail("%s file: %s, line %d: can not be read (%s)\n", in.kind, in.path.c_str(), in.line + 1,
              std::strerror(errno));
+    if (in.line == 0 && line.compare(0, BYTE_ORDER_MARK.size(), BYTE_ORDER_MARK) == 0)
+        line.erase(0, BYTE_ORDER_MARK.size());
     if (line.empty()) return false;
     if (line.back() != '\n') line.push_back('\n');
     in.line++;
@@ -118,9 +124,48 @@ template <typename Take> void forEachValueLine(Input& in, Take take) {
         }
 }
 
-// The fields of line between blanks and newlines. A tab belongs to its field, but white space at
-// a field's ends is no part of it ("1.5\t" at the end of a line is the field "1.5").
-std::vector<std::string> words(const std::string& line) {
+// A text as a message shows it: the characters that a terminal does not show as themselves are
+// written as escapes (\n, \t, \r, \xNN), quotes and backslashes escaped, so that it is unmistakable.
+std::string escaped(const std::string& text) {
+    std::string result;
+    for (char ch : text) {
+        unsigned char byte = static_cast<unsigned char>(ch);
+        if (ch == '\n') {
+            result += "\\n";
+        } else if (ch == '\t') {
+            result += "\\t";
+        } else if (ch == '\r') {
+            result += "\\r";
+        } else if (ch == '"' || ch == '\\') {
+            result += {'\\', ch};
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02X", byte);
+            result += code;
+        } else {
+            result += ch;
+        }
+    }
+    return result;
+}
+
+std::string quoted(const std::string& text) {
+    return "\"" + escaped(text) + "\"";
+}
+
+// A field that is not what its file needs ends the run, naming the file, the line, the place
+// within the line (where) and the field as found.
+[[noreturn]] void badField(const Input& in, const std::string& where, const std::string& field,
+                           const char* fault) {
+    fail("%s file: %s, line %d%s: %s %s\n", in.kind, in.path.c_str(), in.line, where.c_str(),
+         quoted(field).c_str(), fault);
+}
+
+// The fields of a line of in, between blanks and newlines; white space at a field's ends is no
+// part of it ("1.5\t" at the end of a line is the field "1.5"). A tab inside a field is refused as
+// such: it would join two values into one field, "1.5\t2.5", and be taken for a number that is
+// malformed or for a line short of values.
+std::vector<std::string> fields(const Input& in, const std::string& line) {
     std::vector<std::string> result;
     auto keep = [&](std::string word) {
         auto blank = [](unsigned char ch) { return std::isspace(ch) != 0; };
@@ -139,15 +184,11 @@ std::vector<std::string> words(const std::string& line) {
         }
     }
     keep(word);
+    for (const std::string& field : result)
+        if (field.find('\t') != std::string::npos)
+            badField(in, "", field,
+                     "holds a tab; the values of a line are separated by blanks, a tab is not a separator");
     return result;
-}
-
-// A field that is not what its file needs ends the run, naming the file, the line, the place
-// within the line (where) and the field as found.
-[[noreturn]] void badField(const Input& in, const std::string& where, const std::string& field,
-                           const char* fault) {
-    fail("%s file: %s, line %d%s: \"%s\" %s\n", in.kind, in.path.c_str(), in.line, where.c_str(),
-         field.c_str(), fault);
 }
 
 // The number that a field holds, read completely. quorvel never sets a locale, so strtod reads
@@ -167,11 +208,11 @@ double fieldValue(const Input& in, const std::string& field, const std::string& 
 
 // The value of a line in a file of one value per line.
 double lineValue(const Input& in, const std::string& line) {
-    std::vector<std::string> fields = words(line);
-    if (fields.size() != 1)
-        fail("%s file: %s, line %d: \"%.*s\" holds %zu values; one value per line is needed\n", in.kind,
-             in.path.c_str(), in.line, static_cast<int>(line.size()) - 1, line.c_str(), fields.size());
-    return fieldValue(in, fields[0]);
+    std::vector<std::string> values = fields(in, line);
+    if (values.size() != 1)
+        fail("%s file: %s, line %d: %s holds %zu values; one value per line is needed\n", in.kind,
+             in.path.c_str(), in.line, quoted(line.substr(0, line.size() - 1)).c_str(), values.size());
+    return fieldValue(in, values[0]);
 }
 
 // Opens an input file the user named; one that cannot be opened ends the run.
@@ -186,25 +227,45 @@ std::FILE* openNamed(const std::string& path) {
 constexpr const char* BEYOND_SITES =
     "%s file: %s, line %d: a value beyond the %d sites of the origin file (one per site)\n";
 
+void printUsage() {
+    std::printf("Usage: quorvel [-R] [-L] -O originLog(L)File -M mutationLog(L)File [-A alphaFile] [-P "
+                "prob(normal distribution)File] [-F funcFile]\n"
+                "-R not use regression mode\n"
+                "-L use maximal likelihood regression, default: linear regression\n"
+                "-B use beta distribution to calculate the probability, default use normal distribution\n");
+}
+
+// The usage text, then the one line that says what is wrong with the command line.
+[[noreturn]] void refuseCommandLine(const std::string& reason) {
+    printUsage();
+    std::fflush(stdout);
+    failOn(stderr, "quorvel: %s\n", reason.c_str());
+}
+
+// A command-line word as a message names it: as typed, or quoted and escaped when it is empty or
+// holds a blank or a character that does not show, so that "" or "-O\n" is not read as nothing
+// or as -O.
+std::string shownWord(const std::string& word) {
+    bool plain = !word.empty() && word.find(' ') == std::string::npos && escaped(word) == word;
+    return plain ? word : quoted(word);
+}
+
 } // namespace
 
 void usage() {
-    failOn(stdout,
-           "Usage: quorvel [-R] [-L] -O originLog(L)File -M mutationLog(L)File [-A alphaFile] [-P "
-           "prob(normal distribution)File] [-F funcFile]\n"
-           "-R not use regression mode\n"
-           "-L use maximal likelihood regression, default: linear regression\n"
-           "-B use beta distribution to calculate the probability, default use normal distribution\n");
+    printUsage();
+    std::exit(1);
 }
 
 void readOptions(int argc, char** argv) {
     originFile = mutationFile = alphaFile = probFile = funcFile = "";
     betaFlag = weightFlag = ratioFlag = 0;
     regression = 1.0;
+    // A bare "quorvel" asks for the usage; there is nothing wrong to name.
     if (argc < 2) usage();
     for (int i = 1; i < argc; i++) {
         const char* word = argv[i];
-        if (word[0] != '-') usage();
+        if (word[0] != '-') refuseCommandLine(shownWord(word) + " is not an option");
         std::string* path = nullptr;
         switch (word[1]) {
         case 'O':
@@ -235,10 +296,10 @@ void readOptions(int argc, char** argv) {
             ratioFlag = 1;
             break;
         default:
-            usage();
+            refuseCommandLine(shownWord(word) + " is not an option");
         }
         if (path) {
-            if (i + 1 >= argc) usage();
+            if (i + 1 >= argc) refuseCommandLine(shownWord(word) + " needs a value");
             *path = argv[++i];
         }
     }
@@ -300,6 +361,8 @@ void readProb() {
     if (probFile.empty()) return;
     Input in{openNamed(probFile), "probability", probFile};
     int k = 0;
+    // The probabilities are only shown, and a file may stop short: the sites after its last
+    // value keep 1.0.
     forEachValueLine(in, [&](const std::string& line) {
         if (++k > seqLength) {
             std::fprintf(stderr, BEYOND_SITES, in.kind, in.path.c_str(), in.line, seqLength);
@@ -307,10 +370,6 @@ void readProb() {
         }
         ndProb[k] = lineValue(in, line);
     });
-    if (k < seqLength)
-        fail("probability file: %s has %d values but the origin file has %d sites (one probability per "
-             "site)\n",
-             probFile.c_str(), k, seqLength);
 }
 
 namespace {
@@ -334,7 +393,7 @@ void readFunc() {
     std::string line;
     nextLine(in, line);
     std::fclose(in.f);
-    for (const std::string& word : words(line)) {
+    for (const std::string& word : fields(in, line)) {
         if (word == "cutoff5:") continue;
         long site = siteNumber(in, word);
         if (site < 1 || site > seqLength) {
@@ -386,17 +445,17 @@ namespace {
 // by its count at once (a title line left in is one); in a longer line the sites' values are
 // read first, so that a bad value among them is named at its site.
 std::vector<double> replicateValues(const Input& in, const std::string& line, int r) {
-    std::vector<std::string> fields = words(line);
+    std::vector<std::string> words = fields(in, line);
     auto refuseCount = [&]() {
         fail("mutation file: %s, line %d: replicate %d has %zu values, expected %d (one per site of the "
              "origin file)\n",
-             mutationFile.c_str(), in.line, r, fields.size(), seqLength);
+             mutationFile.c_str(), in.line, r, words.size(), seqLength);
     };
-    if (static_cast<long>(fields.size()) < seqLength) refuseCount();
+    if (static_cast<long>(words.size()) < seqLength) refuseCount();
     std::vector<double> values;
     for (int c = 1; c <= seqLength; c++)
-        values.push_back(fieldValue(in, fields[c - 1], ", site " + std::to_string(c)));
-    if (static_cast<long>(fields.size()) > seqLength) refuseCount();
+        values.push_back(fieldValue(in, words[c - 1], ", site " + std::to_string(c)));
+    if (static_cast<long>(words.size()) > seqLength) refuseCount();
     return values;
 }
 

@@ -62,10 +62,18 @@ run
 expect_status 1 "no arguments"
 head -1 report | grep -q '^Usage: quorvel \[-R\] \[-L\] -O originLog(L)File' || fail "no arguments: no usage text"
 [ "$(wc -l <report)" -eq 4 ] || fail "usage text is not four lines"
+# A refused word: the usage text on standard output, its cause alone on standard error.
+expect_refused() {
+    expect_status 1 "$2"
+    [ "$(wc -l <report)" -eq 4 ] && head -1 report | grep -q '^Usage: quorvel' || fail "$2: no usage text"
+    [ "$(cat errors)" = "$1" ] || fail "$2: errors '$(cat errors)', expected '$1'"
+}
 run -x
-expect_status 1 "unknown option"
+expect_refused "quorvel: -x is not an option" "unknown option"
 run -M "$fixtures/hand.mutation" -O
-expect_status 1 "option without value"
+expect_refused "quorvel: -O needs a value" "option without value"
+run -O hand.origin "$fixtures/hand.mutation"
+expect_refused "quorvel: $fixtures/hand.mutation is not an option" "stray word"
 run -O missing.origin -M "$fixtures/hand.mutation"
 expect_status 1 "missing origin"
 expect_in report "can not open file: missing.origin to read" "missing origin"
@@ -97,6 +105,16 @@ status=0
 expect_status 0 "replicates through a pipe"
 cmp -s ends/hand.origin.rank hand.origin.rank || fail "replicates through a pipe: another ranking"
 
+# A UTF-8 byte-order mark before any input file's first line is skipped: the same ranking again.
+mkdir -p marked
+for f in hand.origin hand.mutation hand.alpha hand.prob hand.func; do
+    { printf '\357\273\277'; cat "$fixtures/$f"; } >"marked/$f"
+done
+run -O marked/hand.origin -M marked/hand.mutation -A marked/hand.alpha -P marked/hand.prob \
+    -F marked/hand.func -R
+expect_status 0 "byte-order marks"
+cmp -s marked/hand.origin.rank hand.origin.rank || fail "byte-order marks: another ranking"
+
 # An output that would land on an input is refused before anything is written.
 cp "$fixtures/hand.mutation" clash.origin.rank
 cp "$fixtures/hand.origin" clash.origin
@@ -118,16 +136,23 @@ if grep -qiwE 'nan|inf' report errors; then fail "every site filtered out: nan o
 [ ! -e filtered.origin.rank ] && [ ! -e filtered.origin.pvalue ] ||
     fail "every site filtered out: output files written"
 
-# Fields that are not numbers, a short probability file and misspelt optional files.
+# Fields that are not numbers, a short probability file (the sites after it keep 1.0), tabs between
+# replicate values and misspelt optional files.
 printf '%s\n' -33.29 -25.41 '−31.5' >word.origin
 run -O word.origin -M "$fixtures/hand.mutation"
 expect_status 1 "a Unicode minus"
 expect_in errors 'origin file: word.origin, line 3: "−31.5" is not a number' "a Unicode minus"
 head -3 "$fixtures/hand.prob" >short.prob
 run -O hand.origin -M "$fixtures/hand.mutation" -P short.prob
-expect_status 1 "short probability file"
-expect_in errors "probability file: short.prob has 3 values but the origin file has 16 sites" \
-    "short probability file"
+expect_status 0 "short probability file"
+ndprob() { awk -v site="$1" '/^site    prob1/ {on = 1; next} on && $1 == site {print $NF}' report; }
+[ "$(ndprob 2)" = "2.000000e-02" ] && [ "$(ndprob 4)" = "1.000000e+00" ] ||
+    fail "short probability file: ndProb of sites 2 and 4 are '$(ndprob 2)' '$(ndprob 4)'"
+tr ' ' '\t' <"$fixtures/hand.mutation" >tabbed.mutation
+run -O hand.origin -M tabbed.mutation
+expect_status 1 "tab-separated replicates"
+expect_in errors "holds a tab; the values of a line are separated by blanks, a tab is not a separator" \
+    "tab-separated replicates"
 for option in -A -P -F; do
     run -O hand.origin -M "$fixtures/hand.mutation" "$option" misspelt
     expect_status 1 "misspelt $option file"

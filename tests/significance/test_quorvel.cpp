@@ -495,14 +495,7 @@ TEST(QuorvelDeathTest, BadCommandLinesAndInputsEndWithStatusOne) {
     nanReplicate.replace(nanReplicate.find(' ', 20) + 1, 0, "NaN ");
     writeFile(dir + "/nan.mutation", replicateLines[0] + "\n" + nanReplicate + "\n" + readFile(mutation));
     writeFile(dir + "/blank.origin", "\n  \n\n");
-    const std::string usage =
-        "^Usage: quorvel \\[-R\\] \\[-L\\] -O originLog\\(L\\)File -M mutationLog\\(L\\)File";
     const FailureCase cases[] = {
-        {"no option word", {}, usage},
-        {"word without dash", {"O", origin}, usage},
-        {"unknown letter", {"-x"}, usage},
-        {"dash alone", {"-"}, usage},
-        {"value option last", {"-M", mutation, "-O"}, usage},
         {"no origin", {"-M", mutation}, "can not open file:  to read\n"},
         {"missing origin", {"-O", dir + "/none"}, "can not open file: " + dir + "/none to read\n"},
         {"no mutation", {"-O", origin, "-A", alpha}, "\ncan not open file: \n$"},
@@ -674,8 +667,6 @@ TEST(QuorvelDeathTest, FilesThatDoNotHoldOneValuePerSiteAreRefused) {
         {"a transposed mutation file (more columns than origin values)", &SmallRun::mutation,
          "0.1 0.3 0.2 0.4\n-1.0 -1.5 -1.2 -1.1\n1.0 1.5 2.5 1.8\n",
          "mutation file: " + r.mutation + ", line 1: replicate 1 has 4 values, expected 3"},
-        {"a probability file with fewer rows than sites", &SmallRun::prob, "0.1\n0.2\n",
-         "probability file: " + r.prob + " has 2 values but the origin file has 3 sites"},
         {"a probability file with more rows than sites", &SmallRun::prob, "0.1\n0.2\n0.3\n\n0.4\n",
          "probability file: " + r.prob + ", line 5: a value beyond the 3 sites of the origin file.*" +
              "row number is wrong in file: " + r.prob + "\n"},
@@ -688,6 +679,149 @@ TEST(QuorvelDeathTest, FilesThatDoNotHoldOneValuePerSiteAreRefused) {
         SmallRun spoilt("per_site");
         writeFile(spoilt.*c.file, c.text);
         EXPECT_EXIT(runToStderr(spoilt.args()), testing::ExitedWithCode(1), c.pattern) << c.name;
+    }
+}
+
+namespace {
+
+// A pattern for the death tests that matches text exactly as written.
+std::string literal(const std::string& text) {
+    std::string pattern;
+    for (char ch : text) {
+        if (std::string("\\^$.|?*+()[]{}").find(ch) != std::string::npos) pattern += '\\';
+        pattern += ch;
+    }
+    return pattern;
+}
+
+const std::string USAGE =
+    "Usage: quorvel [-R] [-L] -O originLog(L)File -M mutationLog(L)File [-A alphaFile] [-P "
+    "prob(normal distribution)File] [-F funcFile]\n"
+    "-R not use regression mode\n"
+    "-L use maximal likelihood regression, default: linear regression\n"
+    "-B use beta distribution to calculate the probability, default use normal "
+    "distribution\n";
+
+} // namespace
+
+// A refused command line prints the usage text and then the one line that names its fault; the
+// word at fault is shown so that an empty word or a newline in it can be seen.
+TEST(QuorvelDeathTest, RefusedCommandLinesNameTheirCause) {
+    SmallRun r("command_line");
+    const struct {
+        std::vector<std::string> args;
+        std::string cause;
+    } cases[] = {
+        {{"O", r.origin}, "O is not an option"},
+        {{"-O", r.origin, r.mutation}, r.mutation + " is not an option"},
+        {{"-x"}, "-x is not an option"},
+        {{"-"}, "- is not an option"},
+        {{"-M", r.mutation, "-O"}, "-O needs a value"},
+        {{"-Lfoo", "-Mxyz"}, "-Mxyz needs a value"},
+        {{"-O", r.origin, ""}, "\"\" is not an option"},
+        {{"-O\n"}, "\"-O\\n\" needs a value"},
+        {{"-O", r.origin, "-M", r.mutation, "-R", "job\tmutation", "x y"},
+         "\"job\\tmutation\" is not an option"},
+        {{"-O", r.origin, "x y"}, "\"x y\" is not an option"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EXIT(runToStderr(c.args), testing::ExitedWithCode(1),
+                    "^" + literal(USAGE + "quorvel: " + c.cause + "\n") + "$")
+            << c.cause;
+    // Without any word there is no fault to name: the usage text alone.
+    EXPECT_EXIT(runToStderr({}), testing::ExitedWithCode(1), "^" + literal(USAGE) + "$");
+}
+
+// The probabilities are only shown: a file that stops short leaves the remaining sites at 1.0.
+TEST(Quorvel, ProbabilityFileMayHoldFewerValuesThanSites) {
+    const struct {
+        std::string text;
+        std::vector<double> ndProb;
+    } cases[] = {
+        {"0.1\n0.2\n\n", {0.1, 0.2, 1.0}},
+        {"\n0.1\n", {0.1, 1.0, 1.0}},
+        {"", {1.0, 1.0, 1.0}},
+    };
+    for (const auto& c : cases) {
+        SmallRun r("short_prob");
+        writeFile(r.prob, c.text);
+        std::vector<double> shown(3);
+        for (const Row& row : finalTable(run(r.args()))) shown[row.site - 1] = row.ndProb;
+        EXPECT_EQ(shown, c.ndProb) << c.text;
+    }
+}
+
+// A byte-order mark before the first line, as Windows editors write it, and tabs at the ends of a
+// field are no part of the values: the run is the one of the plain files.
+TEST(Quorvel, ReadsByteOrderMarksAndTabsAroundFieldsAsNothing) {
+    const std::string mark = "\xEF\xBB\xBF";
+    SmallRun plain("plain");
+    std::string expected = run(plain.args());
+    const struct {
+        std::string name;
+        std::vector<std::pair<std::string SmallRun::*, std::string>> files;
+    } variants[] = {
+        {"a byte-order mark on every file",
+         {{&SmallRun::origin, mark + "0.5\n-1.25\n2\n"},
+          {&SmallRun::mutation, mark + "0.1 -1.0 1.0\n0.3 -1.5 1.5\n0.2 -1.2 2.5\n"},
+          {&SmallRun::alpha, mark + "1.5\n1.5\n1.5\n"},
+          {&SmallRun::prob, mark + "0.1\n0.2\n0.3\n"},
+          {&SmallRun::func, mark + "cutoff5: 1 3\ncutoff8: 2\n"}}},
+        {"tabs around fields",
+         {{&SmallRun::origin, "\t0.5\n-1.25\t\n2\n"},
+          {&SmallRun::mutation, "0.1 -1.0 1.0\t\n\t0.3 \t -1.5 1.5\n0.2 -1.2\t 2.5\n"}}},
+    };
+    for (const auto& v : variants) {
+        SmallRun r("decorated");
+        for (const auto& [file, text] : v.files) writeFile(r.*file, text);
+        EXPECT_EQ(run(r.args()), expected) << v.name;
+        EXPECT_EQ(readFile(r.origin + ".pvalue"), readFile(plain.origin + ".pvalue")) << v.name;
+    }
+    // A function-site file of only the mark is empty: no site is functional.
+    SmallRun r("mark_only");
+    writeFile(r.func, mark);
+    for (const Row& row : finalTable(run(r.args()))) EXPECT_EQ(row.func, 0.0) << row.site;
+}
+
+// A file of only a byte-order mark is as empty, and refused where an empty file is.
+TEST(QuorvelDeathTest, AFileOfOnlyAByteOrderMarkIsEmpty) {
+    const struct {
+        std::string SmallRun::*file;
+        std::string message;
+    } cases[] = {
+        {&SmallRun::origin, "origin file: @ holds no values"},
+        {&SmallRun::mutation, "mutation file: @ holds 0 replicates"},
+        {&SmallRun::alpha, "alpha file: @ has 0 lines"},
+    };
+    for (const auto& c : cases) {
+        SmallRun r("mark_only");
+        writeFile(r.*c.file, "\xEF\xBB\xBF");
+        std::string message = c.message;
+        message.replace(message.find('@'), 1, r.*c.file);
+        EXPECT_EXIT(runToStderr(r.args()), testing::ExitedWithCode(1), literal(message)) << message;
+    }
+}
+
+// Values are split at blanks only; a tab between two of them is named as such, before a line
+// that it leaves short of values is counted.
+TEST(QuorvelDeathTest, ATabInsideALineIsRefusedAsNoSeparator) {
+    const struct {
+        std::string SmallRun::*file;
+        std::string kind, text, line, field;
+    } cases[] = {
+        {&SmallRun::mutation, "mutation", "0.1\t-1.0\t1.0\n0.3 -1.5 1.5\n", "1", "0.1\\t-1.0\\t1.0"},
+        {&SmallRun::mutation, "mutation", "0.1 -1.0 1.0\n0.3 -1.5\t1.5\n", "2", "-1.5\\t1.5"},
+        {&SmallRun::origin, "origin", "0.5\n-1.25\t7\n2\n", "2", "-1.25\\t7"},
+        {&SmallRun::func, "function-site", "cutoff5: 1\t3\n", "1", "1\\t3"},
+    };
+    for (const auto& c : cases) {
+        SmallRun r("tab");
+        writeFile(r.*c.file, c.text);
+        EXPECT_EXIT(runToStderr(r.args()), testing::ExitedWithCode(1),
+                    literal(c.kind + " file: " + r.*c.file + ", line " + c.line + ": \"" + c.field +
+                            "\" holds a tab; the values of a line are separated by blanks, a tab is not a "
+                            "separator\n"))
+            << c.text;
     }
 }
 
