@@ -12,6 +12,7 @@
 #include "wnj/wnj1.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -44,17 +45,18 @@ void printDistances(FILE* file, double** D) {
     }
 }
 
-void openDistanceFile(wnj::WholeFile& file) {
-    if (file.open(distanceFileName)) return;
-    std::printf("can not open file:%s\n", distanceFileName);
+[[noreturn]] void distanceFileFailed(const char* action) {
+    printFileFailure(action, distanceFileName, std::strerror(errno));
     fatalExit(1);
+}
+
+void openDistanceFile(wnj::WholeFile& file) {
+    if (!file.open(distanceFileName)) distanceFileFailed("open");
 }
 
 void writeDistanceFile(wnj::WholeFile& file, double** D) {
     printDistances(file.stream(), D);
-    if (file.close()) return;
-    std::printf("can not write file:%s\n", distanceFileName);
-    fatalExit(1);
+    if (!file.close()) distanceFileFailed("write");
 }
 
 // same[i][j], j < i: the two sequences carry the same letter at every site.
@@ -272,6 +274,17 @@ void checkBuiltFilePaths(const std::string& alignment) {
             if (!other.path.empty() && sameFile(output, other.path))
                 refuse("The " + std::string(kind) + " " + output + " would overwrite the " + other.kind +
                        " " + other.path + "; " + other.remedy + " or give a tree file with -t");
+    }
+    // Said before the distances, not after them and the builder: every process checks, as it
+    // checks the inputs, so that none starts the work, and the report comes once.
+    for (const std::string& output : {std::string(distanceFileName), treeFile}) {
+        if (wnj::canBeCreated(output.c_str())) continue;
+        int reason = errno;
+        sharedFault([&] {
+            errno = reason;
+            if (output == treeFile) wnj::cannotCreate(output.c_str());
+            distanceFileFailed("open");
+        });
     }
 }
 

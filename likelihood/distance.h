@@ -11,8 +11,9 @@
 void cal_dist(const char* alignmentPath);
 
 // Ends the job when the tree file or the distance file of a run on this alignment would be its
-// alignment, root-probability, result or partial result file; the report names both. The
-// start-up checks it before anything is written, cal_dist before it writes.
+// alignment, root-probability, result or partial result file (the report names both), or when
+// one of them could not be created (the report says why, as its opening would). The start-up
+// checks it before anything is written, cal_dist before it writes.
 void checkBuiltFilePaths(const std::string& alignmentPath);
 
 // What a distance tells besides its value: none, "is inf" (10.0) or "Too many iterations" (11.0).

@@ -13,18 +13,19 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <thread>
 
 namespace {
 
 // A fatal error in any process ends the whole job with its status, which mpiexec returns;
-// what the process has printed is flushed first, and no half-written distance or tree file is
-// left beside the finished ones.
+// what the process has printed is flushed first, no half-written distance or tree file is left
+// beside the finished ones, and what the result had so far goes to its partial file.
 void abortJob(int status) {
-    wnj::removeUnfinishedFiles();
+    if (resultFile) std::fflush(resultFile);
+    wnj::abandonUnfinishedFiles();
     std::fflush(stdout);
     std::fflush(stderr);
-    if (resultFile) std::fflush(resultFile);
     // The launcher passes output on through pipes and stops reading them once the job is
     // aborted: give it a moment to forward what this process has written.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -32,27 +33,55 @@ void abortJob(int status) {
     std::_Exit(status);
 }
 
-// An interrupted job leaves no half-written file behind either: the launcher passes an
-// interrupt (Ctrl-C, the end of a scheduler's time) on to every process, and ends the other
-// processes with a signal when one of them aborts the job.
-void endOnSignal(int signal) {
-    wnj::removeUnfinishedFiles();
-    // The handler is reset: the default action ends the process once this returns.
-    std::raise(signal);
+// The signals by which a job is interrupted: Ctrl-C, the end of a scheduler's time, a hang-up.
+// The launcher passes them on to every process.
+sigset_t interrupts() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+    return signals;
 }
 
-void removeUnfinishedFilesOnSignals() {
+// An interrupt that comes while MPI starts or ends waits: the job can be ended through MPI only
+// between the two, and once the result has its name there is nothing left to interrupt.
+void holdInterrupts() {
+    sigset_t signals = interrupts();
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+}
+
+// An interrupted job ends with 128 + the signal, as a shell reports a command the signal ended,
+// and leaves no half-written file behind. It ends through MPI_Abort, as a fault does: of
+// processes that end by the signal or exit on their own, the launcher passes on the status only
+// of one it sees end before it kills the rest, and often counts them all as ending with 0, so that
+// an interrupted job would pass for a finished one.
+void endOnInterrupt(int signal) {
+    // Every process is interrupted; rank 0 holds the unfinished files and ends the job once it
+    // has dealt with them. Another process that aborted first would have the launcher kill rank
+    // 0 outright, so it leaves rank 0 a second to do so.
+    if (jobRank != 0) {
+        struct timespec pause = {1, 0};
+        nanosleep(&pause, nullptr);
+    }
+    wnj::abandonUnfinishedFiles();
+    MPI_Abort(MPI_COMM_WORLD, 128 + signal);
+    _exit(128 + signal);
+}
+
+void endJobOnInterrupts() {
     struct sigaction action {};
-    action.sa_handler = endOnSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
+    action.sa_handler = endOnInterrupt;
+    // One interrupt ends the job; another that comes meanwhile waits.
+    action.sa_mask = interrupts();
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    sigprocmask(SIG_UNBLOCK, &action.sa_mask, nullptr);
 }
 
-// Rank 0 reports the fault and aborts the job, which ends this process during the wait;
-// should that not come, the wait returns and this process reports the fault and ends the job.
+// Rank 0 meets the same fault at about the same moment, reports it and aborts the job, which
+// ends this process during the wait. When that end does not come within a second, rank 0 is
+// elsewhere (in a gather of the shared preparation, waiting for this process's share): the wait
+// returns and this process reports the fault and ends the job.
 void awaitRankZeroAbort() {
-    std::this_thread::sleep_for(std::chrono::seconds(30));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
 // Every process receives every share in place; a process's own block is already there.
@@ -71,6 +100,7 @@ long tagLimit() {
 } // namespace
 
 int main(int argc, char** argv) {
+    holdInterrupts();
     MPI_Init(&argc, &argv);
     // Progress lines reach the launcher whole and in time, however many processes write.
     static char lineBuffer[1 << 16];
@@ -84,7 +114,7 @@ int main(int argc, char** argv) {
     fatalExitHook = abortJob;
     awaitJobEndHook = awaitRankZeroAbort;
     gatherSharesHook = allGather;
-    removeUnfinishedFilesOnSignals();
+    endJobOnInterrupts();
 
     main_function(argc, argv);
 
@@ -95,6 +125,7 @@ int main(int argc, char** argv) {
         cal_Tree(mpiTransport());
     }
 
+    holdInterrupts();
     MPI_Finalize();
     return 0;
 }

@@ -19,9 +19,10 @@ extern std::string treePath;      // -t
 extern std::string resultPath;    // -o
 extern char treeFlag;             // 1: a tree file was given
 extern std::string rootProbPath;  // -r
-// The file the result is written into while the job runs, the -o path with ".partial" appended;
-// empty without -o, outside a job and for an -o that is a device or a pipe: these are written in
-// place.
+// Where a job that fails or is interrupted leaves what it had written of its result: the -o path
+// with ".partial" appended (its name cut short where the folder could not hold it). While the job
+// runs, the result is written under a temporary name of its own beside the -o file. Empty without
+// -o, outside a job and for an -o that is a device or a pipe: these are written in place.
 extern std::string partialResultPath;
 
 // Two names of one existing file, or the same path (also of files not there yet).

@@ -316,7 +316,8 @@ void flushResultFile() {
 
 void closeResultFile() {
     flushResultFile();
-    if (resultFile == stdout) return;
+    // Standard output stays open; a job's result is closed as it takes its name (finishResultFile).
+    if (resultFile == stdout || !partialResultPath.empty()) return;
     // Nothing may reach the closed stream, not even the flush of a fatal end.
     FILE* closing = resultFile;
     resultFile = nullptr;

@@ -82,7 +82,8 @@ void writeFinalTables(FILE* out);
 
 // Flushes the result file; a write that failed (a full disk) is fatal with a message.
 void flushResultFile();
-// Flushes and closes the result file (standard output is only flushed), with the same check.
+// Flushes and closes the result file with the same check; standard output, and a job's result
+// that is closed as it takes its name, are only flushed.
 void closeResultFile();
 
 #endif

@@ -11,6 +11,7 @@
 #include "rootprob.h"
 #include "sitetree.h"
 #include "treefile.h"
+#include "wnj/io.h"
 
 #include <cctype>
 #include <cerrno>
@@ -28,6 +29,9 @@ namespace {
 std::time_t startTime = 0;
 // The file the finished result takes the place of: the -o path, or the file it links to.
 std::string finalResultPath;
+// The result while the job runs, under a name of its own, so that jobs writing one -o path at
+// the same time never mix their tables.
+wnj::WholeFile unfinishedResult;
 
 // The open failure of a file to write: the path and the system's reason.
 [[noreturn]] void cannotOpenForWriting(const char* path) {
@@ -91,6 +95,15 @@ const char* optionValue(int argc, char** argv, int& i) {
     return value;
 }
 
+// The value of an option that names a file: an empty word names none, and would otherwise pass
+// for the option left out (-r) or for standard output (-o).
+const char* pathValue(int argc, char** argv, int& i) {
+    std::string option = argv[i];
+    const char* value = optionValue(argc, argv, i);
+    if (*value == '\0') refuseCommandLine(option + " needs a path, not an empty word");
+    return value;
+}
+
 // A number as a researcher writes it, by the rule every reader of the job uses (no hexadecimal,
 // no infinity, no blanks), and within the range of a double.
 bool readDecimal(const char* text, double& value) {
@@ -141,7 +154,10 @@ void checkInputsAreFiles() {
 
 void checkAlignmentOpens() {
     FILE* file = std::fopen(alignmentPath.c_str(), "r");
-    if (!file) sharedFault(stdout, "can not open file:%s\n", alignmentPath.c_str());
+    if (!file) {
+        std::string reason = std::strerror(errno);
+        sharedFault([&] { printFileFailure("open", alignmentPath.c_str(), reason); });
+    }
     std::fclose(file);
 }
 
@@ -164,7 +180,7 @@ void planResultFile() {
     if (stat(resultPath.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode))
         return;
     finalResultPath = linkedFile(resultPath);
-    partialResultPath = finalResultPath + ".partial";
+    partialResultPath = wnj::nameBeside(finalResultPath, ".partial");
 }
 
 // Nothing the run writes may be a file it reads: opening it would empty it.
@@ -193,7 +209,9 @@ void openResultFile() {
         cannotOpenForWriting(resultPath.c_str());
     }
     if (exists && access(finalResultPath.c_str(), W_OK) != 0) cannotOpenForWriting(resultPath.c_str());
-    resultFile = openForWriting(partialResultPath.c_str());
+    if (!unfinishedResult.open(finalResultPath.c_str(), partialResultPath))
+        cannotOpenForWriting(resultPath.c_str());
+    resultFile = unfinishedResult.stream();
     // A result kept from other eyes stays so.
     if (exists) fchmod(fileno(resultFile), status.st_mode & 07777);
 }
@@ -217,10 +235,15 @@ void usage() {
 
 void finishResultFile() {
     if (partialResultPath.empty()) return;
-    if (std::rename(partialResultPath.c_str(), finalResultPath.c_str()) == 0) return;
-    std::fprintf(stderr, "can not rename the result file %s to %s: %s\n", partialResultPath.c_str(),
-                 finalResultPath.c_str(), std::strerror(errno));
-    fatalExit(1);
+    // Nothing may reach the closed stream, not even the flush of a fatal end.
+    resultFile = nullptr;
+    if (!unfinishedResult.close()) {
+        std::fprintf(stderr, "can not write the result file %s: %s\n", finalResultPath.c_str(),
+                     std::strerror(errno));
+        fatalExit(1);
+    }
+    // What an earlier job that failed left is older than this result.
+    unlink(partialResultPath.c_str());
 }
 
 void parseOptions(int argc, char** argv) {
@@ -254,16 +277,16 @@ void parseOptions(int argc, char** argv) {
             setGapForEst(word, optionValue(argc, argv, i));
             break;
         case 'i':
-            alignmentPath = optionValue(argc, argv, i);
+            alignmentPath = pathValue(argc, argv, i);
             break;
         case 'o':
-            resultPath = optionValue(argc, argv, i);
+            resultPath = pathValue(argc, argv, i);
             break;
         case 'r':
-            rootProbPath = optionValue(argc, argv, i);
+            rootProbPath = pathValue(argc, argv, i);
             break;
         case 't':
-            treePath = optionValue(argc, argv, i);
+            treePath = pathValue(argc, argv, i);
             treeFlag = 1;
             break;
         case 'Z':

@@ -14,8 +14,8 @@ void runPreparation();
 // Ends the job unless it has 2..seqLength processes and every site can be a message tag.
 void checkProcessCount();
 
-// Gives the finished result the -o path, in place of the earlier one: on rank 0, once the final
-// tables are written and the result file closed.
+// Closes the finished result and gives it the -o path, in place of the earlier one: on rank 0,
+// once the final tables are written.
 void finishResultFile();
 
 [[noreturn]] void usage();

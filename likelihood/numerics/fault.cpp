@@ -27,3 +27,9 @@ void sharedFault(FILE* stream, const char* format, ...) {
     va_end(args);
     sharedFault([&] { std::fputs(text.c_str(), stream); });
 }
+
+void printFileFailure(const char* action, const char* path, const std::string& reason) {
+    std::printf("can not %s file:%s\n", action, path);
+    std::fflush(stdout);
+    std::fprintf(stderr, "dadiverur: can not %s %s: %s\n", action, path, reason.c_str());
+}

@@ -26,4 +26,8 @@ std::string formatText(const char* format, va_list args);
 // The same for a report of one formatted text on the given stream.
 [[noreturn]] __attribute__((format(printf, 2, 3))) void sharedFault(FILE* stream, const char* format, ...);
 
+// A file the run can not open or write: "can not ACTION file:PATH" on standard output, the line
+// that has always said so, and the system's reason on standard error.
+void printFileFailure(const char* action, const char* path, const std::string& reason);
+
 #endif

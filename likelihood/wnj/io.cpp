@@ -5,6 +5,7 @@
 #include "numerics/matrixalgebra.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -33,11 +34,27 @@ FILE* openOrFail(const char* path, const char* mode, const char* purpose, const 
     return file;
 }
 
-// Leaves errno as it was on the failure being reported.
-void removeQuietly(const std::string& path) {
-    int reason = errno;
-    unlink(path.c_str());
-    errno = reason;
+// A path as the folder its file goes into, as written with its closing slash (empty for the
+// working folder), and the file's name.
+struct PathParts {
+    std::string folder;
+    std::string name;
+};
+
+PathParts splitPath(const std::string& path) {
+    std::size_t start = path.rfind('/') + 1; // 0 without a slash
+    return {path.substr(0, start), path.substr(start)};
+}
+
+const char* folderToOpen(const PathParts& parts) {
+    return parts.folder.empty() ? "." : parts.folder.c_str();
+}
+
+// The longest file name the folder takes; for a folder that is not there, the usual limit, and
+// its opening says what is wrong.
+std::size_t nameLimit(const PathParts& parts) {
+    long limit = pathconf(folderToOpen(parts), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
 }
 
 // The open WholeFiles, the newest first. A signal handler may walk the list while the process
@@ -69,14 +86,38 @@ void cannotCreate(const char* path) {
     openFailure(path, "writing", "wnj::io::openWrite");
 }
 
-bool WholeFile::open(const char* target) {
+std::string nameBeside(const std::string& path, const std::string& suffix) {
+    PathParts parts = splitPath(path);
+    std::size_t limit = nameLimit(parts);
+    std::size_t room = limit > suffix.size() ? limit - suffix.size() : 0;
+    if (parts.name.size() > room) {
+        // A name cut inside a character of several bytes (UTF-8) would end in a byte no one wrote.
+        while (room > 0 && (static_cast<unsigned char>(parts.name[room]) & 0xC0) == 0x80) room--;
+        parts.name.resize(room);
+    }
+    return parts.folder + parts.name + suffix;
+}
+
+bool canBeCreated(const char* path) {
     struct stat status;
-    if (stat(target, &status) == 0 && S_ISDIR(status.st_mode)) {
+    if (stat(path, &status) == 0 && S_ISDIR(status.st_mode)) {
         errno = EISDIR;
         return false;
     }
+    PathParts parts = splitPath(path);
+    if (parts.name.size() > nameLimit(parts)) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return access(folderToOpen(parts), W_OK | X_OK) == 0;
+}
+
+bool WholeFile::open(const char* target, const std::string& left) {
+    // Also what only the renaming would meet, at the end: a name too long for its folder.
+    if (!canBeCreated(target)) return false;
     path = target;
-    temporary = path + ".XXXXXX";
+    leftName = left;
+    temporary = nameBeside(path, ".XXXXXX");
     int fd = mkstemp(temporary.data());
     if (fd < 0) return false;
     track();
@@ -124,13 +165,21 @@ void WholeFile::untrack() {
         }
 }
 
+void WholeFile::abandon() const {
+    if (!leftName.empty() && std::rename(temporary.c_str(), leftName.c_str()) == 0) return;
+    unlink(temporary.c_str());
+}
+
 void WholeFile::discard() {
-    removeQuietly(temporary);
+    // errno stays that of the failure being reported.
+    int reason = errno;
+    abandon();
+    errno = reason;
     untrack();
 }
 
-void removeUnfinishedFiles() {
-    for (WholeFile* file = unfinished; file; file = file->nextUnfinished) unlink(file->temporary.c_str());
+void abandonUnfinishedFiles() {
+    for (WholeFile* file = unfinished; file; file = file->nextUnfinished) file->abandon();
 }
 
 int readPhylipFile(FILE* file, int* n, double*** D, char*** names) {

@@ -8,9 +8,11 @@
 #include "settings_reset.h"
 #include "sitework.h"
 #include "vantrel.h"
+#include "wnj/io.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -130,6 +132,10 @@ TEST(ParseOptions, RefusalsSayWhatIsWrong) {
         {{"-i", six, "-t", "-r", "x"}, "-t needs a value, not the option -r"},
         {{"-i", six, "-r", "-o", "x"}, "-r needs a value, not the option -o"},
         {{"-i", six, "-G"}, "-G needs a value"},
+        {{"-i", ""}, "-i needs a path, not an empty word"},
+        {{"-i", six, "-o", ""}, "-o needs a path, not an empty word"},
+        {{"-i", six, "-t", ""}, "-t needs a path, not an empty word"},
+        {{"-i", six, "-r", ""}, "-r needs a path, not an empty word"},
         {{"-O"}, "the alignment file (-i) is required"},
         {{"-i", six, "-Z"}, "-Z is not supported"},
         {{"-i", six, "x"}, "x is not an option"},
@@ -143,7 +149,8 @@ TEST(ParseOptions, RefusalsSayWhatIsWrong) {
 
 TEST(ParseOptions, OpenFailuresNameThePath) {
     EXPECT_EXIT(parseShowingStdout({"-i", "/nonexistent/a.aln"}), testing::ExitedWithCode(1),
-                "^can not open file:/nonexistent/a.aln\n$");
+                "^can not open file:/nonexistent/a.aln\n"
+                "dadiverur: can not open /nonexistent/a.aln: No such file or directory\n$");
     EXPECT_EXIT(parseShowingStdout({"-o", "/nonexistent/dir/r.txt", "-i", six}), testing::ExitedWithCode(1),
                 "^can not open file:/nonexistent/dir/r.txt: No such file or directory\n$");
     std::string dir = testsupport::enterScratchDirectory();
@@ -206,19 +213,49 @@ class RunFiles : public testing::Test {
 TEST_F(RunFiles, TheEarlierResultStaysUntilTheJobEndsWell) {
     std::ofstream("r.txt") << "earlier result\n";
     chmod("r.txt", 0640);
-    std::ofstream("r.txt.partial") << "what a killed job left, longer than the new text\n";
+    std::ofstream("r.txt.partial") << "what a failed job left\n";
     parseAsIs({"-i", six, "-o", "r.txt"});
     EXPECT_EQ(partialResultPath, "r.txt.partial");
     std::fputs("new result\n", resultFile);
     std::fflush(resultFile);
     EXPECT_EQ(testsupport::fileText("r.txt"), "earlier result\n");
-    EXPECT_EQ(testsupport::fileText("r.txt.partial"), "new result\n");
+    EXPECT_EQ(testsupport::fileText("r.txt.partial"), "what a failed job left\n");
     finishWith("");
     EXPECT_EQ(testsupport::fileText("r.txt"), "new result\n");
-    EXPECT_NE(access("r.txt.partial", F_OK), 0);
+    // Neither the job's own temporary file nor the older partial one is left.
+    EXPECT_EQ(std::system("test \"$(ls)\" = r.txt"), 0);
     struct stat status;
     ASSERT_EQ(stat("r.txt", &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+// A job that fails leaves what it had written in the partial file (rank 0's abort and interrupt
+// end do so), and the earlier result as it was.
+TEST_F(RunFiles, AFailedJobLeavesWhatItWroteInThePartialFile) {
+    std::ofstream("r.txt") << "earlier result\n";
+    EXPECT_EXIT(
+        {
+            parseAsIs({"-i", six, "-o", "r.txt"});
+            std::fputs("tables so far\n", resultFile);
+            std::fflush(resultFile);
+            wnj::abandonUnfinishedFiles();
+            std::_Exit(1);
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(testsupport::fileText("r.txt"), "earlier result\n");
+    EXPECT_EQ(testsupport::fileText("r.txt.partial"), "tables so far\n");
+    EXPECT_EQ(std::system("test \"$(ls)\" = \"$(printf 'r.txt\nr.txt.partial')\""), 0);
+}
+
+// The longest name a folder takes is a valid -o: the names beside it are cut short to fit.
+TEST_F(RunFiles, ANameAsLongAsTheFolderTakesIsWritten) {
+    std::string name(255, 'r');
+    std::ofstream(name) << "earlier\n";
+    parseAsIs({"-i", six, "-o", name});
+    EXPECT_EQ(partialResultPath, std::string(247, 'r') + ".partial");
+    finishWith("new\n");
+    EXPECT_EQ(testsupport::fileText(name), "new\n");
+    EXPECT_EQ(std::system(("test \"$(ls)\" = " + name).c_str()), 0);
 }
 
 TEST_F(RunFiles, ALinkStillLeadsToTheResult) {
@@ -226,7 +263,9 @@ TEST_F(RunFiles, ALinkStillLeadsToTheResult) {
     std::ofstream("runs/one.txt") << "earlier\n";
     ASSERT_EQ(symlink("runs/one.txt", "latest.txt"), 0);
     parseAsIs({"-i", six, "-o", "latest.txt"});
-    EXPECT_EQ(access("runs/one.txt.partial", F_OK), 0);
+    EXPECT_EQ(partialResultPath, dir + "runs/one.txt.partial");
+    // The job's own temporary file lies beside the file the link names.
+    EXPECT_EQ(std::system("ls runs/one.txt.?????? >/dev/null"), 0);
     finishWith("new\n");
     struct stat status;
     ASSERT_EQ(lstat("latest.txt", &status), 0);
@@ -253,6 +292,30 @@ TEST_F(RunFiles, AResultThatMayNotBeReplacedIsRefused) {
     EXPECT_EXIT(parseShowingStdout({"-i", six, "-o", "kept.txt"}, false), testing::ExitedWithCode(1),
                 "^can not open file:kept.txt: Permission denied\n$");
     EXPECT_NE(access("kept.txt.partial", F_OK), 0);
+}
+
+// A built file that could not be created is refused at the start, as its opening would be, and
+// not after the distances and the builder.
+TEST_F(RunFiles, BuiltFilesThatCouldNotBeCreatedAreRefusedAtTheStart) {
+    std::string longName(253, 'a'); // with ".tre", too long a name for its tree file
+    testsupport::copyFile(six, "six.aln");
+    testsupport::copyFile(six, longName);
+    mkdir("six.tre", 0755);
+    const std::pair<std::string, std::string> cases[] = {
+        {"six.aln", "six.tre could not be open for writing\nwnj::io::openWrite: Is a directory"},
+        {longName, longName + ".tre could not be open for writing\nwnj::io::openWrite: File name too long"},
+    };
+    for (const auto& [alignment, message] : cases)
+        EXPECT_EXIT(parseShowingStdout({"-i", alignment, "-o", "r.txt"}, false), testing::ExitedWithCode(1),
+                    "^" + message + "\n$");
+    rmdir("six.tre");
+    mkdir("DISTMATRIX.txt", 0755);
+    EXPECT_EXIT(
+        parseShowingStdout({"-i", "six.aln", "-o", "r.txt"}, false), testing::ExitedWithCode(1),
+        "^can not open file:DISTMATRIX.txt\ndadiverur: can not open DISTMATRIX.txt: Is a directory\n$");
+    EXPECT_EQ(
+        std::system(("test \"$(ls)\" = \"$(printf 'DISTMATRIX.txt\n" + longName + "\nsix.aln')\"").c_str()),
+        0);
 }
 
 // Nothing the run writes may be a file it reads, nor a built file the result; the refusal comes

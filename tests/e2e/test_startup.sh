@@ -65,13 +65,36 @@ case_name "missing alignment file"
 run_job 2 -i missing.aln
 expect_status 1
 expect_has out.txt "can not open file:missing.aln"
+expect_count err.txt "dadiverur: can not open missing.aln: No such file or directory" 1
 expect_lacks out.txt "Reading sequences"
+
+# A fault that one process meets alone (here its own command line names another alignment)
+# while the others wait in the gather of the distances: it reports the fault after a short wait
+# for rank 0, which never comes, and ends the job.
+case_name "a fault only one process meets ends the job at once"
+SECONDS=0
+timeout 60 "$MPIEXEC" -n 2 "$DADIVERUR" -i "$six" -o result.txt : -n 1 "$DADIVERUR" -i missing.aln \
+    -o result.txt >out.txt 2>err.txt
+status=$?
+expect_status 1
+[ "$SECONDS" -le 10 ] || fail "the job took $SECONDS s to end"
+expect_count out.txt "can not open file:missing.aln" 1
+expect_count err.txt "dadiverur: can not open missing.aln: No such file or directory" 1
+# Rank 0 was ended outright: its temporary files stay, under names of their own.
+rm -f result.txt.?????? DISTMATRIX.txt.??????
+
+for option in -i -o -t -r; do
+    case_name "an empty path for $option is refused"
+    if [ "$option" = -i ]; then run_job 2 -i ""; else run_job 2 -i "$six" "$option" ""; fi
+    expect_status 1
+    expect_count err.txt "dadiverur: $option needs a path, not an empty word" 1
+    expect_lacks out.txt "The input sequences:"
+done
 
 case_name "result file in a directory that does not exist"
 run_job 2 -i "$six" -o nodir/result.txt
 expect_status 1
-expect_count out.txt "can not open file:nodir/result.txt" 1
-expect_count out.txt "nodir/result.txt.partial: No such file or directory" 1
+expect_count out.txt "can not open file:nodir/result.txt: No such file or directory" 1
 
 case_name "a folder as the result file: refused with the reason"
 mkdir -p folder.txt

@@ -394,10 +394,63 @@ TEST(WholeFile, NoUnfinishedFileIsLeftBehind) {
         std::fputs("never complete\n", dropped.stream());
     }
     ASSERT_TRUE(finished.close());
-    wnj::removeUnfinishedFiles();
+    wnj::abandonUnfinishedFiles();
     EXPECT_EQ(std::system("test \"$(ls)\" = finished.txt"), 0);
     EXPECT_FALSE(interrupted.close());
     EXPECT_EQ(std::system("test \"$(ls)\" = finished.txt"), 0);
+}
+
+// What a job that fails had written stays readable under the name given for it.
+TEST(WholeFile, AnUnfinishedFileGivenANameForWhatIsLeftIsKeptThere) {
+    std::string dir = testsupport::enterScratchDirectory();
+    std::ofstream("out.txt") << "old text\n";
+    wnj::WholeFile file;
+    ASSERT_TRUE(file.open("out.txt", "out.txt.partial"));
+    std::fputs("so far\n", file.stream());
+    std::fflush(file.stream());
+    wnj::abandonUnfinishedFiles();
+    EXPECT_EQ(testsupport::fileText("out.txt"), "old text\n");
+    EXPECT_EQ(testsupport::fileText("out.txt.partial"), "so far\n");
+    EXPECT_EQ(std::system("test \"$(ls)\" = \"$(printf 'out.txt\nout.txt.partial')\""), 0);
+}
+
+// A name as long as its folder takes is written: the names beside it are cut short to fit, never
+// inside a character of several bytes.
+TEST(WholeFile, ANameAsLongAsTheFolderTakesHasItsCompanionsBesideIt) {
+    std::string dir = testsupport::enterScratchDirectory();
+    mkdir("sub", 0755);
+    std::string name = "sub/" + std::string(255, 'n');
+    EXPECT_EQ(wnj::nameBeside(name, ".partial"), "sub/" + std::string(247, 'n') + ".partial");
+    EXPECT_EQ(wnj::nameBeside("sub/" + std::string(246, 'a') +
+                                  "\xc3\xa9"
+                                  "bb",
+                              ".partial"),
+              "sub/" + std::string(246, 'a') + ".partial");
+    EXPECT_EQ(wnj::nameBeside("short.txt", ".partial"), "short.txt.partial");
+    wnj::WholeFile file;
+    ASSERT_TRUE(file.open(name.c_str()));
+    std::fputs("whole\n", file.stream());
+    ASSERT_TRUE(file.close());
+    EXPECT_EQ(testsupport::fileText(name), "whole\n");
+    EXPECT_EQ(std::system("test \"$(ls sub | wc -l)\" = 1"), 0);
+}
+
+// What would stop a file from being created is found without creating it.
+TEST(WholeFile, WhatCouldNotBeCreatedIsFoundBeforehand) {
+    std::string dir = testsupport::enterScratchDirectory();
+    mkdir("folder", 0755);
+    std::ofstream("plain") << "a file\n";
+    const std::pair<std::string, int> cases[] = {{"missing/x", ENOENT},
+                                                 {"folder", EISDIR},
+                                                 {"plain/x", ENOTDIR},
+                                                 {std::string(256, 'n'), ENAMETOOLONG}};
+    for (const auto& [path, reason] : cases) {
+        EXPECT_FALSE(wnj::canBeCreated(path.c_str())) << path;
+        EXPECT_EQ(errno, reason) << path;
+    }
+    EXPECT_TRUE(wnj::canBeCreated("new.txt"));
+    EXPECT_TRUE(wnj::canBeCreated("folder/new.txt"));
+    EXPECT_EQ(std::system("test \"$(ls)\" = \"$(printf 'folder\nplain')\""), 0);
 }
 
 TEST(PhylipFile, ReadsSquareAndLowerTriangleMatrices) {
