@@ -159,6 +159,8 @@ LineReader input{nullptr, "", nullptr};
 bool readToEnd = false;
 // The line of each sequence in the first block, where its name stands.
 std::vector<long> nameLines;
+// The first line is the header of an aligner other than Clustal W, read as a sequence.
+bool headerRead = false;
 
 // A message and the location line under it.
 std::string located(const char* path, long line, const std::string& what) {
@@ -205,9 +207,14 @@ struct BlockState {
     long secondLine = 0;
 };
 
+// What a fault of sequence k adds when that "sequence" is the header of another aligner.
+const char* headerHint(int k) {
+    return k == 0 && headerRead ? "The first line must begin \"CLUSTAL W\" (or be left out)\n" : "";
+}
+
 [[noreturn]] void wrongLength(long line, int k, int was, int now) {
     throw InputFault{line, std::string("wrong len for ") + aname[k] + ", was: " + std::to_string(was) +
-                               ", now: " + std::to_string(now) + "\n"};
+                               ", now: " + std::to_string(now) + "\n" + headerHint(k)};
 }
 
 // A block that ends after two lines of different lengths: its second line is the one
@@ -245,12 +252,8 @@ void takeName(const BlockState& block, const char* name, long nameLength) {
     if (static_cast<long>(std::strlen(aname[k])) == nameLength &&
         std::strncmp(aname[k], name, nameLength) == 0)
         return;
-    // The header of a current Clustal writer ("CLUSTAL 2.1", "CLUSTAL O(1.2.4)") was read as a sequence.
-    const char* header = k == 0 && std::strcmp(aname[k], "CLUSTAL") == 0
-                             ? "The first line must begin \"CLUSTAL W\" (or be left out)\n"
-                             : "";
     readerFault("Names do not match, was: %s, now: %.*s\n%s", aname[k], static_cast<int>(nameLength), name,
-                header);
+                headerHint(k));
 }
 
 // A field of digits followed by blanks or the line end: the start number before a segment,
@@ -320,6 +323,18 @@ void appendSegment(BlockState& block, const char* segment, long length) {
     block.k++;
 }
 
+// The header that current aligners write on the first line: "CLUSTAL 2.1 ...", "CLUSTAL O(1.2.4)
+// ...", "CLUSTAL FORMAT for T-COFFEE ...", "MUSCLE (3.8) multiple sequence alignment", "Kalign
+// (3.3.5) multiple sequence alignment". Only "CLUSTAL W" is skipped as a header; these are read
+// as a sequence with words after its "segment", and the names of the next block tell what it is.
+bool isAlignerHeader(const char* name, long nameLength, const char* line, long length) {
+    static constexpr std::string_view tail = "multiple sequence alignment";
+    std::string_view text(line, length);
+    text = text.substr(0, text.find_last_not_of(" \t\v\f") + 1);
+    return std::string_view(name, nameLength) == "CLUSTAL" ||
+           (text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail);
+}
+
 // One line of the file, without its line end.
 void examineLine(BlockState& block, const char* line, long length) {
     long indent = skipBlanks(line, 0, length);
@@ -339,10 +354,10 @@ void examineLine(BlockState& block, const char* line, long length) {
         field = skipBlanks(line, skipWord(line, field, length), length);
     }
     long segmentEnd = skipWord(line, field, length);
-    // The header of a current Clustal writer is read as a sequence named CLUSTAL, with words
-    // after its "segment"; the names of the next block tell what it is.
-    bool otherHeader = input.number == 1 && std::string_view(line + indent, nameEnd - indent) == "CLUSTAL";
-    if (!otherHeader) checkLineEnd(line, skipBlanks(line, segmentEnd, length), length);
+    if (input.number == 1 && isAlignerHeader(line + indent, nameEnd - indent, line, length))
+        headerRead = true;
+    else
+        checkLineEnd(line, skipBlanks(line, segmentEnd, length), length);
     appendSegment(block, line + field, segmentEnd - field);
 }
 
@@ -516,6 +531,7 @@ void readali(const char* path) {
     if (!file) sharedFault(stderr, "No such file: \"%s\"\n", path);
     input = LineReader{file, path, located};
     readToEnd = false;
+    headerRead = false;
     nameLines.clear();
     nal = alilen = 0;
     aname = aseq = nullptr;

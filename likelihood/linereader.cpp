@@ -10,6 +10,9 @@
 
 namespace {
 
+// Editors on Windows write it at the start of a UTF-8 file; it is no part of the text.
+const std::string BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+
 [[noreturn]] void lineFault(const LineReader& r, const std::string& what) {
     throw InputFault{r.number, what};
 }
@@ -52,6 +55,7 @@ bool nextLine(LineReader& r) {
             lineFault(r, "a line longer than " + std::to_string(MAX_LINE_LENGTH) +
                              " characters: this is not an input file");
         r.text.push_back(static_cast<char>(c));
+        if (r.number == 1 && r.text == BYTE_ORDER_MARK) r.text.clear();
     }
     if (std::ferror(r.file)) lineFault(r, std::string("the file can not be read: ") + std::strerror(errno));
     if (any) return true;

@@ -34,7 +34,8 @@ struct LineReader {
 };
 
 // Reads the next line into r.text; false at the end of the file. A line ends at "\n", "\r\n",
-// a bare "\r" (as old Mac files end their lines) or the end of the file. A NUL byte, a line
+// a bare "\r" (as old Mac files end their lines) or the end of the file; a UTF-8 byte-order
+// mark at the start of the file is dropped. A NUL byte, a line
 // longer than MAX_LINE_LENGTH and a failed read are faults of the line.
 bool nextLine(LineReader& r);
 

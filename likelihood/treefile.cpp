@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -80,9 +79,40 @@ bool endsName(char c) {
     return isBlank(c) || c == ',' || c == '(' || c == ')' || c == ';';
 }
 
+bool startsLabel(char c) {
+    return c != ':' && !endsName(c);
+}
+
+// Where the label that starts at pos ends. Newick writers quote a label that holds blanks or
+// punctuation ('CDC5_YEAST', '95/100', a doubled quote for a quote inside): a quoted label
+// ends after its closing quote, npos when it has none; any other at the next ':' or separator.
+std::size_t labelEnd(const std::string& text, std::size_t pos) {
+    if (pos < text.size() && text[pos] == '\'') {
+        for (pos++; pos < text.size(); pos++) {
+            if (text[pos] != '\'') continue;
+            if (pos + 1 == text.size() || text[pos + 1] != '\'') return pos + 1;
+            pos++;
+        }
+        return std::string::npos;
+    }
+    while (pos < text.size() && startsLabel(text[pos])) pos++;
+    return pos;
+}
+
+// The text a label stands for: a quoted one without its quotes, a doubled quote as one.
+std::string labelText(const std::string& label) {
+    if (label.empty() || label[0] != '\'') return label;
+    std::string text;
+    for (std::size_t i = 1; i + 1 < label.size(); i++) {
+        text += label[i];
+        if (label[i] == '\'') i++;
+    }
+    return text;
+}
+
 // A branch length after ':', read in single precision as the tree files are written. The
 // field runs up to the next separator and must read whole as a decimal number.
-void readLength(TreeReader& r, int k, const std::string& owner) {
+float readLength(TreeReader& r, const std::string& owner) {
     skipBlanks(r);
     std::size_t end = r.pos;
     while (end < r.text.size() && !endsName(r.text[end])) end++;
@@ -98,8 +128,8 @@ void readLength(TreeReader& r, int k, const std::string& owner) {
     if (value > MAX_BRANCH_LENGTH)
         treeError(r, "branch length " + number + " of " + owner +
                          " is longer than 1000, the longest a tree file may hold");
-    node[k].length = value;
     r.pos = end;
+    return value;
 }
 
 int findLeaf(const TreeReader& r, const std::string& name) {
@@ -107,29 +137,40 @@ int findLeaf(const TreeReader& r, const std::string& name) {
     return found == r.leafOf.end() ? 0 : found->second;
 }
 
-// A name runs up to the next ':' and may hold any character a sequence name holds: a
-// sequence named "seq(1)" or "a,b" is found whole. Only text up to ':' that names no
-// sequence is read as a name ending at the first separator, so that a missing ':' is
-// reported where it is.
-std::string readName(TreeReader& r) {
-    std::size_t colon = r.text.find(':', r.pos);
-    if (colon != std::string::npos) {
-        std::string whole = r.text.substr(r.pos, colon - r.pos);
-        if (findLeaf(r, whole) != 0) {
-            r.pos = colon;
-            return whole;
-        }
-    }
+// A leaf's name, and where it ends in the text.
+struct LeafName {
     std::string name;
-    while (!r.atEnd() && r.current() != ':') {
-        if (endsName(r.current())) treeError(r, "leaf " + quoted(name) + " has no ':' and branch length");
-        if (static_cast<int>(name.size()) == NODE_NAME_MAX)
-            treeError(r, "leaf name " + quoted(name + "...") + " is longer than " +
-                             std::to_string(NODE_NAME_MAX) + " characters");
-        name += r.current();
-        r.pos++;
+    std::size_t end; // npos: a quoted name without its closing quote
+};
+
+// A name runs up to the next ':' and may hold any character a sequence name holds: a
+// sequence named "seq(1)" or "a,b" is found whole. Text up to ':' that names no sequence is
+// read as a label, quoted or ending at the first separator, so that a missing ':' is reported
+// where it is.
+LeafName leafNameAt(const TreeReader& r, std::size_t pos) {
+    std::size_t colon = r.text.find(':', pos);
+    if (colon != std::string::npos) {
+        std::string whole = r.text.substr(pos, colon - pos);
+        if (findLeaf(r, whole) != 0) return {whole, colon};
     }
-    return name;
+    std::size_t end = labelEnd(r.text, pos);
+    if (end == std::string::npos) return {r.text.substr(pos), end};
+    return {labelText(r.text.substr(pos, end - pos)), end};
+}
+
+std::string readName(TreeReader& r) {
+    LeafName leaf = leafNameAt(r, r.pos);
+    if (leaf.end == std::string::npos)
+        treeError(r, "a quoted leaf name has no closing quote: " + excerpt(r.text, r.pos, r.text.size()));
+    if (static_cast<int>(leaf.name.size()) > NODE_NAME_MAX) {
+        r.pos += NODE_NAME_MAX;
+        treeError(r, "leaf name " + quoted(leaf.name.substr(0, NODE_NAME_MAX) + "...") + " is longer than " +
+                         std::to_string(NODE_NAME_MAX) + " characters");
+    }
+    r.pos = leaf.end;
+    if (!r.atEnd() && r.current() != ':')
+        treeError(r, "leaf " + quoted(leaf.name) + " has no ':' and branch length");
+    return leaf.name;
 }
 
 int readLeaf(TreeReader& r) {
@@ -141,7 +182,7 @@ int readLeaf(TreeReader& r) {
     if (r.seen[leaf]) treeError(r, "leaf " + quoted(name) + " appears more than once");
     r.seen[leaf] = 1;
     r.pos++; // ':'
-    readLength(r, leaf, "leaf " + quoted(name));
+    node[leaf].length = readLength(r, "leaf " + quoted(name));
     return leaf;
 }
 
@@ -188,17 +229,13 @@ int topLevelChildren(const TreeReader& r) {
             pos++;
         } else if (c == ')') {
             if (depth-- == 0) break;
-            pos++;
+            pos = labelEnd(text, pos + 1);
         } else if (c == ':') {
             for (pos++; pos < text.size() && !endsName(text[pos]);) pos++;
         } else {
-            // A leaf: its whole name when that names a sequence, as the reader takes it.
+            // A leaf, its name as the reader takes it.
             if (depth == 0) children++;
-            std::size_t colon = text.find(':', pos);
-            if (colon != std::string::npos && findLeaf(r, text.substr(pos, colon - pos)) != 0)
-                pos = colon;
-            else
-                while (pos < text.size() && text[pos] != ':' && !endsName(text[pos])) pos++;
+            pos = leafNameAt(r, pos).end;
         }
     }
     return children;
@@ -215,7 +252,19 @@ int openInner(TreeReader& r) {
     return k;
 }
 
-// At the ')' of o: the children are complete, and an inner node's length follows.
+// A label right after a ')', such as a support value ("95/100", "0.950") or the name of an
+// inner node, quoted or not, is read and ignored.
+void skipLabel(TreeReader& r) {
+    std::size_t end = labelEnd(r.text, r.pos);
+    if (end == std::string::npos)
+        treeError(r,
+                  "a quoted label after ')' has no closing quote: " + excerpt(r.text, r.pos, r.text.size()));
+    r.pos = end;
+}
+
+// At the ')' of o: the children are complete, and an inner node's length follows. The top node
+// may have a length too, as some writers give it; an unrooted tree's top has no branch, and it
+// is read and ignored.
 void closeNode(TreeReader& r, const OpenNode& o) {
     if (o.count < o.arity) {
         if (isTop(o) && o.count == 2) rootedTree(r);
@@ -224,14 +273,15 @@ void closeNode(TreeReader& r, const OpenNode& o) {
                          (isTop(o) ? "three" : "two"));
     }
     r.pos++; // ')'
-    if (isTop(o)) return;
+    skipLabel(r);
     skipBlanks(r);
-    if (r.atEnd() || std::strchr(",();", r.current()))
-        treeError(r, "an inner node has no ':' and branch length after its ')'");
-    if (r.current() != ':')
-        treeError(r, "a label after ')' is not accepted; expected ':' and a branch length");
-    r.pos++;
-    readLength(r, o.k, "an inner node");
+    if (r.atEnd() || r.current() != ':') {
+        if (!isTop(o)) treeError(r, "an inner node has no ':' and branch length after its ')'");
+        return;
+    }
+    r.pos++; // ':'
+    float length = readLength(r, isTop(o) ? "the top node" : "an inner node");
+    if (!isTop(o)) node[o.k].length = length;
 }
 
 // Everything from the top node's '(' to its ')', siblings separated by one ','. The nodes
@@ -284,18 +334,12 @@ std::string readLines(LineReader& lines) {
     return text;
 }
 
-// The tree begins at its first '(', with nothing but white space before it.
+// The tree begins at its first '('; what stands before it ("tree one = [&U]") is skipped.
 void findTop(TreeReader& r) {
-    std::size_t first = r.text.find_first_not_of(BLANKS);
     r.pos = r.text.find('(');
     if (r.pos == std::string::npos) {
-        r.pos = first;
+        r.pos = r.text.find_first_not_of(BLANKS);
         treeError(r, "no '(' found; the file holds no tree");
-    }
-    if (first < r.pos) {
-        std::size_t textEnd = r.text.find_last_not_of(BLANKS, r.pos - 1) + 1;
-        r.pos = first;
-        treeError(r, "text before the tree's first '(': " + excerpt(r.text, first, textEnd));
     }
 }
 
@@ -310,7 +354,7 @@ void readTopLevel(TreeReader& r) {
     if (r.atEnd()) treeError(r, "the tree does not end with ';'");
     if (r.current() != ';') treeError(r, "expected ';' after the last ')', found " + shown(r.current()));
     r.pos++;
-    skipBlanks(r);
+    while (!r.atEnd() && (isBlank(r.current()) || r.current() == ',')) r.pos++;
     if (!r.atEnd()) treeError(r, "text after the ';' that ends the tree");
     for (int i = 1; i <= seqNum; i++)
         if (!r.seen[i])

@@ -173,6 +173,16 @@ TEST(Readali, FirstLineIsSkippedOnlyForClustalW) {
     EXPECT_EQ(column(1), "-AAA");
 }
 
+// Editors on Windows begin a UTF-8 file with a byte-order mark; the text starts after it.
+TEST(Readali, AByteOrderMarkAtTheStartIsNoPartOfTheText) {
+    loadAlignmentText("\xEF\xBB\xBF"
+                      "CLUSTAL W (1.83) multiple sequence alignment\r\n\r\nx ACD\r\ny ACD\r\nz ACD\r\n");
+    EXPECT_EQ(seqNum, 3);
+    EXPECT_STREQ(node[1].name, "x");
+    loadAlignmentText("\xEF\xBB\xBFx ACD\ny ACD\nz ACD\n");
+    EXPECT_STREQ(node[1].name, "x");
+}
+
 TEST(Readali, BlockLayouts) {
     // Single block without a closing empty line; empty lines between blocks have no effect.
     loadAlignmentText("a AC\nb AC\nc AC");
@@ -290,6 +300,16 @@ INSTANTIATE_TEST_SUITE_P(
             "CLUSTAL O(1.2.4) multiple sequence alignment\n\na AC\nb AC\nc AC\n",
             "^Names do not match, was: CLUSTAL, now: a\nThe first line must begin \"CLUSTAL W\" \\(or be "
             "left out\\)\n\\(alignment file \".*\", line 3\\)\n$"},
+        ReaderFault{"MuscleHeader", "MUSCLE (3.8) multiple sequence alignment\n\n\na AC\nb AC\nc AC\n",
+                    "^Names do not match, was: MUSCLE, now: a\nThe first line must begin \"CLUSTAL W\""},
+        ReaderFault{"KalignHeaderRightAboveTheBlock",
+                    "Kalign (3.3.5) multiple sequence alignment  \na AC\nb AC\nc AC\n",
+                    "^wrong len for Kalign, was: 2, now: 7\nThe first line must begin \"CLUSTAL W\" "
+                    "\\(or be left out\\)\n\\(alignment file \".*\", line 1\\)\n$"},
+        // The lines after such a header are read as any others.
+        ReaderFault{"GroupsAfterAnotherHeader",
+                    "MUSCLE (3.8) multiple sequence alignment\na AC DE\nb AC DE\n",
+                    "field after the segment: \"DE\".*\n.*line 2\\)"},
         ReaderFault{"WrongNal", "a AC\nb AC\nc AC\n\na DE\nb DE\n\n",
                     "Wrong nal, was: 3, now: 2\n\\(.*line 7\\)"},
         ReaderFault{"WrongNalAtEnd", "a AC\nb AC\nc AC\n\na DE\nb DE\n",

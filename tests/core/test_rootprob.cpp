@@ -94,6 +94,16 @@ TEST_F(RootProbabilities, EveryLineEndEndsARow) {
     }
 }
 
+// A byte-order mark, as editors on Windows begin a UTF-8 file with, does not hide the first row.
+TEST_F(RootProbabilities, AByteOrderMarkBeforeTheFirstRowIsNoPartOfIt) {
+    double first[21] = {0, 1.0};
+    readRootProbMatrix(write("rootprob_bom.txt",
+                             "\xEF\xBB\xBF" + row(1, 'R', first) + row(2, 'A', first) + row(3, 'N', first))
+                           .c_str());
+    EXPECT_EQ(RootProbMatrix[1][1], 1.0);
+    EXPECT_EQ(RootProbMatrix[3][1], 1.0);
+}
+
 TEST_F(RootProbabilities, UnusableFileEndsWithMessageNamingFileAndSite) {
     double uniform[21];
     for (int k = 1; k <= 20; k++) uniform[k] = 0.05;

@@ -52,6 +52,37 @@ TEST(TreeFile, ReadsTheTreeInWhateverLayoutItIsWritten) {
     }
 }
 
+// Support values and names of inner nodes, quoted names and a length on the top node, as the
+// common tree programs write them, and what stands around the tree.
+TEST(TreeFile, ReadsTheTreesOfCommonWritersIgnoringLabelsAndTheTopLength) {
+    const std::vector<std::string> trees = {
+        "((a:0.1,b:0.2)95/100:0.6,c:0.3,(d:0.4,e:0.5)87.5/99:0.7);", // IQ-TREE -alrt with -B
+        "((a:0.1,b:0.2)0.950:0.6,c:0.3,(d:0.4,e:0.5)0.731:0.7);",    // FastTree, PhyML
+        "((a:0.10000,b:0.20000)0.95:0.60000,c:0.30000,(d:0.40000,e:0.50000):0.70000):0.00000;", // Biopython
+        // DendroPy: names quoted, labels quoted or not, the top's length kept
+        "(('a':0.1,'b':0.2)'95/100':0.6,'c':0.3,('d':0.4,'e':0.5)node_one:0.7):0.5;",
+        "((a:0.1,b:0.2)'x:(1), y''s':0.6,c:0.3,(d:0.4,e:0.5)\n:0.7)'top' :0.5 ;",
+        "((a:0.1,b:0.2)\n:0.6,c:0.3,(d:0.4,e:0.5):0.7)top;",
+        "tree one = [&U] ((a:0.1,b:0.2):0.6,c:0.3,(d:0.4,e:0.5):0.7);",
+        "\n\n[a comment of its own]\n((a:0.1,b:0.2):0.6,c:0.3,(d:0.4,e:0.5):0.7);",
+        "\xEF\xBB\xBF((a:0.1,b:0.2):0.6,c:0.3,(d:0.4,e:0.5):0.7);",
+        "((a:0.1,b:0.2):0.6,c:0.3,(d:0.4,e:0.5):0.7);,\n , \r\n,,",
+    };
+    for (const std::string& text : trees) {
+        SCOPED_TRACE(text);
+        setUpFiveSequences();
+        readTreeText(text);
+        expectFiveLeafTree();
+    }
+}
+
+TEST(TreeFile, AQuotedNameIsTheSequenceNameWithinTheQuotes) {
+    loadSequences({{"it's", "A"}, {"b/1-20", "R"}, {"'c'", "N"}, {"d", "D"}, {"e", "C"}});
+    // A name that is a sequence name as it stands is taken so, quotes and all.
+    readTreeText("(('it''s':0.1,'b/1-20':0.2):0.6,'c':0.3,(d:0.4,'e':0.5):0.7);");
+    expectFiveLeafTree();
+}
+
 TEST(TreeFile, ANameRunsUpToItsColonWhateverItHolds) {
     loadSequences({{"a(1)", "A"}, {"b,2", "R"}, {"c;3", "N"}, {"d)4", "D"}, {"e", "C"}});
     readTreeText("((a(1):0.1,b,2:0.2):0.6,c;3:0.3,(d)4:0.4,e:0.5):0.7);");
@@ -125,20 +156,26 @@ TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
         {"((a:1,b:nan):1,c:1,(d:1,e:1):1);", "no branch length after ':' of leaf 'b'"},
         {"((a:1,b:1e99):1,c:1,(d:1,e:1):1);", "branch length '1e99' of leaf 'b' is out of range"},
         {"((a:1,b:1),c:1,(d:1,e:1):1);", "an inner node has no ':' and branch length after its '\\)'"},
-        {"((a:1,b:1)90:1,c:1,(d:1,e:1):1);", "a label after '\\)' is not accepted"},
+        // A label stands right after its ')'; a word after a blank is none.
+        {"((a:1,b:1) c:1,d:1,e:1);", "an inner node has no ':' and branch length after its '\\)'"},
+        {"((a:1,b:1)90 x:1,c:1,(d:1,e:1):1);", "an inner node has no ':' and branch length"},
+        {"((a:1,b:1)'90:1,c:1,(d:1,e:1):1);",
+         "a quoted label after '\\)' has no closing quote: ''90:1,c:1,\\(d:1,e:1\\):\\.\\.\\.'"},
+        {"(('a:1,b:1):1,c:1,(d:1,e:1):1);", "a quoted leaf name has no closing quote"},
+        {"(('x y':1,b:1):1,c:1,(d:1,e:1):1);", "leaf 'x y' is not a sequence of the alignment"},
+        {"(('a'b:1,b:1):1,c:1,(d:1,e:1):1);", "leaf 'a' has no ':' and branch length"},
         {"((a:1,b:1):1,c:1,(d:1,e:1):1);x", "line 1: text after the ';' that ends the tree"},
         {"((a:1,b:1):1,c:1,(d:1,e:1):1);\n(a:1,b:1,c:1);", "line 2: text after the ';'"},
-        {"((a:1,b:1):1,c:1,(d:1,e:1):1):0;", "expected ';' after the last '\\)', found ':'"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1);,[end]", "line 1: text after the ';'"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1):0 top;", "expected ';' after the last '\\)', found 't'"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1):x;", "no branch length after ':' of the top node"},
+        {"((a:1,b:1):1,c:1,(d:1,e:1):1):-1;", "negative branch length -1 of the top node"},
         {"((a:1,b:1):1,c:1,(d:1,e:1):1)", "the tree does not end with ';'"},
         {"((a:1,b:1):1,c:1,(d:1,e:1):1;", "';' before every '\\(' is closed"},
         {"((a:1,b:1):1,c:1,\n(d:1,e:1):1\n", "line 2: the tree ends before every '\\(' is closed"},
         // A fault is at its own line, however the lines end, also at the end of the file.
         {"((a:1,b:1):1,c:1,(d:1,e:1):1)\n", "line 1: the tree does not end with ';'"},
         {"((a:1,b:1):1,\rc:1,\r\n(d:1,x:1):1);", "line 3: leaf 'x' is not a sequence"},
-        {"tree one = ((a:1,b:1):1,c:1,(d:1,e:1):1);",
-         "line 1: text before the tree's first '\\(': 'tree one ='\n"},
-        {"\n\n[a comment that runs on and on] ((a:1,b:1):1,c:1,(d:1,e:1):1);",
-         "line 3: text before the tree's first '\\(': '\\[a comment that runs\\.\\.\\.'\n"},
         {"((a:1 b:1):1,c:1,(d:1,e:1):1);",
          "line 1: a ',' is missing between two children, before 'b:1\\):1,c:1,\\(d:1,e:1\\)\\.\\.\\.'"},
         {"((a:1,b:1):1\n(c:1,d:1):1,e:1);",
@@ -169,6 +206,8 @@ TEST(TreeFileDeathTest, RefusesEveryTreeThatIsNotOneOfTheAlignment) {
         {"(((a:1,b:1):1,c:1):1,(d:1,e:1):1);", rooted},
         {"((a:1,b:1):1,(c:1,(d:1,e:1):1):1);", rooted},
         {"(((a:1,b:1):1,c:1):1,d:1);", rooted},
+        // also with labels that hold brackets, which are no part of the tree's shape
+        {"((('a':1,b:1)'x)':1,c:1)0.9:1,(d:1,e:1)'(y':1):0;", rooted},
         {"((a:1,b:1,c:1):1,d:1,e:1);", "an inner node has more than two children\n" + resolve},
         {"((a:1,b:1):1,c:1,d:1,e:1);", "the top level has more than three children\n" + resolve},
     };

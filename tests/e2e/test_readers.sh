@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The input readers in whole jobs: an alignment with old Mac line ends (bare carriage returns)
 # reads as its twin with plain ones; segments written in groups are refused at their line,
-# once, and a residue count after the segment is read as such.
+# once, and a residue count after the segment is read as such; a byte-order mark at the start is
+# skipped, and the README's line turns the headers of other aligners into one that is read.
 source "$(dirname "$0")/lib.sh"
 start_test readers
 six="$FIXTURES/six.aln"
@@ -47,5 +48,38 @@ expect_lacks grouped.txt "best point"
 case_name "a residue count after each segment"
 awk '/^[a-z]/ { count[$1] += length($NF); printf "%s %d\n", $0, count[$1]; next } { print }' "$six" >counted.aln
 read_as_plain 2 counted
+
+case_name "a byte-order mark before the header"
+{ printf '\xEF\xBB\xBF'; cat "$six"; } >bom.aln
+read_as_plain 2 bom
+
+case_name "the README's line rewrites the headers of other aligners"
+: "${README:?}"
+rewrite=$(grep -m 1 "^ *sed -E '1s/" "$README" | sed 's/^ *//')
+[ -n "$rewrite" ] || fail "no sed line for the header in $README"
+# rewrite_header IN EXPECTED: the README's line turns IN into EXPECTED.
+rewrite_header() {
+    cp "$1" in.aln
+    (eval "$rewrite") || fail "the README's line failed on $1"
+    expect_same out.aln "$2"
+}
+{ echo "CLUSTAL W"; tail -n +2 "$six"; } >rewritten.aln
+while IFS= read -r header; do
+    for bom in "" $'\xEF\xBB\xBF'; do
+        { printf '%s' "$bom"; echo "$header"; tail -n +2 "$six"; } >headed.aln
+        rewrite_header headed.aln rewritten.aln
+    done
+done <<'HEADERS'
+CLUSTAL 2.1 multiple sequence alignment
+CLUSTAL O(1.2.4) multiple sequence alignment
+CLUSTAL FORMAT for T-COFFEE Version_13.45.0.4846264 [http://www.tcoffee.org] [MODE:  ], CPU=0.00 sec, SCORE=1000, Nseq=6, Len=30
+MUSCLE (3.8) multiple sequence alignment
+Kalign (3.3.5) multiple sequence alignment
+CLUSTAL W (1.83) multiple sequence alignment
+HEADERS
+read_as_plain 3 rewritten
+# An alignment without a header keeps its first sequence.
+tail -n +4 "$six" >headless.aln
+rewrite_header headless.aln headless.aln
 
 finish

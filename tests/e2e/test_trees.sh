@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The tree file under the MPI launcher: the tree read in the layout of a built tree file with
-# Windows line ends, the per-site trees, the branch table and the rooting; faulty tree files
-# reported once.
+# Windows line ends, and as DendroPy writes it; the per-site trees, the branch table and the
+# rooting; faulty tree files reported once.
 source "$(dirname "$0")/lib.sh"
 start_test trees
 six="$FIXTURES/six.aln"
@@ -61,6 +61,21 @@ for options in "" "-O"; do
     done
     expect_same zero.fixed floor.fixed
 done
+
+case_name "a tree as the README's DendroPy line writes it reads as its plain twin"
+# Names with underscores, as sequence databases give them, which DendroPy quotes; a node it
+# resolved, with a zero-length branch; the support values kept as labels, quoted or not; and the
+# top's length of the input tree kept.
+awk '/^[a-z]/ { printf "%s_1 %s\n", $1, $2; next } !/^ / { print }' "$six" >ids.aln
+printf "('shark_1':0.3,('human_1':0.05,'mouse_1':0.04)'95/100':0.1,('zebra_1':0.25,('chicken_1':0.2,'frog_1':0.3):0.0)0.9:0.05):0.0;\n" >dendropy.tre
+printf '(shark_1:0.3,(human_1:0.05,mouse_1:0.04):0.1,(zebra_1:0.25,(chicken_1:0.2,frog_1:0.3):0.0):0.05);\n' >twin.tre
+for tree in dendropy twin; do
+    run_job 2 -i ids.aln -t $tree.tre -o $tree.txt
+    expect_status 0
+    fixed_part $tree.txt >$tree.fixed
+done
+expect_same dendropy.fixed twin.fixed
+expect_has dendropy.txt "chicken_1"
 
 case_name "no branch is raised, no line about it"
 run_job 2 -i "$six" -t "$FIXTURES/six.tre" -o result.txt
