@@ -1,10 +1,12 @@
 // Times the tree half of the preparation (readTree, assignTree, assignBranch, findMidpoint)
 // on a generated alignment with one gap in ten letters and a generated tree:
 // bench_trees [sequences] [columns] [balanced|caterpillar]
-// With "rooting", times the rooting alone on caterpillars of random lengths: the walk of every
+// With "rooting", times the rooting alone: on caterpillars of random lengths, the walk of every
 // leaf's path for every branch (the test support's reference) against the rooting from sums
-// on the first, with a check that both print, write and build the same; the sums alone on the
-// second: bench_trees rooting [leaves (5000)] [deep leaves (40000)]
+// on the first, with a check that both print, write and build the same, and the sums alone on
+// the second; then on the trees of exact ties (all lengths 0, a resolved star), caterpillars
+// and balanced, the walk against the sums on the third size and the sums alone on the other two:
+// bench_trees rooting [leaves (5000)] [deep leaves (40000)] [walked ties (1000)]
 #include "../tests/support/rooting_oracle.h"
 #include "alignment.h"
 #include "rooting.h"
@@ -31,12 +33,25 @@ unsigned nextRandom() {
     return state >> 16;
 }
 
-std::string length() {
+// The branch lengths of a generated tree: random, every one 0 (identical sequences), or a star
+// resolved into a binary tree (every leaf 0.1, the branches that join them 0).
+enum class Lengths { Random, Zero, Star };
+Lengths lengths = Lengths::Random;
+
+const char* lengthsName() {
+    return lengths == Lengths::Random ? "random lengths"
+           : lengths == Lengths::Zero ? "all lengths 0"
+                                      : "resolved star";
+}
+
+std::string length(bool toLeaf = false) {
+    if (lengths == Lengths::Zero || (lengths == Lengths::Star && !toLeaf)) return ":0";
+    if (lengths == Lengths::Star) return ":0.1";
     return ":" + std::to_string(0.01 + (nextRandom() % 1000) / 2000.0);
 }
 
 std::string leaf(int i) {
-    return "sequence_" + std::to_string(i) + length();
+    return "sequence_" + std::to_string(i) + length(true);
 }
 
 // Leaves lo..hi-1 split in halves down to the cherries.
@@ -143,19 +158,35 @@ bool sameRecords(const std::vector<SiteTreeNode>& a, const std::vector<SiteTreeN
     return a.size() == b.size();
 }
 
-int benchRooting(int leaves, int deepLeaves) {
-    prepare(leaves, 5, true);
+// Times the rooting from sums on one generated tree, and the walk on it as well when asked;
+// false when the two print, write or build anything differently.
+bool timeRootings(int leaves, bool caterpillar, Lengths kind, bool againstWalk) {
+    lengths = kind;
+    prepare(leaves, 5, caterpillar);
+    std::fprintf(stderr, "rooting, %d-leaf %s, %s: ", leaves, caterpillar ? "caterpillar" : "balanced tree",
+                 lengthsName());
+    if (!againstWalk) {
+        std::fprintf(stderr, "sums %.3f s\n", timeRooting(findMidpoint).seconds);
+        return true;
+    }
     Rooting walk = timeRooting(testsupport::oracle::findMidpoint);
     Rooting sums = timeRooting(findMidpoint);
     bool same =
         walk.printed == sums.printed && walk.result == sums.result && sameRecords(walk.copy, sums.copy);
-    std::fprintf(
-        stderr,
-        "rooting, %d-leaf caterpillar: walk %.2f s, sums %.4f s: %.0fx; same lines, result and tree: %s\n",
-        leaves, walk.seconds, sums.seconds, walk.seconds / sums.seconds, same ? "yes" : "NO");
-    prepare(deepLeaves, 5, true);
-    Rooting deep = timeRooting(findMidpoint);
-    std::fprintf(stderr, "rooting, %d-leaf caterpillar: sums %.3f s\n", deepLeaves, deep.seconds);
+    std::fprintf(stderr, "walk %.2f s, sums %.4f s: %.0fx; same lines, result and tree: %s\n", walk.seconds,
+                 sums.seconds, walk.seconds / sums.seconds, same ? "yes" : "NO");
+    return same;
+}
+
+int benchRooting(int leaves, int deepLeaves, int walkedTies) {
+    bool same = timeRootings(leaves, true, Lengths::Random, true);
+    timeRootings(deepLeaves, true, Lengths::Random, false);
+    for (Lengths kind : {Lengths::Zero, Lengths::Star})
+        for (bool caterpillar : {true, false}) {
+            same = timeRootings(walkedTies, caterpillar, kind, true) && same;
+            timeRootings(leaves, caterpillar, kind, false);
+            timeRootings(deepLeaves, caterpillar, kind, false);
+        }
     return same ? 0 : 1;
 }
 
@@ -166,7 +197,8 @@ int main(int argc, char** argv) {
     std::FILE* progress = std::freopen("/dev/null", "w", stdout);
     if (!progress) return 1;
     if (argc > 1 && std::string(argv[1]) == "rooting")
-        return benchRooting(argc > 2 ? std::atoi(argv[2]) : 5000, argc > 3 ? std::atoi(argv[3]) : 40000);
+        return benchRooting(argc > 2 ? std::atoi(argv[2]) : 5000, argc > 3 ? std::atoi(argv[3]) : 40000,
+                            argc > 4 ? std::atoi(argv[4]) : 1000);
     int n = argc > 1 ? std::atoi(argv[1]) : 500;
     int columns = argc > 2 ? std::atoi(argv[2]) : 300;
     bool caterpillar = argc > 3 && std::string(argv[3]) == "caterpillar";

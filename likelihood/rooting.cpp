@@ -4,6 +4,7 @@
 #include "settings.h"
 #include "sitetree.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -34,57 +35,122 @@ struct Walk {
     double clampedVariance; // at clampedPoint
 };
 
-// Per leaf: d, its path length to the upper end U of branch b, added up from the leaf along the
-// path, and s, -1 when the path passes the lower end V, else +1; then e = d - mean d and
-// f = s - mean s. Moving the root by x from U towards V makes the sum of squared deviations
-// sum (f*x + e)^2, least at x = -(sum 2ef)/(sum 2f^2). Reads tree 0 as the rooting finds it,
-// rooted at the top: a leaf's path climbs to the first record of U's own path to the top and
-// comes down that to U, adding the same lengths in the same order as a climb to U in the tree
-// re-rooted at U would. O(n x depth).
-Walk walkBranch(int b, std::vector<double>& e, std::vector<double>& f, std::vector<int>& place) {
-    const SiteTreeNode* t = gapTree[0];
-    int upper = branch[b].leftPoint, lower = branch[b].rightPoint;
-    std::vector<int> path; // U up to the top; place: a record's index in it, else -1
-    for (int k = upper;; k = t[k].parent) {
-        place[k] = static_cast<int>(path.size());
-        path.push_back(k);
-        if (t[k].isRoot) break;
+// The walk of a branch b. Per leaf: d, its path length to the upper end U of b, added up from
+// the leaf along the path, and s, -1 when the path passes the lower end V, else +1; then
+// e = d - mean d and f = s - mean s. Moving the root by x from U towards V makes the sum of
+// squared deviations sum (f*x + e)^2, least at x = -(sum 2ef)/(sum 2f^2).
+class Walker {
+  public:
+    Walker() : e_(seqNum + 1), f_(seqNum + 1), place_(DIM, -1) {
+        const SiteTreeNode* t = gapTree[0];
+        for (int k = seqNum + 1; k <= 2 * seqNum - 2; k++)
+            if (!t[k].isRoot && t[k].length != 0.0) return;
+        // Every inner branch has length 0 (identical sequences, a resolved star): a leaf's path
+        // to any inner node adds its own branch's length to 0 and then only zeros, so a branch
+        // is walked in time linear in the leaves, with no path.
+        leafDistances_.resize(seqNum + 1);
+        for (int leaf = 1; leaf <= seqNum; leaf++) leafDistances_[leaf] = 0.0 + t[leaf].length;
+        double mean = meanOverLeaves(leafDistances_);
+        atMeanDistance_ = true;
+        for (int leaf = 1; leaf <= seqNum; leaf++)
+            if (leafDistances_[leaf] - mean != 0.0) atMeanDistance_ = false;
     }
-    double meanDistance = 0.0, meanSide = 0.0;
-    for (int leaf = 1; leaf <= seqNum; leaf++) {
-        double distance = 0.0, side = 1.0;
-        int k = leaf;
-        for (; place[k] < 0; k = t[k].parent) {
-            distance += t[k].length;
-            if (k == lower) side = -1.0;
+
+    Walk walk(int b) {
+        if (leafDistances_.empty()) {
+            measurePaths(b);
+        } else {
+            // Every e is 0 whatever the sides: the cross sum is 0, and so are the point and
+            // every variance.
+            if (atMeanDistance_) return {0.0, 0.0, 0.0, 0.0};
+            e_ = leafDistances_;
+            markSides(branch[b].rightPoint);
         }
-        for (int j = place[k]; j > 0; j--) distance += t[path[j - 1]].length;
-        e[leaf] = distance;
-        f[leaf] = side;
-        meanDistance += distance / seqNum;
-        meanSide += side / seqNum;
+        return fit(branch[b].length);
     }
-    for (int k : path) place[k] = -1;
-    double cross = 0.0, square = 0.0;
-    for (int leaf = 1; leaf <= seqNum; leaf++) {
-        e[leaf] -= meanDistance;
-        f[leaf] -= meanSide;
-        cross += 2 * e[leaf] * f[leaf];
-        square += 2 * f[leaf] * f[leaf];
+
+  private:
+    // Reads tree 0 as the rooting finds it, rooted at the top: a leaf's path climbs to the first
+    // record of U's own path to the top and comes down that to U, adding the same lengths in the
+    // same order as a climb to U in the tree re-rooted at U would. O(n x depth).
+    void measurePaths(int b) {
+        const SiteTreeNode* t = gapTree[0];
+        int upper = branch[b].leftPoint, lower = branch[b].rightPoint;
+        std::vector<int> path; // U up to the top; place: a record's index in it, else -1
+        for (int k = upper;; k = t[k].parent) {
+            place_[k] = static_cast<int>(path.size());
+            path.push_back(k);
+            if (t[k].isRoot) break;
+        }
+        for (int leaf = 1; leaf <= seqNum; leaf++) {
+            double distance = 0.0, side = 1.0;
+            int k = leaf;
+            for (; place_[k] < 0; k = t[k].parent) {
+                distance += t[k].length;
+                if (k == lower) side = -1.0;
+            }
+            for (int j = place_[k]; j > 0; j--) distance += t[path[j - 1]].length;
+            e_[leaf] = distance;
+            f_[leaf] = side;
+        }
+        for (int k : path) place_[k] = -1;
     }
-    auto varianceAt = [&](double x) {
-        double sum = 0.0;
-        for (int leaf = 1; leaf <= seqNum; leaf++) sum += (f[leaf] * x + e[leaf]) * (f[leaf] * x + e[leaf]);
-        return sum;
-    };
-    Walk w;
-    w.x = -cross / square;
-    if (w.x == 0.0) w.x = 0.0; // a point at U itself is shown as 0, never as -0
-    w.variance = varianceAt(w.x);
-    w.clampedPoint = w.x < 0.0 ? 0.0 : w.x > branch[b].length ? branch[b].length : w.x;
-    w.clampedVariance = varianceAt(w.clampedPoint);
-    return w;
-}
+
+    // The sides alone: -1 for the leaves below V in tree 0 as it comes.
+    void markSides(int lower) {
+        const SiteTreeNode* t = gapTree[0];
+        std::fill(f_.begin() + 1, f_.end(), 1.0);
+        pending_.assign(1, lower);
+        while (!pending_.empty()) {
+            int k = pending_.back();
+            pending_.pop_back();
+            if (k <= seqNum) {
+                f_[k] = -1.0;
+            } else {
+                pending_.push_back(t[k].left);
+                pending_.push_back(t[k].right);
+            }
+        }
+    }
+
+    static double meanOverLeaves(const std::vector<double>& value) {
+        double mean = 0.0;
+        for (int leaf = 1; leaf <= seqNum; leaf++) mean += value[leaf] / seqNum;
+        return mean;
+    }
+
+    // From d in e_ and s in f_, for a branch of the given length.
+    Walk fit(double length) {
+        double meanDistance = meanOverLeaves(e_), meanSide = meanOverLeaves(f_);
+        double cross = 0.0, square = 0.0;
+        for (int leaf = 1; leaf <= seqNum; leaf++) {
+            e_[leaf] -= meanDistance;
+            f_[leaf] -= meanSide;
+            cross += 2 * e_[leaf] * f_[leaf];
+            square += 2 * f_[leaf] * f_[leaf];
+        }
+        auto varianceAt = [&](double x) {
+            double sum = 0.0;
+            for (int leaf = 1; leaf <= seqNum; leaf++)
+                sum += (f_[leaf] * x + e_[leaf]) * (f_[leaf] * x + e_[leaf]);
+            return sum;
+        };
+        Walk w;
+        w.x = -cross / square;
+        if (w.x == 0.0) w.x = 0.0; // a point at U itself is shown as 0, never as -0
+        w.variance = varianceAt(w.x);
+        w.clampedPoint = w.x < 0.0 ? 0.0 : w.x > length ? length : w.x;
+        w.clampedVariance = w.clampedPoint == w.x ? w.variance : varianceAt(w.clampedPoint);
+        return w;
+    }
+
+    std::vector<double> e_, f_; // per leaf: d, then e; s, then f
+    std::vector<int> place_, pending_;
+    // With every inner length 0: each leaf's path length to any inner node, else empty; and
+    // whether every leaf lies at the mean of those as the walk adds it up.
+    std::vector<double> leafDistances_;
+    bool atMeanDistance_ = false;
+};
 
 // ---- The sums: every branch at once ---------------------------------------------------------
 
@@ -194,7 +260,7 @@ enum class Quantity { Point, Variance, ClampedVariance };
 class Fits {
   public:
     explicit Fits(const Spreads& s)
-        : estimates_(branchNo + 1), walks_(branchNo + 1), e_(seqNum + 1), f_(seqNum + 1), place_(DIM, -1),
+        : estimates_(branchNo + 1), walks_(branchNo + 1),
           relativeBand_(256.0 * (seqNum + 4) * (DBL_EPSILON / 2)) {
         for (int b = 1; b <= branchNo; b++) estimates_[b] = estimate(s, b);
     }
@@ -247,7 +313,7 @@ class Fits {
     }
 
     const Walk& walk(int b) {
-        if (!walks_[b]) walks_[b] = walkBranch(b, e_, f_, place_);
+        if (!walks_[b]) walks_[b] = walker_.walk(b);
         return *walks_[b];
     }
 
@@ -286,8 +352,7 @@ class Fits {
 
     std::vector<Estimate> estimates_;
     std::vector<std::optional<Walk>> walks_;
-    std::vector<double> e_, f_; // the walk's working values per leaf
-    std::vector<int> place_;
+    Walker walker_;
     double relativeBand_;
 };
 

@@ -14,7 +14,8 @@ for program in build/bench/bench_*; do
     # One process of a 1,000-sequence, 5,000-site job: its peak memory, in about half a minute.
     bench_memory) "$program" 1000 5000 20 ;;
     # The tree half of the preparation, then the rooting alone, the walk against the sums: about
-    # 8 minutes, nearly all of it the walk on 5,000 leaves (bench_trees rooting 2000: half a minute).
+    # 8 minutes, nearly all of it the walk on 5,000 leaves (bench_trees rooting 2000: a minute,
+    # most of it the resolved stars of 40,000 leaves).
     bench_trees) "$program" && "$program" rooting ;;
     *) "$program" ;;
   esac

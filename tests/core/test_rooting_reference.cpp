@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <random>
@@ -90,11 +91,18 @@ void expectSameAsReference(int leaves, const std::string& text, double stretch) 
 // ---- Random trees ----------------------------------------------------------------------------
 
 enum class Shape { Balanced, RandomSplits, Caterpillar };
-enum class Lengths { Random, Equal, Zero, Mixed };
+// Star: a star resolved into a binary tree, every inner length 0 and every leaf the same
+// length; StarOfRandomLeaves: the same with random leaf lengths.
+enum class Lengths { Random, Equal, Zero, Mixed, Star, StarOfRandomLeaves };
 
 class TreeText {
   public:
-    TreeText(Lengths lengths, unsigned seed) : lengths_(lengths), random_(seed) {}
+    // Leaf k of the tree (from the left) is s(k), or with shuffled names s(some permutation of k).
+    TreeText(Lengths lengths, unsigned seed, bool shuffledNames = false) : lengths_(lengths), random_(seed) {
+        const double leafLengths[] = {0.1, 0.3, 0.7, 1.234567};
+        starLeafLength_ = leafLengths[random_() % 4];
+        shuffledNames_ = shuffledNames;
+    }
 
     // Three subtrees at the top over leaves 1..n, binary below.
     std::string tree(Shape shape, int n) {
@@ -106,6 +114,9 @@ class TreeText {
             first = 1 + static_cast<int>(random_() % (n - 2));
             second = 1 + static_cast<int>(random_() % (n - first - 1));
         }
+        names_.resize(n + 1);
+        for (int k = 1; k <= n; k++) names_[k] = k;
+        if (shuffledNames_) std::shuffle(names_.begin() + 1, names_.end(), random_);
         return "(" + subtree(shape, 1, first) + "," + subtree(shape, first + 1, second) + "," +
                subtree(shape, first + second + 1, n - first - second) + ");";
     }
@@ -113,7 +124,7 @@ class TreeText {
   private:
     // Leaves from..from+count-1.
     std::string subtree(Shape shape, int from, int count) {
-        if (count == 1) return "s" + std::to_string(from) + length();
+        if (count == 1) return "s" + std::to_string(names_[from]) + length(true);
         int left = shape == Shape::Balanced      ? count / 2
                    : shape == Shape::Caterpillar ? 1
                                                  : 1 + static_cast<int>(random_() % (count - 1));
@@ -121,10 +132,16 @@ class TreeText {
                length();
     }
 
-    std::string length() {
+    std::string length(bool toLeaf = false) {
         std::uniform_real_distribution<double> uniform(0.0, 1.0);
         double value = uniform(random_);
         switch (lengths_) {
+        case Lengths::Star:
+            value = toLeaf ? starLeafLength_ : 0.0;
+            break;
+        case Lengths::StarOfRandomLeaves:
+            if (!toLeaf) value = 0.0;
+            break;
         case Lengths::Equal:
             value = 0.1;
             break;
@@ -144,6 +161,9 @@ class TreeText {
 
     Lengths lengths_;
     std::mt19937 random_;
+    double starLeafLength_;
+    bool shuffledNames_;
+    std::vector<int> names_;
 };
 
 const char* shapeName(Shape s) {
@@ -166,6 +186,28 @@ TEST(RootingReference, RandomTreesAreRootedAsTheWalkRootsThem) {
                     expectSameAsReference(n, tree, stretch);
                     if (HasFailure()) return;
                 }
+}
+
+// Trees of ties: every length 0 (identical sequences), where every point is at its branch's
+// upper end with variance 0, and stars resolved into binary trees with equal leaf lengths,
+// where every point is there in exact arithmetic and the walk's rounding puts it to either
+// side; stars of random leaf lengths besides. The walk adds up the leaves in the order of their
+// numbers, so they are numbered along the tree and shuffled.
+TEST(RootingReference, TreesOfTiesAreRootedAsTheWalkRootsThem) {
+    unsigned seed = 1000;
+    for (Shape shape : {Shape::Balanced, Shape::RandomSplits, Shape::Caterpillar})
+        for (Lengths lengths : {Lengths::Zero, Lengths::Star, Lengths::StarOfRandomLeaves})
+            for (bool shuffled : {false, true})
+                for (int n : {3, 4, 5, 6, 7, 16, 64, 100, 333})
+                    for (double stretch : {1.0, 0.37}) {
+                        TreeText text(lengths, seed++, shuffled);
+                        std::string tree = text.tree(shape, n);
+                        SCOPED_TRACE(std::string(shapeName(shape)) + ", " + std::to_string(n) +
+                                     " leaves, stretch " + std::to_string(stretch) + ": " +
+                                     tree.substr(0, 200));
+                        expectSameAsReference(n, tree, stretch);
+                        if (HasFailure()) return;
+                    }
 }
 
 // ---- Values on a limit -----------------------------------------------------------------------

@@ -26,6 +26,20 @@ grep -A1 -x "best point: branch No:  1 distance from left point:  0.000000" resu
 printf 'left point: 7:  right point: 8: \n' >expected_root.txt
 expect_same root.txt expected_root.txt
 
+# Every length 0 (identical sequences): every point is at its branch's upper end with variance
+# 0, so every branch is shown; the first of the three 4 to 2 splits is chosen.
+printf '((human:0,mouse:0):0,(chicken:0,frog:0):0,(zebra:0,shark:0):0);\n' >flat.tre
+
+case_name "rooting a tree whose lengths are all 0"
+run_job 2 -i "$six" -t flat.tre -o result.txt
+expect_status 0
+expect_count out.txt "$(printf 'x value:  0.000000 variance:  0.000000\t LeftLeaf number:   4 RightLeaf number:   2 difference:    2')" 6
+expect_count out.txt "$(printf 'x value:  0.000000 variance:  0.000000\t LeftLeaf number:   5 RightLeaf number:   1 difference:    4')" 12
+expect_count out.txt "branch:" 18
+grep -A1 -x "best point: branch No:  1 distance from left point:  0.000000" result.txt | tail -n 1 >root.txt
+printf 'left point: 7:  right point: 8: \n' >expected_root.txt
+expect_same root.txt expected_root.txt
+
 case_name "a leaf the alignment does not have"
 printf '((human:1,cow:1):1,(chicken:1,frog:1):1,(zebra:1,shark:1):1);\n' >cow.tre
 run_job 3 -i "$six" -t cow.tre -o result.txt
