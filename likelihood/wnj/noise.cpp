@@ -3,13 +3,40 @@
 #include "wnj/matrix.h"
 #include "wnj/state.h"
 
+#include "numerics/job.h"
 #include "numerics/matrixalgebra.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <utility>
+#include <vector>
 
 namespace wnj {
+
+namespace {
+
+// A clearly negative split variance as noted: 1 (0 where none is), the joins made before it, its
+// three slots, the term and the three arguments of its path variance with their difference; in
+// doubles, as the processes exchange them.
+constexpr int NOTE_WIDTH = 10;
+using SplitVarianceNote = std::array<double, NOTE_WIDTH>;
+SplitVarianceNote firstSplitVariance = {};
+
+// Whether note comes before other: by the joins made and then the slots; a note comes before none.
+bool comesFirst(const SplitVarianceNote& note, const SplitVarianceNote& other) {
+    if (!note[0]) return false;
+    if (!other[0]) return true;
+    return std::lexicographical_compare(note.begin() + 1, note.begin() + 5, other.begin() + 1,
+                                        other.begin() + 5);
+}
+
+void noteSplitVariance(const SplitVarianceNote& note) {
+    if (comesFirst(note, firstSplitVariance)) firstSplitVariance = note;
+}
+
+} // namespace
 
 double L = 0.0;
 double EPSILON = 1e-9;
@@ -85,9 +112,33 @@ double sigma2_3(int i, int j, int k) {
     if (v > -1e-10) return 0.0;
     double difference = whole - first - second;
     if (std::fabs(difference) < 1e-10) return 0.0;
-    std::printf("ERROR: sigma2_3(%d,%d,%d)=%g < 0.0\n", i, j, k, v);
-    std::printf("%g - %g - %g %g\n", whole, first, second, difference);
+    noteSplitVariance(
+        {1.0, double(joinsMade), double(i), double(j), double(k), v, whole, first, second, difference});
     return 0.0;
+}
+
+int joinsMade = 0;
+
+void forgetSplitVariance() {
+    firstSplitVariance = {};
+}
+
+void reportSplitVariance() {
+    Shares oneEach = equalShares(shareCount());
+    std::vector<double> notes(NOTE_WIDTH * oneEach.count(), 0.0);
+    std::copy(firstSplitVariance.begin(), firstSplitVariance.end(),
+              notes.begin() + NOTE_WIDTH * oneEach.myBegin());
+    gatherShares(oneEach, notes.data(), NOTE_WIDTH);
+    SplitVarianceNote first{};
+    for (int r = 0; r < oneEach.count(); r++) {
+        SplitVarianceNote note;
+        std::copy(notes.begin() + NOTE_WIDTH * r, notes.begin() + NOTE_WIDTH * (r + 1), note.begin());
+        if (comesFirst(note, first)) first = note;
+    }
+    if (!first[0] || !writesFiles()) return;
+    std::printf("ERROR: sigma2_3(%d,%d,%d)=%g < 0.0\n", int(first[2]), int(first[3]), int(first[4]),
+                first[5]);
+    std::printf("%g - %g - %g %g\n", first[6], first[7], first[8], first[9]);
 }
 
 double sigma2_3p(int i, int j, int k, double deltaB) {

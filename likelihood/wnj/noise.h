@@ -27,8 +27,19 @@ double sigma_na(double X, double Y);
 // sigma_na with the variances x = sigma2t(X) and y = sigma2t(Y) of the pieces already known.
 double pathExcess(double X, double Y, double x, double y);
 // Variance term of d_ij when the path between the nodes in active slots i and j is split
-// where the node in slot k branches off; never negative.
+// where the node in slot k branches off; never negative. A clearly negative term is taken as 0
+// and noted for reportSplitVariance.
 double sigma2_3(int i, int j, int k);
+
+// The joins made so far in the build, which the join loop keeps.
+extern int joinsMade;
+// Forgets the clearly negative split variances noted, at the start of a build.
+void forgetSplitVariance();
+// Prints, once, the first clearly negative split variance of the build, in the order of the
+// joins made before it and of its slots, on every process's notes: the processes of a job each
+// compute their share of every step, and one line must not stand for as many as they are. Every
+// process calls it at the end of a build.
+void reportSplitVariance();
 // sigma2_3 for a split of d_ik given by its difference deltaB.
 double sigma2_3p(int i, int j, int k, double deltaB);
 // Four-point variance term and the ordering variance of the quartet i, j, k, l.

@@ -155,6 +155,7 @@ void wnj(int n, int L, NODE* node, double** D, const char* treeFile) {
     for (int i = 1; i <= n; i++) std::strcpy(names[i - 1], node[i].name);
     warnFlag = -1;
     RootNodeT* root = buildTree(n, distances, names);
+    reportSplitVariance();
     if (treeFile) writeTree(treeFile, root);
     arrange = n + 1;
     transfer(n, n + 1, node, root);

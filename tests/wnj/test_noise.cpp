@@ -2,9 +2,13 @@
 #include "wnj/matrix.h"
 #include "wnj/noise.h"
 
+#include "numerics/job.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <string>
 #include <unistd.h>
 
 TEST(VarianceModel, InverseUndoesTheVarianceOfADistance) {
@@ -90,4 +94,55 @@ TEST_F(SplitVariance, SplitsThePathWhereTheThirdNodeBranchesOff) {
     // Slots 0, 2, 3 obey the triangle inequality: the piece is (d02 + d03 - d23)/2.
     double b = (0.9 + 0.4 - 0.5) / 2.0;
     EXPECT_DOUBLE_EQ(wnj::sigma2_3(0, 2, 3), wnj::sigma2t(0.9) - wnj::sigma2t(b) - wnj::sigma2t(0.9 - b));
+}
+
+namespace {
+
+// A job of three processes where rank 2's note, the same as this process's but one join
+// earlier and at slot 4, comes first (a note holds: noted, joins made, slots i, j, k, ...).
+void gatherOfThree(double* values, const int* counts, const int* offsets) {
+    for (int r = 1; r < 3; r++)
+        for (int k = 0; k < counts[r]; k++) values[offsets[r] + k] = values[offsets[0] + k];
+    values[offsets[2] + 1] -= 1;
+    values[offsets[2] + 2] = 4;
+}
+
+} // namespace
+
+// A clearly negative term (here of a distance that is not a number) is taken as 0 and printed
+// once, at the end of the build: the first of the build's by the joins made and then the slots,
+// of all processes' when the processes each compute a share of the steps, by rank 0 alone.
+TEST_F(SplitVariance, AClearlyNegativeTermIsPrintedOnceTheFirstOfEveryProcesssTerms) {
+    wnj::forgetSplitVariance();
+    wnj::slotDistance[0][1] = wnj::slotDistance[1][0] = NAN;
+    testing::internal::CaptureStdout();
+    wnj::joinsMade = 2;
+    EXPECT_EQ(wnj::sigma2_3(0, 1, 2), 0.0);
+    wnj::joinsMade = 1;
+    EXPECT_EQ(wnj::sigma2_3(0, 1, 3), 0.0);
+    EXPECT_EQ(wnj::sigma2_3(0, 1, 2), 0.0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+    testing::internal::CaptureStdout();
+    wnj::reportSplitVariance();
+    std::string alone = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(alone.rfind("ERROR: sigma2_3(0,1,2)=nan < 0.0\n", 0), 0u) << alone;
+    EXPECT_EQ(std::count(alone.begin(), alone.end(), '\n'), 2) << alone;
+
+    jobSize = 3;
+    gatherSharesHook = gatherOfThree;
+    for (int rank : {0, 1}) {
+        jobRank = rank;
+        testing::internal::CaptureStdout();
+        wnj::reportSplitVariance();
+        std::string printed = testing::internal::GetCapturedStdout();
+        if (rank == 0) {
+            EXPECT_EQ(printed.rfind("ERROR: sigma2_3(4,1,2)=nan < 0.0\n", 0), 0u) << printed;
+        } else {
+            EXPECT_EQ(printed, "");
+        }
+    }
+    jobSize = jobRank = 0;
+    gatherSharesHook = nullptr;
+    wnj::forgetSplitVariance();
 }
