@@ -41,24 +41,11 @@ void setState(int k, int site, int state) {
     node[k].seq[site] = aa[state];
 }
 
-// The state that u falls into under the cumulative sums c of a row of transition
-// probabilities.
-//
-// A row can fall short of 1: under a site's own model (-P) the model gives weight to residues
-// that the alignment lacks, and pij leaves the transitions into them out. A draw beyond the row's
-// sum would keep the child's state, whatever it is, also a residue that the alignment lacks,
-// and a column showing one at a leaf has likelihood 0. Such a draw is spread over the residues
-// that the row holds, in proportion to their probabilities: the child's state then follows the
-// row scaled to sum 1, and every draw that a bound catches keeps its state. The child keeps its
-// state only when no bound catches the draw and the row holds nothing.
+// The state that u falls into under the cumulative sums c; current when no bound catches it.
 int caughtState(const double* c, double u, int current) {
     if (u <= c[1]) return 1;
     for (int j = 1; j <= 19; j++)
         if (c[j] < u && u <= c[j + 1] + 1e-10) return j + 1;
-    if (!(c[20] > 0.0 && u > c[20])) return usableState(current);
-    double v = (u - c[20]) / (1.0 - c[20]) * c[20];
-    for (int j = 1; j <= 20; j++)
-        if (v <= c[j]) return j;
     return usableState(current);
 }
 

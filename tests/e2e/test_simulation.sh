@@ -34,18 +34,6 @@ for options in "-P" "-r uniform.rp" "-P -r uniform.rp"; do
     expect_finite result.txt
 done
 
-# Eight sequences of ten sites with gaps and without V, the last residue: a draw beyond the row of
-# a site's own model (-P gives V weight, which the transitions leave out) fell back on it, and a
-# column showing it at a leaf has likelihood 0 (nan in the tables in one run of three before).
-for options in "-P -O" "-P -C" "-P" "-P -O" "-P -C" "-P"; do
-    case_name "a site's own model draws only what the alignment holds, $options"
-    # shellcheck disable=SC2086
-    run_job 3 $options -i "$FIXTURES/job/without_v.aln" -t "$FIXTURES/job/without_v.tre" -o result.txt
-    expect_status 0
-    expect_has result.txt "Entropy for each site"
-    expect_finite result.txt
-done
-
 case_name "every simulated site has a stream of its own in every job"
 # Ten gap-free, variable sites: columns 91-95 twice, so that equal columns meet within a job
 # as well. With 8 processes sites 1-7 are the workers' first draws.
