@@ -99,6 +99,7 @@ void workerAlphaPhase(SiteTransport& transport) {
         int site = 0;
         while (transport.receiveSite(&site) > 0) {
             double x = work(site);
+            checkSiteValue(site, x, "alpha estimate");
             transport.sendResult(site, &x, 1);
         }
     }

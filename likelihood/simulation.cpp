@@ -9,6 +9,7 @@
 #include "sitetree.h"
 #include "transitioncache.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -41,12 +42,33 @@ void setState(int k, int site, int state) {
     node[k].seq[site] = aa[state];
 }
 
-// The state that u falls into under the cumulative sums c; current when no bound catches it.
-int caughtState(const double* c, double u, int current) {
+// The state that u falls into under the cumulative sums c; 0 when no bound catches it.
+int caughtState(const double* c, double u) {
     if (u <= c[1]) return 1;
     for (int j = 1; j <= 19; j++)
         if (c[j] < u && u <= c[j + 1] + 1e-10) return j + 1;
-    return usableState(current);
+    return 0;
+}
+
+// Where u lies within the stretch that gave it its state under the cumulative sums c, as a
+// share from 0 to 1: (c[j-1], c[j]] for state j (c[0] = 0), (c[20], 1) when no bound caught
+// it. A uniform u lies uniformly within its stretch, so the share can stand for a draw of its
+// own.
+double stretchShare(const double* c, double u, int caught) {
+    double lower = caught == 0 ? c[RESIDUE_STATES] : caught == 1 ? 0.0 : c[caught - 1];
+    double upper = caught == 0 ? 1.0 : c[caught];
+    if (!(upper > lower)) return 1.0;
+    return std::clamp((u - lower) / (upper - lower), 0.0, 1.0);
+}
+
+// The state of a draw that subtracts p[1], p[2], ... from u: the first j in 1..19 that leaves
+// u below 0, else 20 when u is left above 0; 0 when u is left at exactly 0.
+int subtractedState(const double* p, double u) {
+    for (int j = 1; j <= 19; j++) {
+        u -= p[j];
+        if (u < 0) return j;
+    }
+    return u > 0 ? RESIDUE_STATES : 0;
 }
 
 // Whether f gives weight to a residue that the model in use can not hold.
@@ -64,12 +86,12 @@ double heldWeight(const double* f) {
     return held;
 }
 
-// The probabilities a root draw uses in place of f: f itself when it gives no weight to a
-// residue the model in use can not hold, so that such draws stay exactly as they are;
-// otherwise, into restricted, f without those residues scaled to sum 1, or the model's own
-// frequencies alike when nothing of f is left. A simulated column showing a residue that the
-// model can not hold would have likelihood 0.
-const double* rootDrawProbabilities(const double* f, double* restricted) {
+// The probabilities a draw among the residues the model in use can hold takes in place of f:
+// f itself when it gives no weight to any other residue, so that such draws stay exactly as
+// they are; otherwise, into restricted, f without those residues scaled to sum 1, or the
+// model's own frequencies alike when nothing of f is left. A simulated column showing a
+// residue that the model can not hold would have likelihood 0.
+const double* heldDrawProbabilities(const double* f, double* restricted) {
     if (!weighsUnheldState(f)) return f;
     if (!(heldWeight(f) > 0.0)) f = modelPI;
     if (!weighsUnheldState(f)) return f;
@@ -78,13 +100,25 @@ const double* rootDrawProbabilities(const double* f, double* restricted) {
     return restricted;
 }
 
-// The state a root draw falls back on when no bound catches it and the usual fallback is a
+// The state a draw falls back on when no bound catches it and the usual fallback is a
 // residue the model can not hold: the last one it can.
 int lastHeldState() {
     int state = NONE_CAUGHT_STATE;
     for (int j = 1; j <= RESIDUE_STATES; j++)
         if (modelHolds(j)) state = j;
     return state;
+}
+
+// A state of the draw from row `from` of the branch's transitions among the residues the model
+// in use can hold, the share (0..1) standing for the draw.
+int heldState(Transitions& branch, int from, double share) {
+    TransitionColumns P = branch.matrix();
+    double row[RESIDUE_STATES + 1];
+    for (int j = 1; j <= RESIDUE_STATES; j++) row[j] = P[j][from];
+    double restricted[RESIDUE_STATES + 1];
+    const double* p = heldDrawProbabilities(row, restricted);
+    int state = subtractedState(p, share * heldWeight(p));
+    return state != 0 && modelHolds(state) ? state : lastHeldState();
 }
 
 // alfa at one site, set to another rate for a simulation and put back when the scope ends,
@@ -191,12 +225,22 @@ void reconstruct(int tree, int k) {
     }
 }
 
+// A leaf never shows a residue that the model in use can not hold: its column would have
+// likelihood 0 and its statistic would not be a number. A leaf whose draw gives one (from an
+// inner record that holds one, as a record without a state keeps V when no bound catches its
+// draw) takes a draw among the held residues from the same row, on the same uniform value: no
+// further draw is taken, so every column whose leaves all show held residues stays as it was.
+// Inner records keep their draws for the same reason.
 void mutation(int site, int k) {
     forEachBranchBelow(k, [site](int parent, int c) {
         int from = usableState(node[parent].code[site]);
-        const double* cum = branchTransitions(0, c, alfa[site]).cumulativeRow(from);
+        Transitions& branch = branchTransitions(0, c, alfa[site]);
+        const double* cum = branch.cumulativeRow(from);
         double u = ran1(&idum);
-        setState(c, site, caughtState(cum, u, node[c].code[site]));
+        int caught = caughtState(cum, u);
+        int state = caught != 0 ? caught : usableState(node[c].code[site]);
+        if (isLeaf(c) && !modelHolds(state)) state = heldState(branch, from, stretchShare(cum, u, caught));
+        setState(c, site, state);
     });
 }
 
@@ -218,13 +262,9 @@ bool prepareSimulationTree(int site) {
 void drawRootState(int site, long* seed) {
     double u = ran1(seed);
     double restricted[RESIDUE_STATES + 1];
-    const double* p = rootDrawProbabilities(RootProbMatrix[site], restricted);
-    int state = 0;
-    for (int j = 1; j <= 19 && state == 0; j++) {
-        u -= p[j];
-        if (u < 0) state = j;
-    }
-    if (state == 0) state = u > 0 ? RESIDUE_STATES : usableState(node[0].code[site]);
+    const double* p = heldDrawProbabilities(RootProbMatrix[site], restricted);
+    int state = subtractedState(p, u);
+    if (state == 0) state = usableState(node[0].code[site]);
     if (!modelHolds(state)) state = lastHeldState();
     setState(0, site, state);
     mutation(site, 0);

@@ -42,7 +42,8 @@ void reconstructTree(int tree, int root, bool rooted);
 // The pruning step below record k: its subtrees first, then k itself.
 void reconstruct(int tree, int k);
 
-// Draws the states of k's children from k's state at the site, down to the leaves of tree 0.
+// Draws the states of k's children from k's state at the site, down to the leaves of tree 0;
+// a leaf shows only residues that the model in use can hold (modelHolds).
 void mutation(int site, int k);
 // Pushes state-probability vectors from k to its children, down to the leaves of tree 0.
 void mutation_vector(int site, int k);

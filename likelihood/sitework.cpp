@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -95,6 +96,14 @@ void writeValueBlock(FILE* out, const char* title, int firstValue) {
 
 void checkedFlush(FILE* out) {
     if (fflush(out) != 0 || ferror(out)) resultFileFailed();
+}
+
+// What value k of a site record is, as the tables show it.
+std::string recordValueName(int k) {
+    if (k == SITE_VALUE) return "logL";
+    if (k == SITE_ENTROPY) return "entropy";
+    if (k <= replicateValue(REPLICATES)) return "shuffle value of simulated column " + std::to_string(k);
+    return "entropy of simulated column " + std::to_string(k - replicateEntropy(0));
 }
 
 } // namespace
@@ -201,6 +210,18 @@ void finalSiteWork(int site, double* record) {
         }
     }
     if (own) useAlignmentModel();
+    checkSiteRecord(site, record);
+}
+
+void checkSiteRecord(int site, const double* record) {
+    for (int k = 0; k < SITE_RECORD_SIZE; k++) checkSiteValue(site, record[k], recordValueName(k).c_str());
+}
+
+void checkSiteValue(int site, double value, const char* what) {
+    if (std::isfinite(value)) return;
+    fprintf(stderr, "site %d: the %s is %g, not a finite number, which no table may hold\n", site, what,
+            value);
+    fatalExit(1);
 }
 
 int clipUpperTail(double* value, const char* include, int n, double zLimit, int passLimit) {
@@ -306,7 +327,11 @@ void writeFinalTables(FILE* out) {
     for (int s = 1; s <= seqLength; s++) printSiteSummary(out, s);
     writeValueBlock(out, "Log likelihood for each site after shuffle\n", replicateValue(1));
     fputs("check\n", out);
-    for (int s = 1; s <= seqLength; s++) fprintf(out, "%3d %12.4f\n", s, calTree(s, treeRoot[s], alfa[s]));
+    for (int s = 1; s <= seqLength; s++) {
+        double logL = calTree(s, treeRoot[s], alfa[s]);
+        checkSiteValue(s, logL, "log-likelihood of the table check");
+        fprintf(out, "%3d %12.4f\n", s, logL);
+    }
     writeValueBlock(out, "Entropy for each site\n", replicateEntropy(1));
 }
 

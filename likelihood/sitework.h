@@ -52,8 +52,14 @@ long siteSeed(int r, int site);
 // at the site's rate, and their leaf entropies. The leaves hold the observed column again afterwards.
 void simulatedSiteRecord(int site, long seed, double* record);
 
-// A worker's site record (SITE_RECORD_SIZE values) in the final phase.
+// A worker's site record (SITE_RECORD_SIZE values) in the final phase; a value that is not a
+// finite number ends the job (checkSiteRecord).
 void finalSiteWork(int site, double* record);
+
+// No table holds a value that is not a finite number: such a value of the site ends the job
+// with a message that names the site and the value (what the value is, for checkSiteValue).
+void checkSiteRecord(int site, const double* record);
+void checkSiteValue(int site, double value, const char* what);
 
 // Clips the included values 1..n from above at zLimit standard deviations, pass after pass
 // while a pass clipped something, at most passLimit passes. Returns the passes run. Fewer than

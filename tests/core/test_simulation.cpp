@@ -642,6 +642,112 @@ TEST(Simulation, TheDescentsDrawAndMultiplyInTheOrderOfAPlainRecursion) {
     }
 }
 
+namespace {
+
+// As the worker's own model of a gapped site under -P: the alignment (PI) lacks the residues
+// C M W Y V, the rate matrix is built from frequencies that give every residue weight.
+const std::vector<int> lackedResidues = {5, 13, 18, 19, 20};
+
+void useOwnModelOverLackingAlignment() {
+    buildModel(wagWithout(lackedResidues).data());
+    std::array<double, 21> every = wagWithout({});
+    cal_Q(every.data());
+    cal_Eign();
+}
+
+} // namespace
+
+// The rows of the own model lose the weight of the residues the alignment lacks, so that draws
+// often fall beyond every bound; an inner record without a state then takes V, which the
+// alignment lacks, and the leaves below it draw from V's row. A column whose leaves show only
+// held residues is drawn as a plain recursion draws it, to the bit; a column where the plain
+// recursion leaves a lacked residue at a leaf (likelihood 0) differs only at those leaves, which
+// show held residues, and the generator ends at the same place.
+TEST(Simulation, OnlyALeafThatWouldShowAResidueTheModelCanNotHoldIsDrawnAgain) {
+    std::mt19937 rng(23);
+    int heldColumns = 0, mendedColumns = 0;
+    for (int n : {8, 20}) {
+        makeWorld(n, 1, {{1, 1.0}});
+        useOwnModelOverLackingAlignment();
+        randomRootedTree(rng);
+        std::string column;
+        for (int i = 0; i < n; i++) column += "ARNDQEGHILKFPST-"[rng() % 16];
+        setColumn(1, column);
+        alfa[1] = 1.5;
+        ASSERT_TRUE(prepareSimulationTree(1)) << column;
+        for (long seed = 1; seed <= 300; seed++) {
+            auto draw = [&](auto descent) {
+                for (int k = seqNum + 1; k < DIM; k++) node[k].code[1] = 0; // the site's first column
+                setColumn(1, column);
+                node[0].code[1] = 1;
+                idum = -seed;
+                descent();
+                Descent d;
+                for (int k = 0; k < DIM; k++) d.codes.push_back(node[k].code[1]);
+                d.seed = idum;
+                d.next = ran1(&idum);
+                return d;
+            };
+            Descent plain = draw([] { recursiveDescent(1, 0); });
+            Descent mended = draw([] { mutation(1, 0); });
+            SCOPED_TRACE(std::to_string(n) + " leaves, seed " + std::to_string(seed));
+            EXPECT_EQ(mended.seed, plain.seed);
+            EXPECT_EQ(mended.next, plain.next);
+            bool held = true;
+            for (int k = 0; k < DIM; k++) {
+                bool leaf = k >= 1 && k <= n && !gapTree[0][k].gap;
+                if (!leaf || modelHolds(plain.codes[k])) {
+                    EXPECT_EQ(mended.codes[k], plain.codes[k]) << k;
+                    continue;
+                }
+                held = false;
+                EXPECT_TRUE(modelHolds(mended.codes[k])) << k << ": " << mended.codes[k];
+            }
+            (held ? heldColumns : mendedColumns)++;
+        }
+    }
+    EXPECT_GT(heldColumns, 0);
+    EXPECT_GT(mendedColumns, 0);
+}
+
+// A leaf whose draw from V's row gives V (which the alignment lacks) takes a draw from that
+// row without V, scaled; a draw beyond every bound keeps the leaf's state, as before. So each
+// held residue j shows with p(j) (1 + p(V) / held weight), and the leaf's own residue A also
+// with the weight that no bound catches.
+TEST(Simulation, ALeafDrawnAgainFollowsItsParentsRowAmongTheHeldResidues) {
+    const int A = 1, V = 20;
+    makeWorld(3, 1, {{A, 1.0}});
+    useOwnModelOverLackingAlignment();
+    copyTree[0][0].isRoot = 1;
+    link(0, 1, 0.8, true);
+    link(0, 2, 0.8, false);
+    setColumn(1, "AAA");
+    ASSERT_TRUE(prepareSimulationTree(1));
+    double p[21], held = 0.0, caught = 0.0;
+    for (int j = 1; j <= 20; j++) {
+        p[j] = pij(V, j, 0.8, alfa[1]);
+        caught += p[j];
+        if (modelHolds(j)) held += p[j];
+    }
+    ASSERT_GT(p[V], 0.05);
+    std::map<int, double> expected;
+    for (int j = 1; j <= 20; j++)
+        if (modelHolds(j)) expected[j] = p[j] * (1.0 + p[V] / held);
+    expected[A] += 1.0 - caught;
+    const int draws = 20000;
+    std::map<int, int> seen;
+    idum = -17;
+    for (int k = 0; k < draws; k++) {
+        node[0].code[1] = V;
+        node[1].code[1] = A;
+        mutation(1, 0);
+        seen[node[1].code[1]]++;
+    }
+    for (const auto& [state, count] : seen) EXPECT_TRUE(expected.count(state)) << state;
+    ChiSquare fit = chiSquare(expected, seen, draws);
+    EXPECT_LT(fit.statistic, chiSquareBound(fit.df));
+}
+
 // Whatever the shape and the gaps, the pruned tree holds exactly the leaves with a letter, at
 // the distances they have in the whole tree.
 TEST(Simulation, PruningKeepsEveryLetteredLeafAtItsDistances) {

@@ -16,6 +16,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <random>
 #include <string>
@@ -406,4 +407,41 @@ TEST(FinalSiteWork, AGappedSiteWorksUnderItsOwnModelAndTheAlignmentModelReturns)
     for (int i = 1; i <= 20; i++)
         for (int j = 1; j <= 20; j++) EXPECT_EQ(Q_ij[i][j], q[(i - 1) * 20 + j]) << i << " " << j;
     EXPECT_EQ(calTree(5, treeRoot[5], alfa[5]), alignmentLogL);
+}
+
+// Under -P a gapped site works under a rate matrix of its pseudocount profile, which gives
+// weight to the ten residues the fixture lacks: a site's first simulated column used to show V
+// at some leaf with these clocks, its likelihood 0 and its statistic not a number.
+TEST(FinalSiteWork, UnderTheSitesOwnModelEverySimulatedColumnHasAFiniteStatistic) {
+    std::time_t (*clock)() = seedClock;
+    for (std::time_t second : {27, 38}) {
+        prepareFixture("lacking", {"-P"});
+        static std::time_t fixed;
+        fixed = second;
+        seedClock = [] { return fixed; };
+        std::vector<double> r(SITE_RECORD_SIZE);
+        for (int site = 1; site <= seqLength; site++) {
+            finalSiteWork(site, r.data());
+            for (int k = 0; k < SITE_RECORD_SIZE; k++)
+                EXPECT_TRUE(std::isfinite(r[k]))
+                    << "clock " << second << ", site " << site << ", value " << k;
+        }
+    }
+    seedClock = clock;
+}
+
+TEST(FinalSiteWork, AValueThatCanNotBeFiniteEndsTheJobNamingTheSite) {
+    prepareFixture("lacking", {"-P"});
+    // Site 2 is gap-free and worked on under the alignment model, which lacks W: a W at a leaf
+    // gives the column likelihood 0, and its statistic is not a number.
+    node[3].code[2] = 18;
+    std::vector<double> r(SITE_RECORD_SIZE);
+    EXPECT_EXIT(finalSiteWork(2, r.data()), testing::ExitedWithCode(1),
+                "site 2: the logL is -?nan, not a finite number, which no table may hold\n");
+    EXPECT_EXIT(checkSiteValue(7, NAN, "alpha estimate"), testing::ExitedWithCode(1),
+                "site 7: the alpha estimate is nan, not a finite number");
+    r.assign(SITE_RECORD_SIZE, 0.0);
+    r[replicateEntropy(3)] = HUGE_VAL;
+    EXPECT_EXIT(checkSiteRecord(4, r.data()), testing::ExitedWithCode(1),
+                "site 4: the entropy of simulated column 3 is inf");
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Simulated columns in whole jobs on windows of the bundled example: root states that the
-# model can not hold are never drawn (no nan or inf in the result file), and every simulated
-# site has a stream of its own in every job.
+# Simulated columns in whole jobs on windows of the bundled example and a small fixture: no
+# simulated column shows a residue that the model can not hold (no nan or inf in the result
+# file), and every simulated site has a stream of its own in every job.
 source "$(dirname "$0")/lib.sh"
 start_test simulation
 
@@ -29,6 +29,17 @@ for options in "-P" "-r uniform.rp" "-P -r uniform.rp"; do
     case_name "root states the model can not hold, $options"
     # shellcheck disable=SC2086
     run_job 4 $options -i lacking.aln -o result.txt
+    expect_status 0
+    expect_has result.txt "Entropy for each site"
+    expect_finite result.txt
+done
+
+# Under -P every column of the fixture (which lacks ten residues) is worked on under a rate
+# matrix that gives them weight; about every second job used to put nan into the tables.
+for options in "-P" "-P -O" "-P -C" "-P"; do
+    case_name "the site's own model with residues the alignment lacks, $options"
+    # shellcheck disable=SC2086
+    run_job 4 $options -i "$FIXTURES/job/lacking.aln" -t "$FIXTURES/job/lacking.tre" -o result.txt
     expect_status 0
     expect_has result.txt "Entropy for each site"
     expect_finite result.txt
