@@ -1,14 +1,20 @@
-// The final-phase work of simulated sites of the bundled example (38 sequences x 213 sites,
-// default options), each site from a fixed seed: once through the old path, a copy below of
-// the code as it stood before the generator and the shuffles were made faster, and once
-// through the program's own. Prints both times, the ratio and whether every value of every
-// site record agrees to the bit.
+// The final-phase work of simulated sites, each from a fixed seed, once through the code as it
+// stood before the shuffles of a column went through the tree together (kept below: the
+// generator's draws one at a time, every shuffle's likelihood on its own, the transition store
+// as it was; the descent of the simulated columns is the program's on both paths), and once
+// through the program's own. Prints both times per simulated site, their
+// ratio, the new path's parts (the draws of the shuffles, the likelihoods) against their
+// floors, and whether every value of every site record agrees to the bit.
 //
-// Usage: bench_finalphase [sites]   (default 20, spread over the alignment; run from anywhere)
+// Usage: bench_finalphase [sites] [ALIGNMENT TREE]   (default 20 sites of the bundled example)
+// bench/bench_finalphase.sh runs it on simulated alignments of 100, 500 and 1,000 sequences.
 #include "example_job.h"
 
 #include "alignment.h"
+#include "branchlength.h"
+#include "likelihoodstep.h"
 #include "model.h"
+#include "numerics/ran1.h"
 #include "rootprob.h"
 #include "simulation.h"
 #include "sitelikelihood.h"
@@ -16,196 +22,237 @@
 #include "sitework.h"
 #include "vantrel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
-namespace oldpath {
+namespace before {
 
-// ran1 with Schrage's step, one call per draw, and a shuffle table of its own.
-namespace generator {
-
-constexpr std::int32_t multiplier = 16807;
-constexpr std::int32_t modulus = 2147483647;
-constexpr std::int32_t quotient = 127773;
-constexpr std::int32_t remainder = 2836;
-constexpr int tableSize = 32;
-constexpr std::int32_t tableDivisor = 67108864;
-constexpr double outputScale = 4.656612875245797e-10;
-constexpr double outputCap = 0.99999988;
-constexpr float largestOutput = 0.99999988079071044921875f;
-
-std::int32_t iy = 0;
-std::int32_t iv[tableSize];
-
-std::int32_t advance(std::int32_t seed) {
-    std::int32_t k = seed / quotient;
-    seed = multiplier * (seed - k * quotient) - remainder * k;
-    return seed < 0 ? seed + modulus : seed;
-}
-
-std::int32_t initialise(std::int32_t seed) {
-    std::int64_t negated = -static_cast<std::int64_t>(seed);
-    seed = (negated >= 1 && negated < modulus) ? static_cast<std::int32_t>(negated) : 1;
-    for (int j = tableSize + 7; j >= 0; j--) {
-        seed = advance(seed);
-        if (j < tableSize) iv[j] = seed;
+// The generator's draws as indices, one at a time.
+class Ran1Draws {
+  public:
+    explicit Ran1Draws(long* seed)
+        : variable(seed), current(static_cast<std::int32_t>(static_cast<std::uint32_t>(*seed))),
+          iy(ran1state::table.iy), slot(ran1state::slotOf(iy)) {
+        lookAhead();
     }
-    iy = iv[0];
-    return seed;
-}
+    ~Ran1Draws() {
+        if (!drawn) return;
+        *variable = current;
+        ran1state::table.iy = iy;
+    }
+    Ran1Draws(const Ran1Draws&) = delete;
+    Ran1Draws& operator=(const Ran1Draws&) = delete;
 
-// Out of line, as ran1 is called from the other files.
-__attribute__((noinline)) float ran1(long* idum) {
-    std::int32_t seed = static_cast<std::int32_t>(static_cast<std::uint32_t>(*idum));
-    if (seed <= 0 || iy == 0) seed = initialise(seed);
-    seed = advance(seed);
-    int j = iy / tableDivisor;
-    iy = iv[j];
-    iv[j] = seed;
-    *idum = seed;
-    float t = static_cast<float>(outputScale * iy);
-    return t > outputCap ? largestOutput : t;
-}
+    float next() {
+        draw();
+        return ran1state::output(iy);
+    }
+    // A draw taken as an index 1..n (n up to 2^23), as ran1state::indexOf gives it.
+    int nextIndex(int n) {
+        draw();
+        return ran1state::indexOf(iy, n);
+    }
 
-} // namespace generator
+  private:
+    static constexpr std::uint32_t multiplierCubed =
+        ran1state::advance(ran1state::advance(ran1state::multiplier));
 
-using generator::ran1;
+    // The three seeds after current.
+    void lookAhead() {
+        ahead[0] = ran1state::advance(current);
+        ahead[1] = ran1state::advance(ahead[0]);
+        ahead[2] = ran1state::advance(ahead[1]);
+    }
+    void draw() {
+        if (current <= 0 || iy == 0) restart();
+        current = ahead[0];
+        ahead[0] = ahead[1];
+        ahead[1] = ahead[2];
+        ahead[2] = ran1state::multiplyMod(current, multiplierCubed);
+        iy = ran1state::passTable(slot, current);
+        drawn = true;
+    }
+    // ran1's start, at the draw where a call would make it.
+    void restart() {
+        current = ran1state::initialise(current);
+        iy = ran1state::table.iy;
+        slot = ran1state::slotOf(iy);
+        lookAhead();
+    }
 
-// The transition store by rows: p[i][j] = pij(i, j, length, rate).
-namespace store {
-
-struct BranchTransitions {
-    double length;
-    bool factored;
-    double e[21];
-    bool filled[21];
-    bool complete;
-    double p[21][21];
+    long* variable;
+    std::int32_t current; // the seed of the last draw
+    std::int32_t ahead[3];
+    std::int32_t iy;
+    std::uint32_t slot; // the table position of the next draw
+    bool drawn = false;
 };
 
-using TransitionRows = const double (*)[21];
-
-std::vector<BranchTransitions> records;
-int cachedSite = -1;
-double cachedRate = 0.0;
-unsigned long cachedModel = 0;
-
-bool sameBits(double x, double y) {
-    return std::memcmp(&x, &y, sizeof x) == 0;
-}
-
-void clearRecord(BranchTransitions& r, double length) {
-    r.length = length;
-    r.factored = false;
-    std::memset(r.filled, 0, sizeof r.filled);
-    r.complete = false;
-}
-
-BranchTransitions& recordFor(int s, int c, double a) {
-    if (s != cachedSite || !sameBits(a, cachedRate) || modelVersion != cachedModel ||
-        records.size() != static_cast<size_t>(DIM)) {
-        records.resize(DIM);
-        for (BranchTransitions& r : records) clearRecord(r, 0.0);
-        cachedSite = s;
-        cachedRate = a;
-        cachedModel = modelVersion;
+// The transition store.
+using TransitionColumns = const double (*)[21];
+class Transitions {
+  public:
+    // The data of length t and rate a under the current model from here on: all that is held
+    // stays when t, a (bit for bit) and modelVersion are those it was made for, else it goes.
+    Transitions& at(double t, double a) {
+        if (generation == 0 || !sameBits(t, length) || !sameBits(a, rate) || model != modelVersion) {
+            generation++;
+            length = t;
+            rate = a;
+            model = modelVersion;
+        }
+        return *this;
     }
-    BranchTransitions& r = records[c];
-    double length = gapTree[s][c].length;
-    if (!sameBits(length, r.length)) clearRecord(r, length);
-    return r;
-}
 
-void fillColumn(BranchTransitions& r, int k, double a) {
-    if (!r.factored) {
-        pijFactors(r.length, a, r.e);
-        r.factored = true;
+    // The matrix with column k (1..20) filled.
+    TransitionColumns column(int k) {
+        if (columnMadeIn[k] != generation) fillColumn(k);
+        return p;
     }
-    for (int i = 1; i <= 20; i++) r.p[i][k] = pij_e(i, k, r.e);
-    r.filled[k] = true;
+    // The matrix with all 20 columns filled.
+    TransitionColumns matrix();
+
+    // Row i summed in order of j: C[1] = pij(i, 1), C[j] = C[j-1] + pij(i, j), j = 1..20.
+    const double* cumulativeRow(int i) {
+        if (!rows || rows->madeIn[i] != generation) sumRow(i);
+        return rows->sum[i];
+    }
+
+    // dpij(i, j)/pij(i, j), the derivative by the length of ln pij; 0.0 where pij is 0.
+    double lengthDerivativeRatio(int i, int j) {
+        if (!ratios || ratios->madeIn[i][j] != generation) fillRatio(i, j);
+        return ratios->value[i][j];
+    }
+
+  private:
+    static bool sameBits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
+    const double* factors() {
+        if (factorsMadeIn != generation) {
+            pijFactors(length, rate, e);
+            factorsMadeIn = generation;
+        }
+        return e;
+    }
+    void fillColumn(int k);
+    void sumRow(int i);
+    // Inline, as factors: a distance makes a new ratio every few sites, where a call would cost
+    // as much as the lookup.
+    void fillRatio(int i, int j) {
+        if (!ratios) ratios = std::make_unique<Ratios>();
+        const double* f = factors();
+        double P = pij_e(i, j, f);
+        ratios->value[i][j] = P == 0.0 ? 0.0 : dpij_e(i, j, f, rate) / P;
+        ratios->madeIn[i][j] = generation;
+    }
+
+    // Every part carries the generation it was made in; a new key starts a new generation, so
+    // that dropping what is held costs nothing. Generation 0 holds no key.
+    unsigned long generation = 0;
+    double length = 0.0;
+    double rate = 0.0;
+    unsigned long model = 0;
+    unsigned long factorsMadeIn = 0;
+    double e[21]; // exp(length * rate * wr[k]), as pijFactors gives them
+    unsigned long columnMadeIn[21] = {};
+    unsigned long matrixMadeIn = 0;
+    double p[21][21]; // p[j][i] = pij(i, j)
+    // Asked for by one kind of caller each, so made on first use.
+    struct CumulativeRows {
+        double sum[21][21];
+        unsigned long madeIn[21] = {};
+    };
+    struct Ratios {
+        double value[21][21];
+        unsigned long madeIn[21][21] = {};
+    };
+    std::unique_ptr<CumulativeRows> rows;
+    std::unique_ptr<Ratios> ratios;
+};
+
+void Transitions::fillColumn(int k) {
+    const double* f = factors();
+    for (int i = 1; i <= 20; i++) p[k][i] = pij_e(i, k, f);
+    columnMadeIn[k] = generation;
 }
 
-// Out of line, as the store is another file.
-__attribute__((noinline)) TransitionRows transitionColumn(int s, int c, double a, int k) {
-    BranchTransitions& r = recordFor(s, c, a);
-    if (!r.filled[k]) fillColumn(r, k, a);
-    return r.p;
-}
-
-__attribute__((noinline)) TransitionRows transitionMatrix(int s, int c, double a) {
-    BranchTransitions& r = recordFor(s, c, a);
-    if (!r.complete) {
+TransitionColumns Transitions::matrix() {
+    if (matrixMadeIn != generation) {
         for (int k = 1; k <= 20; k++)
-            if (!r.filled[k]) fillColumn(r, k, a);
-        r.complete = true;
+            if (columnMadeIn[k] != generation) fillColumn(k);
+        matrixMadeIn = generation;
     }
-    return r.p;
+    return p;
 }
 
-} // namespace store
+void Transitions::sumRow(int i) {
+    if (!rows) rows = std::make_unique<CumulativeRows>();
+    double* c = rows->sum[i];
+    const double* f = factors();
+    c[1] = pij_e(i, 1, f);
+    for (int j = 2; j <= 20; j++) c[j] = c[j - 1] + pij_e(i, j, f);
+    rows->madeIn[i] = generation;
+}
 
-using store::transitionColumn;
-using store::transitionMatrix;
-using store::TransitionRows;
+std::vector<Transitions> simulationTree, siteTrees;
 
-// The site likelihood on the stored transition matrices.
+Transitions& branchTransitions(int s, int c, double a) {
+    std::vector<Transitions>& entries = s == 0 ? simulationTree : siteTrees;
+    if (entries.size() < static_cast<std::size_t>(DIM)) entries.resize(DIM);
+    return entries[c].at(modelLength(gapTree[s][c].length), a);
+}
+
+// The likelihood step and its rescaling.
+void combineChildren(const double (*P)[21], const double* left, const double* right, double* out) {
+    double sum[21] = {};
+    for (int j = 1; j <= 20; j++)
+        for (int i = 1; i <= 20; i++) sum[i] += P[j][i] * left[j] * right[j];
+    for (int i = 1; i <= 20; i++) out[i] = sum[i];
+}
+
+int rescale(double* vec) {
+    double g = vec[1];
+    for (int i = 2; i <= 20; i++)
+        if (vec[i] > g) g = vec[i];
+    if (!(g > 1e-200)) return 0;
+    int n = 0;
+    while (g < 0.1) {
+        n++;
+        g *= 10;
+    }
+    if (n == 0) return 0;
+    double factor = powerOfTen(n);
+    for (int i = 1; i <= 20; i++) vec[i] *= factor;
+    return n;
+}
+
+// The site likelihood, one column at a time on the records of the site's tree.
 bool isInner(const SiteTreeNode& r) {
     return r.left != 0 && r.right != 0;
 }
 
-void innerVector(int s, int c, double a) {
-    SiteTreeNode* tree = gapTree[s];
-    SiteTreeNode& rec = tree[c];
-    const double* vl = tree[rec.left].vec;
-    const double* vr = tree[rec.right].vec;
-    TransitionRows P = transitionMatrix(s, c, a);
-    for (int i = 1; i <= 20; i++) {
-        double sum = 0.0;
-        for (int j = 1; j <= 20; j++) sum += P[i][j] * vl[j] * vr[j];
-        rec.vec[i] = sum;
-    }
-}
-
-void leafVector(int s, int c, double a) {
-    SiteTreeNode& rec = gapTree[s][c];
-    int k = node[c].code[s];
-    TransitionRows P = transitionColumn(s, c, a, k);
-    for (int i = 1; i <= 20; i++) rec.vec[i] = P[i][k];
-}
-
-void rescale(SiteTreeNode& rec) {
-    double g = rec.vec[1];
-    for (int i = 2; i <= 20; i++)
-        if (rec.vec[i] > g) g = rec.vec[i];
-    if (g > 1e-200) {
-        while (std::fabs(g) < 0.1) {
-            rec.scale += 1;
-            g *= 10;
-        }
-    }
-    double factor = std::pow(10, rec.scale);
-    for (int i = 1; i <= 20; i++) rec.vec[i] *= factor;
-}
-
 void prune(int s, int c, double a) {
     SiteTreeNode* tree = gapTree[s];
-    SiteTreeNode& rec = tree[c];
-    rec.scale = 0;
-    if (isInner(rec)) {
-        prune(s, rec.left, a);
-        prune(s, rec.right, a);
-        innerVector(s, c, a);
-    } else {
-        leafVector(s, c, a);
+    for (int k : childrenFirst(tree, c)) {
+        SiteTreeNode& rec = tree[k];
+        if (isInner(rec)) {
+            combineChildren(branchTransitions(s, k, a).matrix(), tree[rec.left].vec, tree[rec.right].vec,
+                            rec.vec);
+        } else {
+            int code = node[k].code[s];
+            TransitionColumns P = branchTransitions(s, k, a).column(code);
+            for (int i = 1; i <= 20; i++) rec.vec[i] = P[code][i];
+        }
+        rec.scale = rescale(rec.vec);
+        if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
     }
-    rescale(rec);
-    if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
 }
 
 double calTree(int s, int root, double a) {
@@ -227,161 +274,63 @@ double calTree(int s, int root, double a) {
     return std::log(S) - std::log(10.0) * r.scale;
 }
 
-// Column simulation and shuffles on the node records.
-int usableState(int state) {
-    return state >= 1 && state <= 20 ? state : NONE_CAUGHT_STATE;
-}
-
-void setState(int k, int site, int state) {
-    node[k].code[site] = state;
-    node[k].seq[site] = aa[state];
-}
-
-struct CumulativeRows {
-    double length = -1.0;
-    double rate = -1.0;
-    unsigned long version = 0;
-    bool valid[21] = {};
-    double sum[21][21];
-};
-
-std::vector<CumulativeRows> cumulativeRows;
-
-const double* cumulativeRow(int child, int from, double rate) {
-    if (cumulativeRows.size() != static_cast<size_t>(DIM)) cumulativeRows.assign(DIM, CumulativeRows());
-    CumulativeRows& rows = cumulativeRows[child];
-    double length = gapTree[0][child].length;
-    if (rows.length != length || rows.rate != rate || rows.version != modelVersion) {
-        rows = CumulativeRows();
-        rows.length = length;
-        rows.rate = rate;
-        rows.version = modelVersion;
+// The shuffles, each drawn and scored on its own.
+void shuffleCodes(int* codes, int n) {
+    Ran1Draws draws(&idum);
+    for (int k = 0; k < 100 * n; k++) {
+        int i = draws.nextIndex(n);
+        int j = draws.nextIndex(n);
+        while (j == i) j = draws.nextIndex(n);
+        int ci = codes[i];
+        int cj = codes[j];
+        bool both = ci != 0 && cj != 0;
+        codes[i] = both ? cj : ci;
+        codes[j] = both ? ci : cj;
     }
-    if (!rows.valid[from]) {
-        double* c = rows.sum[from];
-        c[1] = pij(from, 1, length, rate);
-        for (int j = 2; j <= 20; j++) c[j] = c[j - 1] + pij(from, j, length, rate);
-        rows.valid[from] = true;
-    }
-    return rows.sum[from];
-}
-
-int caughtState(const double* c, double u, int current) {
-    if (u <= c[1]) return 1;
-    for (int j = 1; j <= 19; j++)
-        if (c[j] < u && u <= c[j + 1] + 1e-10) return j + 1;
-    return usableState(current);
-}
-
-void mutation(int site, int k) {
-    SiteTreeNode* t = gapTree[0];
-    if (t[k].gap || (k >= 1 && k <= seqNum)) return;
-    int from = usableState(node[k].code[site]);
-    for (int c : {t[k].left, t[k].right}) {
-        const double* cum = cumulativeRow(c, from, alfa[site]);
-        double u = ran1(&idum);
-        setState(c, site, caughtState(cum, u, node[c].code[site]));
-        mutation(site, c);
-    }
-}
-
-void drawRootState(int site, long* seed) {
-    double u = ran1(seed);
-    int state = 0;
-    for (int j = 1; j <= 19 && state == 0; j++) {
-        u -= RootProbMatrix[site][j];
-        if (u < 0) state = j;
-    }
-    if (state == 0) state = u > 0 ? 20 : usableState(node[0].code[site]);
-    setState(0, site, state);
-    mutation(site, 0);
-}
-
-struct SavedColumn {
-    int site;
-    std::vector<int> code;
-    std::vector<char> letter;
-
-    explicit SavedColumn(int s) : site(s), code(seqNum + 1), letter(seqNum + 1) {
-        for (int i = 1; i <= seqNum; i++) {
-            code[i] = node[i].code[site];
-            letter[i] = node[i].seq[site];
-        }
-    }
-    void restore() const {
-        for (int i = 1; i <= seqNum; i++) {
-            node[i].code[site] = code[i];
-            node[i].seq[site] = letter[i];
-        }
-    }
-};
-
-int drawLeaf() {
-    int i = static_cast<int>(static_cast<double>(ran1(&idum)) * seqNum + 1);
-    return i > seqNum ? seqNum : i;
-}
-
-void transpose(int site) {
-    int i = drawLeaf();
-    int j = drawLeaf();
-    while (j == i) j = drawLeaf();
-    int ci = node[i].code[site];
-    int cj = node[j].code[site];
-    if (ci == 0 || cj == 0) return;
-    setState(i, site, cj);
-    setState(j, site, ci);
 }
 
 double shuffleStatistic(int site) {
     double x = calTree(site, treeRoot[site], alfa[site]);
-    SavedColumn column(site);
+    std::vector<int> observed(seqNum + 1), shuffled;
+    for (int i = 1; i <= seqNum; i++) observed[i] = node[i].code[site];
     double sum = 0.0;
     for (int s = 0; s < 100; s++) {
-        for (int k = 0; k < 100 * seqNum; k++) transpose(site);
+        shuffled = observed;
+        shuffleCodes(shuffled.data(), seqNum);
+        for (int i = 1; i <= seqNum; i++) node[i].code[site] = shuffled[i];
         sum += calTree(site, treeRoot[site], alfa[site]);
-        column.restore();
     }
+    for (int i = 1; i <= seqNum; i++) node[i].code[site] = observed[i];
     double mean = sum / 100;
     return (mean - x) / mean;
 }
 
-double leafEntropy(int site) {
-    int count[21] = {};
-    for (int i = 1; i <= seqNum; i++) count[node[i].code[site]]++;
-    int letters = seqNum - count[0];
-    double h = 0.0;
-    if (letters == 0) return h;
-    for (int j = 1; j <= 20; j++) {
-        double f = static_cast<double>(count[j]) / letters;
-        if (f > 1e-8) h += -f * std::log(f);
-    }
-    return h;
-}
-
 void simulatedSiteRecord(int site, long seed, double* record) {
     idum = seed;
-    std::vector<int> code(seqNum + 1);
-    for (int i = 1; i <= seqNum; i++) code[i] = node[i].code[site];
+    SavedColumn observed(site);
     prepareSimulationTree(site);
-    record[0] = shuffleStatistic(site);
-    for (int k = 1; k <= 100; k++) {
+    record[SITE_VALUE] = shuffleStatistic(site);
+    for (int k = 1; k <= REPLICATES; k++) {
         drawRootState(site, &idum);
-        record[k] = shuffleStatistic(site);
-        record[100 + k] = leafEntropy(site);
-    }
-    for (int i = 1; i <= seqNum; i++) {
-        node[i].code[site] = code[i];
-        node[i].seq[site] = aa[code[i]];
+        record[replicateValue(k)] = shuffleStatistic(site);
+        record[replicateEntropy(k)] = leafEntropy(site);
     }
 }
 
-} // namespace oldpath
+} // namespace before
 
 namespace {
 
 using benchsupport::loadAverage;
-using benchsupport::prepareExample;
+using benchsupport::quietly;
 using benchsupport::threadSeconds;
+
+void prepareJob(const std::string& alignment, const std::string& tree) {
+    std::vector<std::string> words = {"dadiverur", "-i", alignment, "-t", tree, "-o", "/dev/null"};
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    quietly([&] { main_function(static_cast<int>(argv.size()), argv.data()); });
+}
 
 // Usable sites spread evenly over the alignment, at most count of them.
 std::vector<int> chooseSites(int count) {
@@ -402,39 +351,117 @@ double timeSite(SiteWork work, int site, double* record) {
     return threadSeconds() - start;
 }
 
+// The new path's parts for a column of the site: drawing the shuffles, and their likelihoods
+// with the column's own, as the final phase takes them.
+struct Parts {
+    double draws = 0.0;
+    double likelihood = 0.0;
+};
+
+void timeParts(int site, Parts& parts, long& drawCount, long& stepCount) {
+    int stride = seqNum + 1;
+    std::vector<unsigned char> codes(static_cast<std::size_t>(SHUFFLES + 1) * stride);
+    std::vector<double> logL(SHUFFLES + 1);
+    idum = siteSeed(20261210, site);
+    prepareSimulationTree(site);
+    double start = threadSeconds();
+    drawShuffles(site, codes.data(), stride);
+    double drawn = threadSeconds();
+    calTreeColumns(site, treeRoot[site], alfa[site], codes.data(), stride, SHUFFLES + 1, logL.data());
+    double scored = threadSeconds();
+    parts.draws += drawn - start;
+    parts.likelihood += scored - drawn;
+    int leaves = seqNum - gapNumber[site];
+    drawCount += 2L * SHUFFLES * 100 * seqNum;
+    stepCount += static_cast<long>(SHUFFLES + 1) * (leaves - 2);
+}
+
+// The floor of a draw: the generator's chain of dependent loads, each entry replaced as it is
+// taken; and the floor of a step: the 20 x 20 step on vectors that stay in the first-level cache.
+double chainFloor() {
+    struct alignas(16) Entry {
+        Entry* next;
+        long value;
+    };
+    Entry table[32], fresh[1024];
+    for (int k = 0; k < 32; k++) table[k].next = &table[(k * 7 + 3) % 32];
+    unsigned r = 1;
+    for (Entry& e : fresh) e.next = &table[(r = r * 1103515245 + 12345) >> 27], e.value = r;
+    long count = 50000000;
+    Entry* p = table;
+    double start = threadSeconds();
+    for (long k = 0; k < count; k++) {
+        Entry* taken = p;
+        p = taken->next;
+        *taken = fresh[k & 1023];
+    }
+    double seconds = threadSeconds() - start;
+    if (p == nullptr) std::printf("unreachable\n");
+    return seconds / count;
+}
+
+double stepFloor() {
+    static double P[21][21], left[21], right[21], out[21];
+    for (int i = 0; i < 21; i++) {
+        left[i] = right[i] = 0.05 + 0.01 * i;
+        for (int j = 0; j < 21; j++) P[i][j] = 0.001 * (i + j + 1);
+    }
+    const int count = 2000000;
+    double start = threadSeconds();
+    for (int k = 0; k < count; k++) {
+        combineChildren(P, left, right, out);
+        left[1 + k % 20] = out[1 + k % 20] * 1e-3; // each step waits for no other
+    }
+    return (threadSeconds() - start) / count;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     int count = argc > 1 ? std::atoi(argv[1]) : 20;
-    std::printf("machine: %ld processors online, load average %s", sysconf(_SC_NPROCESSORS_ONLN),
-                loadAverage().c_str());
-    if (count < 1) {
-        std::fprintf(stderr, "usage: bench_finalphase [sites]\n");
+    if (count < 1 || (argc != 2 && argc != 4 && argc != 1)) {
+        std::fprintf(stderr, "usage: bench_finalphase [sites] [ALIGNMENT TREE]\n");
         return 1;
     }
-    prepareExample();
+    std::printf("machine: %ld processors online, load average %s", sysconf(_SC_NPROCESSORS_ONLN),
+                loadAverage().c_str());
+    std::string examples = std::string(SOURCE_DIR) + "/examples/";
+    if (argc == 4)
+        prepareJob(argv[2], argv[3]);
+    else
+        prepareJob(examples + "pkinase.aln", examples + "pkinase_fasttree.tre");
     std::vector<int> sites = chooseSites(count);
     size_t values = sites.size() * SITE_RECORD_SIZE;
     std::vector<double> oldRecords(values, 0.0), newRecords(values, 0.0);
-    // Record 201 (the observed entropy) is the same computation on both paths.
+    // Record SITE_ENTROPY, the observed entropy, is the same computation on both paths.
     for (size_t k = 0; k < sites.size(); k++)
-        oldRecords[k * SITE_RECORD_SIZE + 201] = newRecords[k * SITE_RECORD_SIZE + 201] =
+        oldRecords[k * SITE_RECORD_SIZE + SITE_ENTROPY] = newRecords[k * SITE_RECORD_SIZE + SITE_ENTROPY] =
             leafEntropy(sites[k]);
     // Site by site, old path then new, so that both meet the same load of the machine.
     double oldTime = 0.0, newTime = 0.0;
     for (size_t k = 0; k < sites.size(); k++) {
-        oldTime += timeSite(oldpath::simulatedSiteRecord, sites[k], &oldRecords[k * SITE_RECORD_SIZE]);
+        oldTime += timeSite(before::simulatedSiteRecord, sites[k], &oldRecords[k * SITE_RECORD_SIZE]);
         newTime += timeSite(simulatedSiteRecord, sites[k], &newRecords[k * SITE_RECORD_SIZE]);
     }
+    Parts parts;
+    long draws = 0, steps = 0;
+    for (int site : sites) timeParts(site, parts, draws, steps);
+    double chain = chainFloor(), step = stepFloor();
 
     size_t differ = 0;
     for (size_t k = 0; k < values; k++)
         if (std::memcmp(&oldRecords[k], &newRecords[k], sizeof(double)) != 0) differ++;
-    printf("%zu simulated sites of the example (%d sequences), fixed seeds; processor time of the thread\n",
-           sites.size(), seqNum);
-    printf("old path: %8.3f s (%6.3f s per site)\n", oldTime, oldTime / sites.size());
-    printf("new path: %8.3f s (%6.3f s per site)\n", newTime, newTime / sites.size());
-    printf("ratio: %.2fx\n", oldTime / newTime);
-    printf("record values differing: %zu of %zu\n", differ, values);
+    double perSite = 1.0 / sites.size();
+    std::printf("%zu simulated sites, %d sequences, fixed seeds; processor time of the thread\n",
+                sites.size(), seqNum);
+    std::printf("old path: %8.3f s (%7.4f s per simulated site)\n", oldTime, oldTime * perSite);
+    std::printf("new path: %8.3f s (%7.4f s per simulated site)\n", newTime, newTime * perSite);
+    std::printf("ratio: %.2fx\n", oldTime / newTime);
+    std::printf(
+        "new path, one column of each site: draws %.2f ns each (floor %.2f: %.2fx), likelihood %.1f ns "
+        "per record and column (floor %.1f: %.2fx)\n",
+        1e9 * parts.draws / draws, 1e9 * chain, parts.draws / draws / chain, 1e9 * parts.likelihood / steps,
+        1e9 * step, parts.likelihood / steps / step);
+    std::printf("record values differing: %zu of %zu\n", differ, values);
     return differ == 0 ? 0 : 1;
 }

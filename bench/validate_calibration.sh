@@ -43,14 +43,9 @@ else
     trap 'rm -rf "$work"' EXIT
 fi
 
+source bench/indelible.sh
 bash scripts/setup.sh
-if ! command -v indelible >/dev/null 2>&1; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "validate: installing indelible"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq indelible >/dev/null
-fi
+ensure_indelible
 bash scripts/build.sh "$build"
 dadiverur="$root/$build/dadiverur"
 quorvel="$root/$build/quorvel"
@@ -66,20 +61,6 @@ awk 'function draw() { state = (state * 16807) % 2147483647; return state / 2147
          return "(" subtree(lo, mid) "," subtree(mid + 1, hi) "):" len()
      }
      BEGIN { state = 40; print "(" subtree(1, 13) "," subtree(14, 27) "," subtree(28, 40) ");" }' >"$work/true.tre"
-
-# FASTA from INDELible (names padded with blanks) to the CLUSTAL W layout, blocks of 60.
-fasta_to_clustal() {
-    awk '/^>/ { name = substr($1, 2); order[++n] = name; next }
-         { gsub(/[ \t\r]/, ""); seq[name] = seq[name] $0 }
-         END {
-             print "CLUSTAL W multiple sequence alignment"
-             len = length(seq[order[1]])
-             for (start = 1; start <= len; start += 60) {
-                 print ""
-                 for (i = 1; i <= n; i++) printf "%-8s%s\n", order[i], substr(seq[order[i]], start, 60)
-             }
-         }' "$1"
-}
 
 # Per simulated site of a result file: site, rank, two-sided p from the rank, Monte Carlo
 # two-sided p. A site whose 100 values all equal its real one was not simulated (an invariant column
@@ -139,26 +120,8 @@ start=$EPOCHREALTIME
 
 for shape in $SHAPES; do
     dir="$work/shape$shape"
-    mkdir -p "$dir"
-    cat >"$dir/control.txt" <<EOF
-[TYPE] AMINOACID 1
-[SETTINGS]
-  [output] FASTA
-  [fileperrep] TRUE
-  [randomseed] $SEED
-[MODEL] wag
-  [submodel] WAG
-  [rates] 0 $shape 0
-[TREE] known $(cat "$work/true.tre")
-[PARTITIONS] sites [known wag $SITES]
-[EVOLVE] sites $REPLICATES sim
-EOF
-    (cd "$dir" && indelible >indelible.log 2>&1) || {
-        echo "validate: indelible failed, see $dir/indelible.log" >&2
-        exit 1
-    }
+    simulate "$dir" "$work/true.tre" "$SITES" "$shape" "$REPLICATES" "$SEED" || exit 1
     for rep in $(seq 1 "$REPLICATES"); do
-        fasta_to_clustal "$dir/sim_TRUE_$rep.fas" >"$dir/rep$rep.aln"
         for mode in default O; do
             option=""
             [ "$mode" = default ] || option="-$mode"

@@ -26,6 +26,11 @@ template <typename Entry> void fillColumns(ColumnMatrix& P, Entry entry) {
 // out[i] = the sum over j = 1..20, in that order, of (P(i, j) * left[j]) * right[j].
 void combineChildren(const double (*P)[21], const double* left, const double* right, double* out);
 
+// The step of count columns on one branch: out[b] from left[b] and right[b] as combineChildren
+// gives it, then rescaled by the largest entry; scale[b] receives the powers of ten (rescale).
+void combineColumns(const double (*P)[21], const double* const* left, const double* const* right,
+                    double* const* out, int* scale, int count);
+
 // out[i] = the largest (P(i, j) * left[j]) * right[j] over j = 1..20 and choice[i] the first j
 // that reaches it (a later j only when strictly larger): the step of the joint reconstruction.
 void bestOfChildren(const double (*P)[21], const double* left, const double* right, double* out, int* choice);
@@ -43,6 +48,10 @@ enum class Gauge { LargestEntry, LargestMagnitude };
 // 0.1 or above, and returns n. A vector whose gauge is at or below 1e-200 (zero, negative,
 // vanishing or not a number) is left as it is and gives 0, so that the count always ends.
 int rescale(double* vec, Gauge gauge);
+
+// The count of powers of ten that brings a gauge g to 0.1 or above; 0 for a gauge at or below
+// 1e-200 or not a number.
+int powersToRescale(double g);
 
 // 10^n as pow(10, n) gives it.
 double powerOfTen(int n);

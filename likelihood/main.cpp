@@ -84,11 +84,6 @@ void awaitRankZeroAbort() {
     std::this_thread::sleep_for(std::chrono::seconds(1));
 }
 
-// Every process receives every share in place; a process's own block is already there.
-void allGather(double* values, const int* counts, const int* offsets) {
-    MPI_Allgatherv(MPI_IN_PLACE, 0, MPI_DATATYPE_NULL, values, counts, offsets, MPI_DOUBLE, MPI_COMM_WORLD);
-}
-
 long tagLimit() {
     int* value = nullptr;
     int found = 0;
@@ -113,7 +108,7 @@ int main(int argc, char** argv) {
     jobTagLimit = tagLimit();
     fatalExitHook = abortJob;
     awaitJobEndHook = awaitRankZeroAbort;
-    gatherSharesHook = allGather;
+    gatherSharesHook = gatherOverMpi;
     endJobOnInterrupts();
 
     main_function(argc, argv);

@@ -8,32 +8,27 @@
 #include "sitelikelihood.h"
 #include "siterules.h"
 #include "sitework.h"
+#include "transitioncache.h"
 #include "treeopt.h"
 
 #include <cstdio>
 
 int Anneal_site_func1 = 0;
 
-// The transition probabilities come from pij's own factors rather than the store kept for
-// the likelihood of the current site: the leaf codes of another column must not be mixed
-// into it, and this recursion has no caller on the hot path.
+// The transition data come from the store, whose entries for tree t hold what the branch
+// lengths and the rate give, whatever column is scored on them.
 void calRL(int t, int c, int col, double a) {
     SiteTreeNode* tree = gapTree[t];
     for (int k : childrenFirst(tree, c)) {
         SiteTreeNode& r = tree[k];
-        bool inner = r.left != 0 && r.right != 0;
-        if (inner) {
-            double e[21];
-            pijFactors(modelLength(r.length), a, e);
-            ColumnMatrix P;
-            fillColumns(P, [&](int i, int j) { return pij_e(i, j, e); });
-            combineChildren(P, tree[r.left].vec, tree[r.right].vec, r.vec);
-        } else {
-            int code = node[k].code[col];
-            for (int i = 1; i <= 20; i++) r.vec[i] = pij(i, code, modelLength(r.length), a);
+        Transitions& P = branchTransitions(t, k, a);
+        if (r.left == 0 || r.right == 0) {
+            const double* v = P.leafColumn(node[k].code[col], &r.scale);
+            for (int i = 1; i <= 20; i++) r.vec[i] = v[i];
+            continue;
         }
-        r.scale = rescale(r.vec, Gauge::LargestEntry);
-        if (inner) r.scale += tree[r.left].scale + tree[r.right].scale;
+        combineChildren(P.matrix(), tree[r.left].vec, tree[r.right].vec, r.vec);
+        r.scale = rescale(r.vec, Gauge::LargestEntry) + tree[r.left].scale + tree[r.right].scale;
     }
 }
 

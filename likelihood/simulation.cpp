@@ -21,9 +21,6 @@ std::time_t (*seedClock)() = [] { return std::time(nullptr); };
 
 namespace {
 
-// The shuffles whose mean log-likelihood a shuffle statistic compares with the column's own.
-constexpr int SHUFFLES = 100;
-
 bool isResidue(int state) {
     return state >= 1 && state <= RESIDUE_STATES;
 }
@@ -144,19 +141,24 @@ std::vector<int> leafCodes(int site) {
 
 // One shuffle on a copy of the column's codes[1..n], which is faster than on the node records:
 // 100·n transpositions, each of two distinct leaves drawn with idum that exchange their codes
-// when both hold a residue.
-void shuffleCodes(int* codes, int n) {
-    Ran1Draws draws(&idum);
-    for (int k = 0; k < 100 * n; k++) {
-        int i = draws.nextIndex(n);
-        int j = draws.nextIndex(n);
-        while (j == i) j = draws.nextIndex(n);
+// when both hold a residue. A column without gaps exchanges every pair, without the test.
+template <typename Code> void shuffleCodes(Code* codes, int n) {
+    bool gapped = std::find(codes + 1, codes + n + 1, Code(0)) != codes + n + 1;
+    Ran1Indices draws(&idum, n);
+    if (!gapped) {
+        draws.transpositions(100L * n, [codes](int i, int j) { std::swap(codes[i], codes[j]); });
+        return;
+    }
+    draws.transpositions(100L * n, [codes](int i, int j) {
+        // Without a branch: the leaves drawn are gapped at random, so that a branch on it would
+        // often be mispredicted, at a cost beyond the exchange's.
         int ci = codes[i];
         int cj = codes[j];
-        bool both = ci != 0 && cj != 0;
-        codes[i] = both ? cj : ci;
-        codes[j] = both ? ci : cj;
-    }
+        int both = -static_cast<int>(ci * cj != 0);
+        int exchanged = (ci ^ cj) & both;
+        codes[i] = static_cast<Code>(ci ^ exchanged);
+        codes[j] = static_cast<Code>(cj ^ exchanged);
+    });
 }
 
 // step(parent, child) on every branch below record k of tree 0 in pre-order: the left
@@ -341,18 +343,25 @@ SavedColumn::~SavedColumn() {
     }
 }
 
-// The likelihood reads only the leaves' codes: the letters stay those of the column itself.
-double shuffleStatistic(int site) {
-    double x = calTree(site, treeRoot[site], alfa[site]);
-    SavedColumn observed(site);
-    std::vector<int> shuffled;
-    double sum = 0.0;
-    for (int s = 0; s < SHUFFLES; s++) {
-        shuffled = observed.codes();
-        shuffleCodes(shuffled.data(), seqNum);
-        for (int i = 1; i <= seqNum; i++) node[i].code[site] = shuffled[i];
-        sum += calTree(site, treeRoot[site], alfa[site]);
+void drawShuffles(int site, unsigned char* codes, int stride) {
+    for (int i = 1; i <= seqNum; i++) codes[i] = static_cast<unsigned char>(node[i].code[site]);
+    for (int s = 1; s <= SHUFFLES; s++) {
+        unsigned char* column = codes + static_cast<std::size_t>(s) * stride;
+        std::copy(codes, codes + stride, column);
+        shuffleCodes(column, seqNum);
     }
+}
+
+// The column and its shuffles go through the tree together: the shuffles are drawn first, in
+// the order of the draws, then all their likelihoods computed in one pass.
+double shuffleStatistic(int site) {
+    int stride = seqNum + 1;
+    std::vector<unsigned char> codes(static_cast<std::size_t>(SHUFFLES + 1) * stride, 0);
+    drawShuffles(site, codes.data(), stride);
+    std::vector<double> logL(SHUFFLES + 1);
+    calTreeColumns(site, treeRoot[site], alfa[site], codes.data(), stride, SHUFFLES + 1, logL.data());
+    double sum = 0.0;
+    for (int s = 1; s <= SHUFFLES; s++) sum += logL[s];
     double mean = sum / SHUFFLES;
-    return (mean - x) / mean;
+    return (mean - logL[0]) / mean;
 }

@@ -70,6 +70,14 @@ double leafEntropy(int site, double divisor = 1.0, double start = 0.0);
 // carried out when both hold a residue.
 void shuffleColumn(int site);
 
+// The shuffles whose mean log-likelihood a shuffle statistic compares with the column's own.
+constexpr int SHUFFLES = 100;
+
+// The leaves' column at the site as row 0 of codes (leaf i's code at codes[i]), then its
+// SHUFFLES shuffles as rows 1..SHUFFLES (row s at codes + s * stride), each drawn with idum from
+// the column itself.
+void drawShuffles(int site, unsigned char* codes, int stride);
+
 // (mean log-likelihood of 100 shuffles of the leaves' column - its own log-likelihood) / mean.
 double shuffleStatistic(int site);
 

@@ -8,8 +8,11 @@
 #include "siterules.h"
 #include "transitioncache.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -45,7 +48,8 @@ void innerVector(int s, int c, double a, bool derivative) {
     combineChildren(P, vl, vr, rec.vec);
 }
 
-void leafVector(int s, int c, double a, bool derivative) {
+// The leaf's vector and its scale.
+void leafVector(int s, int c, double a, bool derivative, Gauge gauge) {
     SiteTreeNode& rec = gapTree[s][c];
     int k = node[c].code[s];
     if (derivative) {
@@ -54,10 +58,15 @@ void leafVector(int s, int c, double a, bool derivative) {
     } else if (!transitionCacheEnabled || k < 1 || k > 20) {
         // A code outside 1..20 goes to pij, which reports it.
         for (int i = 1; i <= 20; i++) rec.vec[i] = pij(i, k, modelLength(rec.length), a);
+    } else if (gauge == Gauge::LargestEntry) {
+        const double* v = branchTransitions(s, c, a).leafColumn(k, &rec.scale);
+        for (int i = 1; i <= 20; i++) rec.vec[i] = v[i];
+        return;
     } else {
         TransitionColumns P = transitionColumn(s, c, a, k);
         for (int i = 1; i <= 20; i++) rec.vec[i] = P[k][i];
     }
+    rec.scale = rescale(rec.vec, gauge);
 }
 
 // calRL and calRL_alfa; target is the record on which the derivative stands (0 for none:
@@ -67,12 +76,12 @@ void prune(int s, int c, double a, int target) {
     Gauge gauge = target != 0 ? Gauge::LargestMagnitude : Gauge::LargestEntry;
     for (int k : childrenFirst(tree, c)) {
         SiteTreeNode& rec = tree[k];
-        if (isInner(rec))
-            innerVector(s, k, a, k == target);
-        else
-            leafVector(s, k, a, k == target);
-        rec.scale = rescale(rec.vec, gauge);
-        if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
+        if (!isInner(rec)) {
+            leafVector(s, k, a, k == target, gauge);
+            continue;
+        }
+        innerVector(s, k, a, k == target);
+        rec.scale = rescale(rec.vec, gauge) + tree[rec.left].scale + tree[rec.right].scale;
     }
 }
 
@@ -111,7 +120,183 @@ std::vector<char> recordsBelow(int s, int root) {
     return below;
 }
 
+// The vectors of a record for the columns of a pass. Columns whose leaves below the record hold
+// the same codes have the same vector, computed once: the record keeps one vector per pattern of
+// those codes, and each column's pattern.
+struct PatternVectors {
+    explicit PatternVectors(int count)
+        : pattern(count), values(static_cast<std::size_t>(count) * 21), scale(count) {}
+    double* vec(int u) { return &values[static_cast<std::size_t>(u) * 21]; }
+    const double* vec(int u) const { return &values[static_cast<std::size_t>(u) * 21]; }
+
+    std::vector<int> pattern; // by column
+    std::vector<double> values;
+    std::vector<int> scale; // by pattern
+};
+
+// The patterns of two children's columns as one number each, found again in a small table that a
+// new record clears by a new stamp.
+class PatternTable {
+  public:
+    void clear() { stamp++; }
+    // The slot of key: found, or empty (its stamp not the current one) for a new pattern.
+    int& find(std::uint64_t key) {
+        std::size_t h = (key * 0x9E3779B97F4A7C15u) >> 56;
+        while (slots[h].stamp == stamp && slots[h].key != key) h = (h + 1) & (SIZE - 1);
+        if (slots[h].stamp != stamp) slots[h] = {key, stamp, -1};
+        return slots[h].pattern;
+    }
+
+  private:
+    // Twice the largest count of columns the final phase passes, so that a search stays short.
+    static constexpr std::size_t SIZE = 256;
+    struct Slot {
+        std::uint64_t key;
+        unsigned long stamp;
+        int pattern;
+    };
+    Slot slots[SIZE] = {};
+    unsigned long stamp = 0;
+};
+
+// The pass of calTreeColumns: every record of the site's tree below the root, children before
+// parents, holds its vectors while its parent still needs them.
+class ColumnPass {
+  public:
+    ColumnPass(int s, double a, const unsigned char* codes, int stride, int count)
+        : s(s), a(a), codes(codes), stride(stride), count(count), tree(gapTree[s]), held(DIM),
+          leftLeaf(count), rightLeaf(count), left(count), right(count), out(count), leftScale(count),
+          rightScale(count) {
+        // A table sized for the final phase's passes; a larger pass only searches longer.
+        table = std::make_unique<PatternTable>();
+    }
+
+    // The patterns of record c's columns, a leaf's pattern its code, into the buffer for a leaf.
+    const int* patternsOf(int c, std::vector<int>& buffer) {
+        if (isInner(tree[c])) return held[c]->pattern.data();
+        for (int b = 0; b < count; b++) buffer[b] = codes[static_cast<std::size_t>(b) * stride + c];
+        return buffer.data();
+    }
+
+    // Where the vectors of a record's patterns are: its own, or a leaf's columns in the store.
+    struct Source {
+        const PatternVectors* inner;
+        Transitions* leaf;
+        const double* vectorOf(int u, int* scale) const {
+            if (leaf) return leaf->leafColumn(u, scale);
+            *scale = inner->scale[u];
+            return inner->vec(u);
+        }
+    };
+    Source sourceOf(int c) {
+        if (isInner(tree[c])) return {held[c].get(), nullptr};
+        return {nullptr, &branchTransitions(s, c, a)};
+    }
+
+    // The records below c, children before parents, each one's transition data asked for while
+    // the one before it is computed.
+    void computeBelow(int c) {
+        inner.clear();
+        for (int k : childrenFirst(tree, c))
+            if (isInner(tree[k])) inner.push_back(k);
+        for (std::size_t t = 0; t < inner.size(); t++) {
+            if (t + 1 < inner.size()) prefetchRecord(inner[t + 1]);
+            computeRecord(inner[t]);
+        }
+    }
+
+  private:
+    void prefetchRecord(int k) {
+        const SiteTreeNode& rec = tree[k];
+        branchTransitions(s, k, a).prefetch();
+        for (int c : {rec.left, rec.right})
+            if (!isInner(tree[c])) branchTransitions(s, c, a).prefetch();
+    }
+
+    void computeRecord(int k) {
+        const SiteTreeNode& rec = tree[k];
+        std::unique_ptr<PatternVectors> v = takeSpare();
+        const int* pl = patternsOf(rec.left, leftLeaf);
+        const int* pr = patternsOf(rec.right, rightLeaf);
+        Source l = sourceOf(rec.left), r = sourceOf(rec.right);
+        table->clear();
+        int patterns = 0;
+        for (int b = 0; b < count; b++) {
+            int& u = table->find(static_cast<std::uint64_t>(pl[b]) << 32 | static_cast<std::uint32_t>(pr[b]));
+            if (u < 0) {
+                u = patterns++;
+                left[u] = l.vectorOf(pl[b], &leftScale[u]);
+                right[u] = r.vectorOf(pr[b], &rightScale[u]);
+                out[u] = v->vec(u);
+            }
+            v->pattern[b] = u;
+        }
+        combineColumns(transitionMatrix(s, k, a), left.data(), right.data(), out.data(), v->scale.data(),
+                       patterns);
+        for (int u = 0; u < patterns; u++) v->scale[u] += leftScale[u] + rightScale[u];
+        release(rec.left);
+        release(rec.right);
+        held[k] = std::move(v);
+    }
+
+    void release(int c) {
+        if (isInner(tree[c])) spare.push_back(std::move(held[c]));
+    }
+
+    std::unique_ptr<PatternVectors> takeSpare() {
+        if (spare.empty()) return std::make_unique<PatternVectors>(count);
+        std::unique_ptr<PatternVectors> v = std::move(spare.back());
+        spare.pop_back();
+        return v;
+    }
+
+    int s;
+    double a;
+    const unsigned char* codes;
+    int stride;
+    int count;
+    const SiteTreeNode* tree;
+    std::vector<std::unique_ptr<PatternVectors>> held;
+    std::vector<std::unique_ptr<PatternVectors>> spare;
+    std::unique_ptr<PatternTable> table;
+    std::vector<int> inner;
+    std::vector<int> leftLeaf, rightLeaf;
+    // The operands of one record's patterns.
+    std::vector<const double*> left, right;
+    std::vector<double*> out;
+    std::vector<int> leftScale, rightScale;
+};
+
 } // namespace
+
+void calTreeColumns(int s, int root, double a, const unsigned char* codes, int stride, int count,
+                    double* logL) {
+    const SiteTreeNode& r = gapTree[s][root];
+    if (r.gap) {
+        for (int b = 0; b < count; b++) logL[b] = 0.0;
+        return;
+    }
+    ColumnPass pass(s, a, codes, stride, count);
+    int child[3] = {r.left, r.right, r.third};
+    std::vector<int> patterns[3];
+    for (int c = 0; c < 3; c++) {
+        pass.computeBelow(child[c]);
+        patterns[c].resize(count);
+        const int* p = pass.patternsOf(child[c], patterns[c]);
+        patterns[c].assign(p, p + count);
+    }
+    ColumnPass::Source source[3] = {pass.sourceOf(child[0]), pass.sourceOf(child[1]),
+                                    pass.sourceOf(child[2])};
+    for (int b = 0; b < count; b++) {
+        int scale[3];
+        const double* vl = source[0].vectorOf(patterns[0][b], &scale[0]);
+        const double* vr = source[1].vectorOf(patterns[1][b], &scale[1]);
+        const double* vt = source[2].vectorOf(patterns[2][b], &scale[2]);
+        double S = 0.0;
+        for (int i = 1; i <= 20; i++) S += PI[i] * vl[i] * vr[i] * vt[i];
+        logL[b] = std::log(S) - std::log(10.0) * (scale[0] + scale[1] + scale[2]);
+    }
+}
 
 void calRL(int s, int c, double a) {
     prune(s, c, a, 0);

@@ -11,6 +11,13 @@ void calRL(int s, int c, double a);
 // root weighted by PI; 0.0 when the root is flagged gap (a site left out of computation).
 double calTree(int s, int root, double a);
 
+// calTree of count columns at once, each to the bit what calTree gives when the leaves hold
+// it: column b has the code of leaf i (1..n) at codes[b * stride + i], and its log-likelihood
+// goes into logL[b]. The columns go through the tree together, each branch's transition matrix
+// serving all of them while it is at hand.
+void calTreeColumns(int s, int root, double a, const unsigned char* codes, int stride, int count,
+                    double* logL);
+
 // calRL with the transition probabilities of record target replaced by their derivative by
 // the rate; the vectors, which can be negative, are rescaled by their largest magnitude.
 void calRL_alfa(int s, int c, double a, int target);

@@ -2,24 +2,40 @@
 
 #include "alignment.h"
 #include "branchlength.h"
+#include "likelihoodstep.h"
 
 #include <vector>
 
 bool transitionCacheEnabled = true;
 
 void Transitions::fillColumn(int k) {
+    if (!columns) columns = std::make_unique<Columns>();
     const double* f = factors();
-    for (int i = 1; i <= 20; i++) p[k][i] = pij_e(i, k, f);
-    columnMadeIn[k] = generation;
+    for (int i = 1; i <= 20; i++) columns->p[k][i] = pij_e(i, k, f);
+    columns->madeIn[k] = generation;
 }
 
 TransitionColumns Transitions::matrix() {
-    if (matrixMadeIn != generation) {
+    if (!columns || columns->matrixMadeIn != generation) {
         for (int k = 1; k <= 20; k++)
-            if (columnMadeIn[k] != generation) fillColumn(k);
-        matrixMadeIn = generation;
+            if (!columns || columns->madeIn[k] != generation) fillColumn(k);
+        columns->matrixMadeIn = generation;
     }
-    return p;
+    return columns->p;
+}
+
+namespace {
+
+void prefetchBytes(const void* data, std::size_t size) {
+    const char* p = static_cast<const char*>(data);
+    for (std::size_t k = 0; k < size; k += 64) __builtin_prefetch(p + k);
+}
+
+} // namespace
+
+void Transitions::prefetch() const {
+    if (columns) prefetchBytes(columns->p, sizeof columns->p);
+    if (leaves) prefetchBytes(leaves.get(), sizeof *leaves);
 }
 
 void Transitions::sumRow(int i) {
@@ -31,6 +47,16 @@ void Transitions::sumRow(int i) {
     rows->madeIn[i] = generation;
 }
 
+// From the factors, as fillColumn makes the column: a leaf's branch needs no matrix besides.
+void Transitions::fillLeafColumn(int k) {
+    if (!leaves) leaves = std::make_unique<LeafColumns>();
+    const double* f = factors();
+    double* v = leaves->vec[k];
+    for (int i = 1; i <= 20; i++) v[i] = pij_e(i, k, f);
+    leaves->scale[k] = rescale(v, Gauge::LargestEntry);
+    leaves->madeIn[k] = generation;
+}
+
 namespace {
 
 // One entry per record; a site tree's entries serve whichever site is scored, as the phases
@@ -40,9 +66,13 @@ std::vector<Transitions> simulationTree, siteTrees;
 } // namespace
 
 Transitions& branchTransitions(int s, int c, double a) {
+    return branchTransitions(s, c, gapTree[s][c].length, a);
+}
+
+Transitions& branchTransitions(int s, int c, double length, double a) {
     std::vector<Transitions>& entries = s == 0 ? simulationTree : siteTrees;
     if (entries.size() < static_cast<std::size_t>(DIM)) entries.resize(DIM);
-    return entries[c].at(modelLength(gapTree[s][c].length), a);
+    return entries[c].at(modelLength(length), a);
 }
 
 TransitionColumns transitionColumn(int s, int c, double a, int k) {

@@ -42,11 +42,23 @@ class Transitions {
 
     // The matrix with column k (1..20) filled.
     TransitionColumns column(int k) {
-        if (columnMadeIn[k] != generation) fillColumn(k);
-        return p;
+        if (!columns || columns->madeIn[k] != generation) fillColumn(k);
+        return columns->p;
     }
     // The matrix with all 20 columns filled.
     TransitionColumns matrix();
+
+    // Asks the processor for the matrix and the leaf columns that this branch holds, ahead of
+    // their use: the columns of many sites pass a tree too large for the caches.
+    void prefetch() const;
+
+    // Column k (1..20) as a leaf of code k takes it into the likelihood: the column times the
+    // powers of ten that rescale gives it by its largest entry; *scale receives their count.
+    const double* leafColumn(int k, int* scale) {
+        if (!leaves || leaves->madeIn[k] != generation) fillLeafColumn(k);
+        *scale = leaves->scale[k];
+        return leaves->vec[k];
+    }
 
     // Row i summed in order of j: C[1] = pij(i, 1), C[j] = C[j-1] + pij(i, j), j = 1..20.
     const double* cumulativeRow(int i) {
@@ -71,6 +83,7 @@ class Transitions {
     }
     void fillColumn(int k);
     void sumRow(int i);
+    void fillLeafColumn(int k);
     // Inline, as factors: a distance makes a new ratio every few sites, where a call would cost
     // as much as the lookup.
     void fillRatio(int i, int j) {
@@ -89,19 +102,30 @@ class Transitions {
     unsigned long model = 0;
     unsigned long factorsMadeIn = 0;
     double e[21]; // exp(length * rate * wr[k]), as pijFactors gives them
-    unsigned long columnMadeIn[21] = {};
-    unsigned long matrixMadeIn = 0;
-    double p[21][21]; // p[j][i] = pij(i, j)
-    // Asked for by one kind of caller each, so made on first use.
+    // Each part is made on first use: a branch of a site tree needs its matrix if it is inner and
+    // its leaf columns if it leads to a leaf, a branch of the simulated tree its cumulative rows,
+    // and a pass over a large tree keeps in the caches only what it needs.
+    struct Columns {
+        double p[21][21]; // p[j][i] = pij(i, j)
+        unsigned long madeIn[21] = {};
+        unsigned long matrixMadeIn = 0;
+    };
     struct CumulativeRows {
         double sum[21][21];
+        unsigned long madeIn[21] = {};
+    };
+    struct LeafColumns {
+        double vec[21][21];
+        int scale[21];
         unsigned long madeIn[21] = {};
     };
     struct Ratios {
         double value[21][21];
         unsigned long madeIn[21][21] = {};
     };
+    std::unique_ptr<Columns> columns;
     std::unique_ptr<CumulativeRows> rows;
+    std::unique_ptr<LeafColumns> leaves;
     std::unique_ptr<Ratios> ratios;
 };
 
@@ -109,6 +133,9 @@ class Transitions {
 // length at which the branch enters a transition probability. Tree 0, on which the columns are
 // simulated, has entries apart from the site trees': the final phase alternates between the two.
 Transitions& branchTransitions(int s, int c, double a);
+// The same for a branch of the given length in place of the record's, for a caller that holds
+// the tree's lengths apart from gapTree.
+Transitions& branchTransitions(int s, int c, double length, double a);
 
 // branchTransitions(s, c, a) with column k filled, and with all columns filled.
 TransitionColumns transitionColumn(int s, int c, double a, int k);

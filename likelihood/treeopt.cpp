@@ -11,6 +11,7 @@
 #include "simulation.h"
 #include "sitelikelihood.h"
 #include "siterules.h"
+#include "transitioncache.h"
 
 #include <array>
 #include <cstdio>
@@ -76,16 +77,15 @@ void fillBest(JointState& js, int c) {
     for (int k : childrenFirst(js.tree.data(), c)) {
         const Link& b = js.tree[k];
         Vector& best = js.best[k];
+        Transitions& P = branchTransitions(js.site, k, b.length, js.rate);
         if (!isInner(b)) {
             int code = node[k].code[js.site];
-            for (int i = 1; i <= 20; i++) best[i] = pij(i, code, modelLength(b.length), js.rate);
+            TransitionColumns column = P.column(code);
+            for (int i = 1; i <= 20; i++) best[i] = column[code][i];
             continue;
         }
-        double e[21];
-        pijFactors(modelLength(b.length), js.rate, e);
-        ColumnMatrix P;
-        fillColumns(P, [&](int i, int j) { return pij_e(i, j, e); });
-        bestOfChildren(P, js.best[b.left].data(), js.best[b.right].data(), best.data(), js.choice[k].data());
+        bestOfChildren(P.matrix(), js.best[b.left].data(), js.best[b.right].data(), best.data(),
+                       js.choice[k].data());
         rescale(best.data(), Gauge::LargestEntry);
     }
 }

@@ -24,6 +24,10 @@ echo "== bench_job.sh"
 bash bench/bench_job.sh build
 echo "== bench_rooting.sh"
 bash bench/bench_rooting.sh build
+echo "== bench_finalphase.sh"
+# On simulated alignments of 100, 500 and 1,000 sequences, alone, as 8 copies and in whole jobs of
+# 8 processes: about half an hour, most of it the old path's 1,000-sequence runs.
+bash bench/bench_finalphase.sh build
 echo "== bench_preparation.sh"
 # The old path against the new on 250, 500 and 1,000 sequences: about half an hour, most of it
 # the old path's preparation of 1,000 sequences and the whole jobs.

@@ -16,18 +16,24 @@
 // even under -ffp-contract=off, so the eigenvectors, pij and everything after them change.
 #include "alignment.h"
 #include "model.h"
+#include "numerics/vectorwidth.h"
 #include "scratch.h"
 #include "settings.h"
 #include "settings_reset.h"
+#include "simulation.h"
 #include "sitefixture.h"
 #include "sitelikelihood.h"
+#include "sitework.h"
 #include "transitioncache.h"
 #include "vantrel.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <ctime>
 #include <string>
 #include <unistd.h>
 #include <utility>
@@ -109,14 +115,15 @@ std::string fixture(const char* name) {
     return std::string(FIXTURES_DIR) + "/golden/" + name;
 }
 
-// The start-up of a job with -C on the fixture, as every process runs it; returns what it
-// wrote into the result file.
-std::string prepare() {
+// The start-up of a job with -C (and the extra words) on the fixture, as every process runs it;
+// returns what it wrote into the result file.
+std::string prepare(const std::vector<std::string>& extra = {}) {
     testsupport::resetSettings();
     // Unique across the test processes that run side by side.
     std::string result = testing::TempDir() + "golden_result_" + std::to_string(getpid()) + ".txt";
     std::vector<std::string> words = {"dadiverur",           "-C", "-i",  fixture("golden.aln"), "-t",
                                       fixture("golden.tre"), "-o", result};
+    words.insert(words.end(), extra.begin(), extra.end());
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     testing::internal::CaptureStdout();
@@ -223,6 +230,78 @@ TEST(Golden, PreparationAndLikelihoodGiveTheRecordedBits) {
         expectGolden(compute());
     }
     transitionCacheEnabled = true;
+}
+
+// The final phase's site records with the clock fixed, under -C and under -C -P (each gapped but
+// computed site then works under its own model): per site, a digest of the bits of all its values
+// (64-bit FNV-1a over the values in order), value 0 and value 1. Recorded from the code as it stood
+// before the shuffles were drawn ahead and scored together, whose every value the new code gives.
+struct SiteRecordDigest {
+    int site;
+    std::uint64_t digest;
+    double statistic, first;
+};
+
+const std::vector<SiteRecordDigest> goldenRecords = {
+    {1, 0x29d538c8dacd89eeu, 0x1.b57cc80ab9e65p-8, -0x1.31151aaf177dbp-50},
+    {2, 0x36c3b11f74bea9d4u, -0x1.db365858403a3p+0, -0x1.db365858403a3p+0},
+    {3, 0x10cf707ac52a375bu, 0x0p+0, 0x0p+0},
+    {4, 0xdc9a260b7677a54eu, 0x1.d13d18d83a6ep-3, 0x1.1ffa704e1fc1cp-6},
+    {5, 0x4444ee99595db4c0u, -0x1.70bc575810951p+3, -0x1.70bc575810951p+3},
+    {6, 0xf0025703cdd44206u, 0x1.1bb83b41b6902p-3, -0x1.8501801f93ba4p-8},
+    {7, 0xc634e02431835bb1u, 0x1.11370f588d058p-3, -0x1.6ea8fc70679c4p-5},
+    {8, 0x724b705e89a61d83u, 0x1.c543f0b461e8bp-8, -0x1.4654365023546p-8},
+    {9, 0x74ab8f1650c875f7u, -0x1.0ac961385a852p-5, -0x1.cf02f7f550e3fp-6},
+    {10, 0x7fbe0a09f64c3c95u, 0x1.407a1bcc1d2ap-3, 0x1.7e0b16169373fp-4},
+};
+
+const std::vector<SiteRecordDigest> goldenRecordsOwnModel = {
+    {1, 0x68bbece49cb90e89u, 0x1.b57cc80ab9e65p-8, -0x1.056140ba06244p-49},
+    {2, 0x36c3b11f74bea9d4u, -0x1.db365858403a3p+0, -0x1.db365858403a3p+0},
+    {3, 0x10cf707ac52a375bu, 0x0p+0, 0x0p+0},
+    {4, 0xea0ed00adc41c603u, 0x1.906dea859699p-3, -0x1.f0a42664c6ffap-52},
+    {5, 0xf303cc7c06a58521u, -0x1.2ec0bdccc6cd8p+3, -0x1.2ec0bdccc6cd8p+3},
+    {6, 0xada80a277e11000bu, 0x1.1bb83b41b6902p-3, -0x1.30a8e08956858p-5},
+    {7, 0x2b3ebf9916d1172eu, 0x1.4a8d0d70c13cep-4, -0x1.0ed320f6b56d1p-5},
+    {8, 0x3d1700ac6ef55c1eu, 0x1.c543f0b461e8bp-8, -0x1.3ca90d2ebbbbcp-5},
+    {9, 0xb069b3bc78a42402u, -0x1.0ac961385a852p-5, -0x1.cf02f7f550e3fp-6},
+    {10, 0x9033c093a485c047u, 0x1.407a1bcc1d2ap-3, 0x1.7dc9af7b90eecp-4},
+};
+
+SiteRecordDigest digestOf(int site, const std::vector<double>& record) {
+    std::uint64_t h = 1469598103934665603u;
+    for (double v : record) {
+        std::uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        h = (h ^ bits) * 1099511628211u;
+    }
+    return {site, h, record[0], record[1]};
+}
+
+TEST(Golden, FinalPhaseSiteRecordsGiveTheRecordedBitsWithEveryVectorWidth) {
+    VectorWidth kept = vectorWidth;
+    std::time_t (*clock)() = seedClock;
+    seedClock = [] { return std::time_t(1000); };
+    for (bool ownModel : {false, true}) {
+        prepare(ownModel ? std::vector<std::string>{"-P"} : std::vector<std::string>{});
+        const std::vector<SiteRecordDigest>& expected = ownModel ? goldenRecordsOwnModel : goldenRecords;
+        for (VectorWidth width : {VectorWidth::SSE2, VectorWidth::AVX2}) {
+            if (width == VectorWidth::AVX2 && !processorHasAvx2()) continue;
+            vectorWidth = width;
+            SCOPED_TRACE(std::string(ownModel ? "-P, " : "") +
+                         (width == VectorWidth::AVX2 ? "AVX2" : "SSE2"));
+            std::vector<double> record(SITE_RECORD_SIZE);
+            for (const SiteRecordDigest& e : expected) {
+                finalSiteWork(e.site, record.data());
+                SiteRecordDigest got = digestOf(e.site, record);
+                EXPECT_EQ(got.digest, e.digest) << "site " << e.site;
+                EXPECT_EQ(got.statistic, e.statistic) << "site " << e.site;
+                EXPECT_EQ(got.first, e.first) << "site " << e.site;
+            }
+        }
+    }
+    vectorWidth = kept;
+    seedClock = clock;
 }
 
 // The recorded values are plausible: the log-likelihoods of the gap-free sites agree with an

@@ -1,15 +1,24 @@
-// ran1 and Ran1Draws against a plain reference generator written from the rules alone:
+// ran1 and Ran1Indices against a plain reference generator written from the rules alone:
 // Schrage's step in 32-bit arithmetic and a table of 32 plain integers, one call per draw.
 #include "numerics/ran1.h"
+
+#include "numerics/vectorwidth.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
+
+// The index of a value as the callers take it: whole part of (value · n + 1), at most n.
+int indexOfValue(float u, int n) {
+    int i = static_cast<int>(static_cast<double>(u) * n + 1);
+    return i > n ? n : i;
+}
 
 class ReferenceGenerator {
   public:
@@ -48,17 +57,19 @@ class ReferenceGenerator {
 };
 
 // One piece of a run: count draws with seed variable `variable` (0 or 1), which is first set
-// to `set` unless that is `keep`; through ran1 calls or one Ran1Draws.
+// to `set` unless that is `keep`; through ran1 calls or one Ran1Indices of indices 1..n.
 constexpr long keep = LONG_MIN;
 struct Piece {
     int variable;
     long set;
     int count;
     bool stream;
+    int n = 38;
 };
 
+// The values ran1 gives, and the indices of the values a stream gives.
 struct Outcome {
-    std::vector<float> values;
+    std::vector<double> values;
     long seeds[2];
 };
 
@@ -67,7 +78,10 @@ Outcome runReference(const std::vector<Piece>& pieces) {
     Outcome out{{}, {0, 0}};
     for (const Piece& p : pieces) {
         if (p.set != keep) out.seeds[p.variable] = p.set;
-        for (int k = 0; k < p.count; k++) out.values.push_back(g.draw(&out.seeds[p.variable]));
+        for (int k = 0; k < p.count; k++) {
+            float u = g.draw(&out.seeds[p.variable]);
+            out.values.push_back(p.stream ? indexOfValue(u, p.n) : u);
+        }
     }
     return out;
 }
@@ -79,7 +93,7 @@ Outcome runFast(const std::vector<Piece>& pieces) {
         long& seed = out.seeds[p.variable];
         if (p.set != keep) seed = p.set;
         if (p.stream) {
-            Ran1Draws draws(&seed);
+            Ran1Indices draws(&seed, p.n);
             for (int k = 0; k < p.count; k++) out.values.push_back(draws.next());
         } else {
             for (int k = 0; k < p.count; k++) out.values.push_back(ran1(&seed));
@@ -119,7 +133,7 @@ TEST(Ran1Streams, LongStreamsFromManySeedsMatchTheReference) {
     for (int k = 0; k < 20; k++) seeds.push_back(-static_cast<long>(rng() % 2147483647u));
     for (long seed : seeds)
         for (bool stream : {false, true})
-            expectSameRun({{0, seed, 200000, stream}}, stream ? "Ran1Draws" : "ran1");
+            expectSameRun({{0, seed, 200000, stream}}, stream ? "Ran1Indices" : "ran1");
 }
 
 TEST(Ran1Streams, RestartsAndSharedTableMatchTheReference) {
@@ -140,11 +154,6 @@ TEST(Ran1Streams, RestartsAndSharedTableMatchTheReference) {
 }
 
 TEST(Ran1Streams, IndexDrawsAreTheIndicesOfTheValues) {
-    // The index of a value as the callers take it: whole part of (value · n + 1), at most n.
-    auto indexOfValue = [](float u, int n) {
-        int i = static_cast<int>(static_cast<double>(u) * n + 1);
-        return i > n ? n : i;
-    };
     // The drawn values at the top, where the value is capped, and near the steps of the index.
     std::vector<std::int32_t> drawn = {0, 1, 2, 2147483646, 2147483645, 2147483600, 2147483520, 2147483392};
     for (int n : {1, 2, 3, 38, 1000, 65537, 1 << 23})
@@ -155,12 +164,65 @@ TEST(Ran1Streams, IndexDrawsAreTheIndicesOfTheValues) {
     for (int n : {1, 2, 3, 38, 1000, 65537, (1 << 23) - 1, 1 << 23})
         for (std::int32_t y : drawn)
             EXPECT_EQ(ran1state::indexOf(y, n), indexOfValue(ran1state::output(y), n)) << y << " " << n;
+}
 
-    ReferenceGenerator reference;
-    long expectedSeed = -11, seed = -11;
-    Ran1Draws draws(&seed);
-    for (int k = 0; k < 100000; k++) {
-        int n = 2 + k % 50;
-        ASSERT_EQ(draws.nextIndex(n), indexOfValue(reference.draw(&expectedSeed), n)) << k;
+TEST(Ran1Streams, CappedValuesGiveTheLastIndexForEveryLeafCount) {
+    // The index leaves out the cap of the value: every drawn value that the cap replaces gives the
+    // same index, n, with the cap as without it, for every leaf count up to 2^17 (the values below
+    // the cap take the same arithmetic in both).
+    std::int32_t firstCapped = 2147483646;
+    while (ran1state::output(firstCapped - 1) == 0.99999988079071044921875f) firstCapped--;
+    ASSERT_LT(firstCapped, 2147483646);
+    for (int n = 1; n <= 1 << 17; n++)
+        for (std::int32_t y = firstCapped - 2; y <= 2147483646; y++)
+            ASSERT_EQ(ran1state::indexOf(y, n), indexOfValue(ran1state::output(y), n)) << y << " " << n;
+}
+
+TEST(Ran1Streams, IndexStreamsOfEveryWidthMatchTheReference) {
+    // The indices made ahead with either vector width, for leaf counts from 2 to the largest,
+    // in runs that end inside a block, at its end and after many blocks.
+    VectorWidth kept = vectorWidth;
+    for (VectorWidth width : {VectorWidth::SSE2, VectorWidth::AVX2}) {
+        if (width == VectorWidth::AVX2 && !processorHasAvx2()) continue;
+        vectorWidth = width;
+        for (int n : {2, 3, 38, 1000, 65537, 1 << 23})
+            expectSameRun({{0, -11, 100000, true, n},
+                           {0, keep, 256, true, n},
+                           {0, keep, 255, true, n},
+                           {0, keep, 1, true, n},
+                           {0, keep, 5, false},
+                           {1, -7, 3, true, n}},
+                          width == VectorWidth::AVX2 ? "AVX2" : "SSE2");
     }
+    vectorWidth = kept;
+}
+
+TEST(Ran1Streams, TranspositionsDrawTheirPairsAsTheCallsWould) {
+    // Pairs of two draws, the second drawn again while it equals the first: with two or three
+    // leaves a third of the transpositions or more draw again, some many times over.
+    VectorWidth kept = vectorWidth;
+    for (VectorWidth width : {VectorWidth::SSE2, VectorWidth::AVX2}) {
+        if (width == VectorWidth::AVX2 && !processorHasAvx2()) continue;
+        vectorWidth = width;
+        for (int n : {2, 3, 38, 1000}) {
+            ReferenceGenerator reference;
+            long expectedSeed = -29, seed = -29;
+            for (long count : {1L, 7L, 100L * n, 3L}) {
+                std::vector<std::pair<int, int>> expected, got;
+                for (long k = 0; k < count; k++) {
+                    int i = indexOfValue(reference.draw(&expectedSeed), n);
+                    int j = indexOfValue(reference.draw(&expectedSeed), n);
+                    while (j == i) j = indexOfValue(reference.draw(&expectedSeed), n);
+                    expected.push_back({i, j});
+                }
+                Ran1Indices draws(&seed, n);
+                draws.transpositions(count, [&](int i, int j) { got.push_back({i, j}); });
+                ASSERT_EQ(got, expected) << "n " << n << ", count " << count;
+            }
+            // The generator carries on where the reference does.
+            EXPECT_EQ(seed, expectedSeed);
+            EXPECT_EQ(ran1(&seed), reference.draw(&expectedSeed));
+        }
+    }
+    vectorWidth = kept;
 }
