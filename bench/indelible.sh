@@ -2,6 +2,18 @@
 # simulator (Debian package indelible): installs it when missing, makes random trees and turns
 # its FASTA output into the CLUSTAL W layout.
 
+# Sets work to the folder of a run's files: WORK when it is set (kept), else a temporary folder
+# removed when the script ends.
+open_work() {
+    if [ -n "${WORK:-}" ]; then
+        mkdir -p "$WORK"
+        work=$(cd "$WORK" && pwd)
+    else
+        work=$(mktemp -d)
+        trap 'rm -rf "$work"' EXIT
+    fi
+}
+
 # Installs INDELible unless it is there.
 ensure_indelible() {
     command -v indelible >/dev/null 2>&1 && return
@@ -25,6 +37,41 @@ random_tree() {
          }
          BEGIN { state = seed; a = int(n / 3); b = int(2 * n / 3)
                  print "(" subtree(1, a) "," subtree(a + 1, b) "," subtree(b + 1, n) ");" }'
+}
+
+# yule_tree LEAVES SEED DEPTH: a Yule (pure birth) tree of leaves t0001.., every leaf DEPTH from
+# the root, written unrooted (the root's two branches joined into one); the waiting times from a
+# Park-Miller generator in exact integer arithmetic.
+yule_tree() {
+    awk -v n="$1" -v seed="$2" -v depth="$3" '
+        function draw() { state = (state * 16807) % 2147483647; return state / 2147483647 }
+        function wait_all(    w, i) {
+            w = -log(draw()) / count
+            for (i = 1; i <= count; i++) len[active[i]] += w
+            height += w
+        }
+        function write(node) {
+            if (!(node in left)) return sprintf("t%04d:%.5f", name[node], len[node] * scale)
+            return "(" write(left[node]) "," write(right[node]) "):" sprintf("%.5f", len[node] * scale)
+        }
+        BEGIN {
+            state = seed; nodes = 3; count = 2
+            left[1] = 2; right[1] = 3; active[1] = 2; active[2] = 3
+            while (count < n) {
+                wait_all()
+                i = 1 + int(draw() * count)
+                node = active[i]
+                left[node] = ++nodes; right[node] = ++nodes
+                active[i] = left[node]; active[++count] = right[node]
+            }
+            wait_all()
+            scale = depth / height
+            for (i = 1; i <= n; i++) name[active[i]] = i
+            inner = (2 in left) ? 2 : 3
+            other = 5 - inner
+            len[other] += len[inner]
+            print "(" write(left[inner]) "," write(right[inner]) "," write(other) ");"
+        }'
 }
 
 # FASTA from INDELible (names padded with blanks) to the CLUSTAL W layout, blocks of 60.

@@ -35,15 +35,8 @@ REPLICATES=${REPLICATES:-3}
 SITES=${SITES:-300}
 PROCS=${PROCS:-6}
 SEED=${SEED:-2026}
-if [ -n "${WORK:-}" ]; then
-    mkdir -p "$WORK"
-    work=$(cd "$WORK" && pwd)
-else
-    work=$(mktemp -d)
-    trap 'rm -rf "$work"' EXIT
-fi
-
 source bench/indelible.sh
+open_work
 bash scripts/setup.sh
 ensure_indelible
 bash scripts/build.sh "$build"
