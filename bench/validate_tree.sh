@@ -108,16 +108,22 @@ clustal_to_fasta() {
 }
 
 # one_case DIR: every tree of DIR/a.aln against DIR/true.tre, one line "default C fasttree iqtree"
-# of distance and length pairs into DIR/scores ("- -" for a tool not installed).
+# of distance and length pairs into DIR/scores ("- -" for a tool not installed or that failed,
+# named on standard error).
 one_case() {
-    local dir=$1 scores=""
-    (cd "$dir" && "$prepare" -i a.aln -o default.txt >default.log 2>&1 && mv a.tre default.tre)
-    (cd "$dir" && "$prepare" -i a.aln -C -o c.txt >c.log 2>&1 && mv a.tre c.tre)
+    local dir=$1 scores="" tool
+    (cd "$dir" && "$prepare" -i a.aln -o default.txt >default.log 2>&1 && mv a.tre default.tre) ||
+        echo "dadiverur failed, see $dir/default.log" >&2
+    (cd "$dir" && "$prepare" -i a.aln -C -o c.txt >c.log 2>&1 && mv a.tre c.tre) ||
+        echo "dadiverur -C failed, see $dir/c.log" >&2
     clustal_to_fasta "$dir/a.aln" >"$dir/a.fas"
-    if [ -n "$fasttree" ]; then "$fasttree" -wag -gamma -quiet -nopr "$dir/a.fas" >"$dir/fasttree.tre" 2>/dev/null; fi
+    if [ -n "$fasttree" ]; then
+        "$fasttree" -wag -gamma -quiet -nopr "$dir/a.fas" >"$dir/fasttree.tre" 2>"$dir/fasttree.log" ||
+            { echo "FastTree failed, see $dir/fasttree.log" >&2; rm -f "$dir/fasttree.tre"; }
+    fi
     if [ -n "$iqtree" ]; then
-        "$iqtree" -s "$dir/a.fas" -m WAG+G4 --fast -nt 1 -seed 1 -quiet -pre "$dir/iq" >/dev/null 2>&1
-        cp "$dir/iq.treefile" "$dir/iqtree.tre"
+        { "$iqtree" -s "$dir/a.fas" -m WAG+G4 --fast -nt 1 -seed 1 -quiet -pre "$dir/iq" >/dev/null 2>&1 &&
+            cp "$dir/iq.treefile" "$dir/iqtree.tre"; } || echo "IQ-TREE failed, see $dir/iq.log" >&2
     fi
     for tool in default c fasttree iqtree; do
         if [ -s "$dir/$tool.tre" ]; then
@@ -159,6 +165,9 @@ for dir in "${cases[@]}"; do
     running=$((running + 1))
 done
 wait
+for dir in "${cases[@]}"; do
+    [ -s "$dir/scores" ] || { echo "no scores for $dir" >&2; exit 1; }
+done
 
 printf '%-6s %-6s %-6s %-15s %-15s %-15s %s\n' taxa sites shape "default" "-C" FastTree IQ-TREE
 printf '%-6s %-6s %-6s %-15s %-15s %-15s %s\n' "" "" "" "RF length" "RF length" "RF length" "RF length"

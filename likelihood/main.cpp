@@ -18,21 +18,6 @@
 
 namespace {
 
-// A fatal error in any process ends the whole job with its status, which mpiexec returns;
-// what the process has printed is flushed first, no half-written distance or tree file is left
-// beside the finished ones, and what the result had so far goes to its partial file.
-void abortJob(int status) {
-    if (resultFile) std::fflush(resultFile);
-    wnj::abandonUnfinishedFiles();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    // The launcher passes output on through pipes and stops reading them once the job is
-    // aborted: give it a moment to forward what this process has written.
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    MPI_Abort(MPI_COMM_WORLD, status);
-    std::_Exit(status);
-}
-
 // The signals by which a job is interrupted: Ctrl-C, the end of a scheduler's time, a hang-up.
 // The launcher passes them on to every process.
 sigset_t interrupts() {
@@ -47,6 +32,23 @@ sigset_t interrupts() {
 void holdInterrupts() {
     sigset_t signals = interrupts();
     sigprocmask(SIG_BLOCK, &signals, nullptr);
+}
+
+// A fatal error in any process ends the whole job with its status, which mpiexec returns;
+// what the process has printed is flushed first, no half-written distance or tree file is left
+// beside the finished ones, and what the result had so far goes to its partial file.
+void abortJob(int status) {
+    // An interrupt now would end the job a second time, with its own status in place of this one.
+    holdInterrupts();
+    if (resultFile) std::fflush(resultFile);
+    wnj::abandonUnfinishedFiles();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    // The launcher passes output on through pipes and stops reading them once the job is
+    // aborted: give it a moment to forward what this process has written.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    MPI_Abort(MPI_COMM_WORLD, status);
+    std::_Exit(status);
 }
 
 // An interrupted job ends with 128 + the signal, as a shell reports a command the signal ended,

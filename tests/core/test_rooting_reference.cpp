@@ -98,9 +98,10 @@ enum class Lengths { Random, Equal, Zero, Mixed, Star, StarOfRandomLeaves };
 class TreeText {
   public:
     // Leaf k of the tree (from the left) is s(k), or with shuffled names s(some permutation of k).
+    // Only a star draws its leaf length, so that the other kinds keep the trees of their seeds.
     TreeText(Lengths lengths, unsigned seed, bool shuffledNames = false) : lengths_(lengths), random_(seed) {
         const double leafLengths[] = {0.1, 0.3, 0.7, 1.234567};
-        starLeafLength_ = leafLengths[random_() % 4];
+        if (lengths == Lengths::Star) starLeafLength_ = leafLengths[random_() % 4];
         shuffledNames_ = shuffledNames;
     }
 
@@ -161,7 +162,7 @@ class TreeText {
 
     Lengths lengths_;
     std::mt19937 random_;
-    double starLeafLength_;
+    double starLeafLength_ = 0.0;
     bool shuffledNames_;
     std::vector<int> names_;
 };

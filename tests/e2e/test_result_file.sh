@@ -22,8 +22,8 @@ related_sequences 500 >slower.aln
 
 # interrupt_when CONDITION SIGNAL K words...: dadiverur as a job of K processes in the background,
 # ended by SIGNAL to the launcher alone (as Ctrl-C or a scheduler ends it) once the shell condition
-# holds; the job's exit status in $status. A job that ends before, or does not end within 60 s,
-# is a failure.
+# holds; the job's exit status in $status. A job that ends before, or in which the condition
+# does not hold or that does not end within 60 s, is a failure.
 interrupt_when() {
     local condition=$1 signal=$2 k=$3 ticks=0
     shift 3
@@ -33,8 +33,10 @@ interrupt_when() {
     local job=$!
     until eval "$condition"; do
         kill -0 "$job" 2>/dev/null || { fail "the job ended before: $condition"; break; }
+        [ $((ticks += 1)) -lt 6000 ] || { fail "not within 60 s: $condition"; break; }
         sleep 0.01
     done
+    ticks=0
     kill "-$signal" "$job" 2>/dev/null
     while kill -0 "$job" 2>/dev/null; do
         [ $((ticks += 1)) -lt 6000 ] || { fail "no end within 60 s of SIG$signal"; kill -KILL "$job"; }
@@ -80,7 +82,7 @@ for signal in TERM INT; do
         expect_same result.txt earlier.txt
         expect_count result.txt.partial "best point:" 1
         expect_lacks result.txt.partial "Entropy for each site"
-        [ -z "$(ls result.txt.?????? 2>/dev/null)" ] || fail "temporary result left: $(ls result.txt.??????)"
+        expect_no_files "temporary result left" result.txt.??????
     done
 done
 
@@ -100,8 +102,7 @@ for signal in TERM INT; do
         expect_interrupted "$signal"
         expect_has DISTMATRIX.txt "earlier distances"
         expect_has slower.tre "earlier tree"
-        [ -z "$(ls DISTMATRIX.txt.* slower.tre.* slower.txt.?????? 2>/dev/null)" ] ||
-            fail "temporary files left: $(ls DISTMATRIX.txt.* slower.tre.* slower.txt.??????)"
+        expect_no_files "temporary files left" DISTMATRIX.txt.* slower.tre.* slower.txt.??????
         [ ! -e slower.txt ] || fail "slower.txt written by an interrupted job"
     done
 done
@@ -121,7 +122,7 @@ expect_count shared.txt "The input sequences:" 1
 expect_count shared.txt "Entropy for each site" 1
 [ "$(grep -c ' human ' shared.txt)" -eq 0 ] || [ "$(grep -c ' horse ' shared.txt)" -eq 0 ] ||
     fail "shared.txt holds both jobs' sequences"
-[ -z "$(ls shared.txt.* 2>/dev/null)" ] || fail "files left beside the result: $(ls shared.txt.*)"
+expect_no_files "files left beside the result" shared.txt.*
 
 case_name "a -o name as long as the folder takes"
 long=$(printf 'r%.0s' $(seq 1 255))
@@ -139,6 +140,6 @@ expect_status 1
 expect_count err.txt "unwritable.tre could not be open for writing" 1
 expect_has err.txt "wnj::io::openWrite: Is a directory"
 expect_lacks out.txt "Calculating distance matrix"
-[ -z "$(ls unwritable.txt* 2>/dev/null)" ] || fail "a result written although the run was refused"
+expect_no_files "a result written although the run was refused" unwritable.txt*
 
 finish
