@@ -28,7 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -51,10 +50,6 @@ class Ran1Draws {
     Ran1Draws(const Ran1Draws&) = delete;
     Ran1Draws& operator=(const Ran1Draws&) = delete;
 
-    float next() {
-        draw();
-        return ran1state::output(iy);
-    }
     // A draw taken as an index 1..n (n up to 2^23), as ran1state::indexOf gives it.
     int nextIndex(int n) {
         draw();
@@ -120,18 +115,6 @@ class Transitions {
     // The matrix with all 20 columns filled.
     TransitionColumns matrix();
 
-    // Row i summed in order of j: C[1] = pij(i, 1), C[j] = C[j-1] + pij(i, j), j = 1..20.
-    const double* cumulativeRow(int i) {
-        if (!rows || rows->madeIn[i] != generation) sumRow(i);
-        return rows->sum[i];
-    }
-
-    // dpij(i, j)/pij(i, j), the derivative by the length of ln pij; 0.0 where pij is 0.
-    double lengthDerivativeRatio(int i, int j) {
-        if (!ratios || ratios->madeIn[i][j] != generation) fillRatio(i, j);
-        return ratios->value[i][j];
-    }
-
   private:
     static bool sameBits(double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; }
     const double* factors() {
@@ -142,16 +125,6 @@ class Transitions {
         return e;
     }
     void fillColumn(int k);
-    void sumRow(int i);
-    // Inline, as factors: a distance makes a new ratio every few sites, where a call would cost
-    // as much as the lookup.
-    void fillRatio(int i, int j) {
-        if (!ratios) ratios = std::make_unique<Ratios>();
-        const double* f = factors();
-        double P = pij_e(i, j, f);
-        ratios->value[i][j] = P == 0.0 ? 0.0 : dpij_e(i, j, f, rate) / P;
-        ratios->madeIn[i][j] = generation;
-    }
 
     // Every part carries the generation it was made in; a new key starts a new generation, so
     // that dropping what is held costs nothing. Generation 0 holds no key.
@@ -164,17 +137,6 @@ class Transitions {
     unsigned long columnMadeIn[21] = {};
     unsigned long matrixMadeIn = 0;
     double p[21][21]; // p[j][i] = pij(i, j)
-    // Asked for by one kind of caller each, so made on first use.
-    struct CumulativeRows {
-        double sum[21][21];
-        unsigned long madeIn[21] = {};
-    };
-    struct Ratios {
-        double value[21][21];
-        unsigned long madeIn[21][21] = {};
-    };
-    std::unique_ptr<CumulativeRows> rows;
-    std::unique_ptr<Ratios> ratios;
 };
 
 void Transitions::fillColumn(int k) {
@@ -192,45 +154,20 @@ TransitionColumns Transitions::matrix() {
     return p;
 }
 
-void Transitions::sumRow(int i) {
-    if (!rows) rows = std::make_unique<CumulativeRows>();
-    double* c = rows->sum[i];
-    const double* f = factors();
-    c[1] = pij_e(i, 1, f);
-    for (int j = 2; j <= 20; j++) c[j] = c[j - 1] + pij_e(i, j, f);
-    rows->madeIn[i] = generation;
-}
-
-std::vector<Transitions> simulationTree, siteTrees;
+// The entries of a real site's tree.
+std::vector<Transitions> siteTrees;
 
 Transitions& branchTransitions(int s, int c, double a) {
-    std::vector<Transitions>& entries = s == 0 ? simulationTree : siteTrees;
-    if (entries.size() < static_cast<std::size_t>(DIM)) entries.resize(DIM);
-    return entries[c].at(modelLength(gapTree[s][c].length), a);
+    if (siteTrees.size() < static_cast<std::size_t>(DIM)) siteTrees.resize(DIM);
+    return siteTrees[c].at(modelLength(gapTree[s][c].length), a);
 }
 
-// The likelihood step and its rescaling.
+// The likelihood step, plain.
 void combineChildren(const double (*P)[21], const double* left, const double* right, double* out) {
     double sum[21] = {};
     for (int j = 1; j <= 20; j++)
         for (int i = 1; i <= 20; i++) sum[i] += P[j][i] * left[j] * right[j];
     for (int i = 1; i <= 20; i++) out[i] = sum[i];
-}
-
-int rescale(double* vec) {
-    double g = vec[1];
-    for (int i = 2; i <= 20; i++)
-        if (vec[i] > g) g = vec[i];
-    if (!(g > 1e-200)) return 0;
-    int n = 0;
-    while (g < 0.1) {
-        n++;
-        g *= 10;
-    }
-    if (n == 0) return 0;
-    double factor = powerOfTen(n);
-    for (int i = 1; i <= 20; i++) vec[i] *= factor;
-    return n;
 }
 
 // The site likelihood, one column at a time on the records of the site's tree.
@@ -250,7 +187,7 @@ void prune(int s, int c, double a) {
             TransitionColumns P = branchTransitions(s, k, a).column(code);
             for (int i = 1; i <= 20; i++) rec.vec[i] = P[code][i];
         }
-        rec.scale = rescale(rec.vec);
+        rec.scale = rescale(rec.vec, Gauge::LargestEntry);
         if (isInner(rec)) rec.scale = rec.scale + tree[rec.left].scale + tree[rec.right].scale;
     }
 }

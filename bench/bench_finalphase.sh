@@ -21,20 +21,15 @@ SITES=${SITES:-40}
 BASE=${BASE:-2a42277}
 COPIES=${COPIES:-8}
 PROCS=${PROCS:-8}
-if [ -n "${WORK:-}" ]; then
-    mkdir -p "$WORK"
-    work=$(cd "$WORK" && pwd)
-else
-    work=$(mktemp -d)
-fi
+source bench/indelible.sh
+open_work
 old_tree="$work/old"
+# In place of open_work's trap, which would leave the old tree registered with git.
 cleanup() {
     git -C "$root" worktree remove --force "$old_tree" >/dev/null 2>&1 || true
     [ -n "${WORK:-}" ] || rm -rf "$work"
 }
 trap cleanup EXIT
-
-source bench/indelible.sh
 ensure_indelible
 bench="$root/$build/bench/bench_finalphase"
 new="$root/$build/dadiverur"

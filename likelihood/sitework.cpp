@@ -214,7 +214,9 @@ void finalSiteWork(int site, double* record) {
 }
 
 void checkSiteRecord(int site, const double* record) {
-    for (int k = 0; k < SITE_RECORD_SIZE; k++) checkSiteValue(site, record[k], recordValueName(k).c_str());
+    // The value's name is made only for the message.
+    for (int k = 0; k < SITE_RECORD_SIZE; k++)
+        if (!std::isfinite(record[k])) checkSiteValue(site, record[k], recordValueName(k).c_str());
 }
 
 void checkSiteValue(int site, double value, const char* what) {

@@ -209,7 +209,6 @@ RootNodeT* buildTree(int n, double** D, char** names) {
     createWorkingState(n, D, names);
 
     int next = n;
-    forgetSplitVariance();
     for (int i = n; i > 3; i--, next++) {
         joinsMade = n - i;
         calc_q(i, q, R, b, q2, P, Z);

@@ -154,6 +154,7 @@ void wnj(int n, int L, NODE* node, double** D, const char* treeFile) {
     char** names = cmatrix(0, n, 0, NAME_TABLE_WIDTH);
     for (int i = 1; i <= n; i++) std::strcpy(names[i - 1], node[i].name);
     warnFlag = -1;
+    forgetSplitVariance();
     RootNodeT* root = buildTree(n, distances, names);
     reportSplitVariance();
     if (treeFile) writeTree(treeFile, root);

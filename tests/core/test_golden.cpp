@@ -16,7 +16,6 @@
 // even under -ffp-contract=off, so the eigenvectors, pij and everything after them change.
 #include "alignment.h"
 #include "model.h"
-#include "numerics/vectorwidth.h"
 #include "scratch.h"
 #include "settings.h"
 #include "settings_reset.h"
@@ -26,6 +25,7 @@
 #include "sitework.h"
 #include "transitioncache.h"
 #include "vantrel.h"
+#include "vectorwidths.h"
 
 #include <gtest/gtest.h>
 
@@ -279,17 +279,13 @@ SiteRecordDigest digestOf(int site, const std::vector<double>& record) {
 }
 
 TEST(Golden, FinalPhaseSiteRecordsGiveTheRecordedBitsWithEveryVectorWidth) {
-    VectorWidth kept = vectorWidth;
     std::time_t (*clock)() = seedClock;
     seedClock = [] { return std::time_t(1000); };
     for (bool ownModel : {false, true}) {
         prepare(ownModel ? std::vector<std::string>{"-P"} : std::vector<std::string>{});
         const std::vector<SiteRecordDigest>& expected = ownModel ? goldenRecordsOwnModel : goldenRecords;
-        for (VectorWidth width : {VectorWidth::SSE2, VectorWidth::AVX2}) {
-            if (width == VectorWidth::AVX2 && !processorHasAvx2()) continue;
-            vectorWidth = width;
-            SCOPED_TRACE(std::string(ownModel ? "-P, " : "") +
-                         (width == VectorWidth::AVX2 ? "AVX2" : "SSE2"));
+        testsupport::forEachVectorWidth([&](VectorWidth width) {
+            SCOPED_TRACE(std::string(ownModel ? "-P, " : "") + testsupport::widthName(width));
             std::vector<double> record(SITE_RECORD_SIZE);
             for (const SiteRecordDigest& e : expected) {
                 finalSiteWork(e.site, record.data());
@@ -298,9 +294,8 @@ TEST(Golden, FinalPhaseSiteRecordsGiveTheRecordedBitsWithEveryVectorWidth) {
                 EXPECT_EQ(got.statistic, e.statistic) << "site " << e.site;
                 EXPECT_EQ(got.first, e.first) << "site " << e.site;
             }
-        }
+        });
     }
-    vectorWidth = kept;
     seedClock = clock;
 }
 

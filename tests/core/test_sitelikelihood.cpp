@@ -4,12 +4,12 @@
 #include "branchlength.h"
 #include "enumeration.h"
 #include "model.h"
-#include "numerics/vectorwidth.h"
 #include "settings.h"
 #include "sitelikelihood.h"
 #include "sitetree.h"
 #include "transitioncache.h"
 #include "treefile.h"
+#include "vectorwidths.h"
 
 #include <gtest/gtest.h>
 
@@ -340,7 +340,6 @@ double plainLogLikelihood(int s, int root, double a) {
 // columns of few letters repeat their subtrees' patterns, which are computed once.
 TEST_F(SiteLikelihood, ColumnsScoredTogetherGiveThePlainRecursionsBitsWithEveryVectorWidth) {
     std::mt19937 rng(31);
-    VectorWidth kept = vectorWidth;
     for (int n : {5, 40, 300}) {
         makeAlignment(n, 2);
         randomTree(rng, 0.001, 1.2);
@@ -364,16 +363,13 @@ TEST_F(SiteLikelihood, ColumnsScoredTogetherGiveThePlainRecursionsBitsWithEveryV
                 expected[b] = plainLogLikelihood(s, treeRoot[s], 0.9);
                 EXPECT_TRUE(sameBits(calTree(s, treeRoot[s], 0.9), expected[b])) << n << " " << s << " " << b;
             }
-            for (VectorWidth width : {VectorWidth::SSE2, VectorWidth::AVX2}) {
-                if (width == VectorWidth::AVX2 && !processorHasAvx2()) continue;
-                vectorWidth = width;
+            testsupport::forEachVectorWidth([&](VectorWidth width) {
                 std::vector<double> logL(count);
                 calTreeColumns(s, treeRoot[s], 0.9, codes.data(), stride, count, logL.data());
                 for (int b = 0; b < count; b++)
-                    EXPECT_TRUE(sameBits(logL[b], expected[b]))
-                        << n << " " << s << " " << b << " " << logL[b];
-            }
-            vectorWidth = kept;
+                    EXPECT_TRUE(sameBits(logL[b], expected[b])) << n << " " << s << " " << b << " " << logL[b]
+                                                                << " " << testsupport::widthName(width);
+            });
         }
     }
 }

@@ -52,6 +52,14 @@ expect_count() {
     [ "${n:-0}" -eq "$3" ] || fail "$1 has ${n:-0} lines with \"$2\", expected $3"
 }
 
+# expect_no_files WHAT PATTERN...: no file matches the patterns; WHAT says what such files are.
+expect_no_files() {
+    local what=$1 found
+    shift
+    found=$(ls -d "$@" 2>/dev/null)
+    [ -z "$found" ] || fail "$what: $found"
+}
+
 # expect_same FILE EXPECTED: the two files are equal.
 expect_same() { diff -u "$2" "$1" >diff.txt 2>&1 || fail "$1 differs from $2: $(head -n 20 diff.txt)"; }
 

@@ -135,7 +135,7 @@ for round in 1 2 3; do
     [ "$?" -eq 0 ] && [ "$second" -eq 0 ] || fail "a job of the two ended with a fault"
     expect_one_of DISTMATRIX.txt distances.six.aln distances.six.five.aln
     expect_one_of six.tre tree.six.aln tree.six.five.aln
-    [ -z "$(ls DISTMATRIX.txt.* six.tre.* 2>/dev/null)" ] || fail "temporary files left: $(ls DISTMATRIX.txt.* six.tre.*)"
+    expect_no_files "temporary files left" DISTMATRIX.txt.* six.tre.*
 done
 
 finish

@@ -73,9 +73,7 @@ expect_lacks out.txt "Reading sequences"
 # for rank 0, which never comes, and ends the job.
 case_name "a fault only one process meets ends the job at once"
 SECONDS=0
-timeout 60 "$MPIEXEC" -n 2 "$DADIVERUR" -i "$six" -o result.txt : -n 1 "$DADIVERUR" -i missing.aln \
-    -o result.txt >out.txt 2>err.txt
-status=$?
+run_job 2 -i "$six" -o result.txt : -n 1 "$DADIVERUR" -i missing.aln -o result.txt
 expect_status 1
 [ "$SECONDS" -le 10 ] || fail "the job took $SECONDS s to end"
 expect_count out.txt "can not open file:missing.aln" 1

@@ -4,6 +4,14 @@
 # rooting; faulty tree files reported once.
 source "$(dirname "$0")/lib.sh"
 start_test trees
+
+# The chosen root: at the start of branch 1, between records 7 and 8.
+expect_root_on_branch_1_between_7_and_8() {
+    grep -A1 -x "best point: branch No:  1 distance from left point:  0.000000" result.txt | tail -n 1 >root.txt
+    printf 'left point: 7:  right point: 8: \n' >expected_root.txt
+    expect_same root.txt expected_root.txt
+}
+
 six="$FIXTURES/six.aln"
 
 # Every leaf three from the top (a mean without rounding): the three inner branches hold
@@ -22,9 +30,7 @@ for b in "  1" "  4" "  7"; do
 done
 expect_count out.txt "branch:" 6
 expect_count result.txt "best point:" 1
-grep -A1 -x "best point: branch No:  1 distance from left point:  0.000000" result.txt | tail -n 1 >root.txt
-printf 'left point: 7:  right point: 8: \n' >expected_root.txt
-expect_same root.txt expected_root.txt
+expect_root_on_branch_1_between_7_and_8
 
 # Every length 0 (identical sequences): every point is at its branch's upper end with variance
 # 0, so every branch is shown; the first of the three 4 to 2 splits is chosen.
@@ -36,9 +42,7 @@ expect_status 0
 expect_count out.txt "$(printf 'x value:  0.000000 variance:  0.000000\t LeftLeaf number:   4 RightLeaf number:   2 difference:    2')" 6
 expect_count out.txt "$(printf 'x value:  0.000000 variance:  0.000000\t LeftLeaf number:   5 RightLeaf number:   1 difference:    4')" 12
 expect_count out.txt "branch:" 18
-grep -A1 -x "best point: branch No:  1 distance from left point:  0.000000" result.txt | tail -n 1 >root.txt
-printf 'left point: 7:  right point: 8: \n' >expected_root.txt
-expect_same root.txt expected_root.txt
+expect_root_on_branch_1_between_7_and_8
 
 case_name "a leaf the alignment does not have"
 printf '((human:1,cow:1):1,(chicken:1,frog:1):1,(zebra:1,shark:1):1);\n' >cow.tre

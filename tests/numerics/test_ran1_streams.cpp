@@ -2,7 +2,7 @@
 // Schrage's step in 32-bit arithmetic and a table of 32 plain integers, one call per draw.
 #include "numerics/ran1.h"
 
-#include "numerics/vectorwidth.h"
+#include "vectorwidths.h"
 
 #include <gtest/gtest.h>
 
@@ -181,10 +181,7 @@ TEST(Ran1Streams, CappedValuesGiveTheLastIndexForEveryLeafCount) {
 TEST(Ran1Streams, IndexStreamsOfEveryWidthMatchTheReference) {
     // The indices made ahead with either vector width, for leaf counts from 2 to the largest,
     // in runs that end inside a block, at its end and after many blocks.
-    VectorWidth kept = vectorWidth;
-    for (VectorWidth width : {VectorWidth::SSE2, VectorWidth::AVX2}) {
-        if (width == VectorWidth::AVX2 && !processorHasAvx2()) continue;
-        vectorWidth = width;
+    testsupport::forEachVectorWidth([](VectorWidth width) {
         for (int n : {2, 3, 38, 1000, 65537, 1 << 23})
             expectSameRun({{0, -11, 100000, true, n},
                            {0, keep, 256, true, n},
@@ -192,18 +189,14 @@ TEST(Ran1Streams, IndexStreamsOfEveryWidthMatchTheReference) {
                            {0, keep, 1, true, n},
                            {0, keep, 5, false},
                            {1, -7, 3, true, n}},
-                          width == VectorWidth::AVX2 ? "AVX2" : "SSE2");
-    }
-    vectorWidth = kept;
+                          testsupport::widthName(width));
+    });
 }
 
 TEST(Ran1Streams, TranspositionsDrawTheirPairsAsTheCallsWould) {
     // Pairs of two draws, the second drawn again while it equals the first: with two or three
     // leaves a third of the transpositions or more draw again, some many times over.
-    VectorWidth kept = vectorWidth;
-    for (VectorWidth width : {VectorWidth::SSE2, VectorWidth::AVX2}) {
-        if (width == VectorWidth::AVX2 && !processorHasAvx2()) continue;
-        vectorWidth = width;
+    testsupport::forEachVectorWidth([](VectorWidth) {
         for (int n : {2, 3, 38, 1000}) {
             ReferenceGenerator reference;
             long expectedSeed = -29, seed = -29;
@@ -223,6 +216,5 @@ TEST(Ran1Streams, TranspositionsDrawTheirPairsAsTheCallsWould) {
             EXPECT_EQ(seed, expectedSeed);
             EXPECT_EQ(ran1(&seed), reference.draw(&expectedSeed));
         }
-    }
-    vectorWidth = kept;
+    });
 }
