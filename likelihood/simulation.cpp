@@ -139,12 +139,15 @@ std::vector<int> leafCodes(int site) {
     return codes;
 }
 
+template <typename Code> bool hasGap(const Code* codes, int n) {
+    return std::find(codes + 1, codes + n + 1, Code(0)) != codes + n + 1;
+}
+
 // One shuffle on a copy of the column's codes[1..n], which is faster than on the node records:
-// 100·n transpositions, each of two distinct leaves drawn with idum that exchange their codes
-// when both hold a residue. A column without gaps exchanges every pair, without the test.
-template <typename Code> void shuffleCodes(Code* codes, int n) {
-    bool gapped = std::find(codes + 1, codes + n + 1, Code(0)) != codes + n + 1;
-    Ran1Indices draws(&idum, n);
+// 100·n transpositions, each of two distinct leaves taken from draws (indices 1..n of idum) that
+// exchange their codes when both hold a residue. A column without gaps (gapped false) exchanges
+// every pair, without the test.
+template <typename Code> void shuffleCodes(Code* codes, int n, bool gapped, Ran1Indices& draws) {
     if (!gapped) {
         draws.transpositions(100L * n, [codes](int i, int j) { std::swap(codes[i], codes[j]); });
         return;
@@ -325,7 +328,8 @@ double func_simulation_vector(int site, double x, int N) {
 
 void shuffleColumn(int site) {
     std::vector<int> codes = leafCodes(site);
-    shuffleCodes(codes.data(), seqNum);
+    Ran1Indices draws(&idum, seqNum);
+    shuffleCodes(codes.data(), seqNum, hasGap(codes.data(), seqNum), draws);
     for (int i = 1; i <= seqNum; i++) setState(i, site, codes[i]);
 }
 
@@ -345,10 +349,13 @@ SavedColumn::~SavedColumn() {
 
 void drawShuffles(int site, unsigned char* codes, int stride) {
     for (int i = 1; i <= seqNum; i++) codes[i] = static_cast<unsigned char>(node[i].code[site]);
+    // The shuffles draw one after another, from one stream of indices; the gaps stay in place.
+    bool gapped = hasGap(codes, seqNum);
+    Ran1Indices draws(&idum, seqNum);
     for (int s = 1; s <= SHUFFLES; s++) {
         unsigned char* column = codes + static_cast<std::size_t>(s) * stride;
         std::copy(codes, codes + stride, column);
-        shuffleCodes(column, seqNum);
+        shuffleCodes(column, seqNum, gapped, draws);
     }
 }
 

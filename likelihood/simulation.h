@@ -28,9 +28,6 @@ class SavedColumn {
     SavedColumn(const SavedColumn&) = delete;
     SavedColumn& operator=(const SavedColumn&) = delete;
 
-    // The saved codes, entries 1..seqNum.
-    const std::vector<int>& codes() const { return code; }
-
   private:
     int site;
     std::vector<int> code;

@@ -134,8 +134,11 @@ struct PatternVectors {
     std::vector<int> scale; // by pattern
 };
 
+// The most columns one pass takes: twice as many slots as patterns keep a search short.
+constexpr int PASS_COLUMNS = 128;
+
 // The patterns of two children's columns as one number each, found again in a small table that a
-// new record clears by a new stamp.
+// new record clears by a new stamp. A pass of PASS_COLUMNS columns at most never fills it.
 class PatternTable {
   public:
     void clear() { stamp++; }
@@ -148,8 +151,7 @@ class PatternTable {
     }
 
   private:
-    // Twice the largest count of columns the final phase passes, so that a search stays short.
-    static constexpr std::size_t SIZE = 256;
+    static constexpr std::size_t SIZE = 2 * PASS_COLUMNS;
     struct Slot {
         std::uint64_t key;
         unsigned long stamp;
@@ -166,10 +168,7 @@ class ColumnPass {
     ColumnPass(int s, double a, const unsigned char* codes, int stride, int count)
         : s(s), a(a), codes(codes), stride(stride), count(count), tree(gapTree[s]), held(DIM),
           leftLeaf(count), rightLeaf(count), left(count), right(count), out(count), leftScale(count),
-          rightScale(count) {
-        // A table sized for the final phase's passes; a larger pass only searches longer.
-        table = std::make_unique<PatternTable>();
-    }
+          rightScale(count) {}
 
     // The patterns of record c's columns, a leaf's pattern its code, into the buffer for a leaf.
     const int* patternsOf(int c, std::vector<int>& buffer) {
@@ -258,7 +257,7 @@ class ColumnPass {
     const SiteTreeNode* tree;
     std::vector<std::unique_ptr<PatternVectors>> held;
     std::vector<std::unique_ptr<PatternVectors>> spare;
-    std::unique_ptr<PatternTable> table;
+    std::unique_ptr<PatternTable> table = std::make_unique<PatternTable>();
     std::vector<int> inner;
     std::vector<int> leftLeaf, rightLeaf;
     // The operands of one record's patterns.
@@ -267,23 +266,18 @@ class ColumnPass {
     std::vector<int> leftScale, rightScale;
 };
 
-} // namespace
-
-void calTreeColumns(int s, int root, double a, const unsigned char* codes, int stride, int count,
-                    double* logL) {
-    const SiteTreeNode& r = gapTree[s][root];
-    if (r.gap) {
-        for (int b = 0; b < count; b++) logL[b] = 0.0;
-        return;
-    }
+// One pass, of PASS_COLUMNS columns at most.
+void passColumns(int s, const SiteTreeNode& r, double a, const unsigned char* codes, int stride, int count,
+                 double* logL) {
     ColumnPass pass(s, a, codes, stride, count);
     int child[3] = {r.left, r.right, r.third};
-    std::vector<int> patterns[3];
+    // An inner child keeps its patterns in the pass; a leaf's are its codes, copied here.
+    std::vector<int> leafPatterns[3];
+    const int* patterns[3];
     for (int c = 0; c < 3; c++) {
         pass.computeBelow(child[c]);
-        patterns[c].resize(count);
-        const int* p = pass.patternsOf(child[c], patterns[c]);
-        patterns[c].assign(p, p + count);
+        leafPatterns[c].resize(count);
+        patterns[c] = pass.patternsOf(child[c], leafPatterns[c]);
     }
     ColumnPass::Source source[3] = {pass.sourceOf(child[0]), pass.sourceOf(child[1]),
                                     pass.sourceOf(child[2])};
@@ -296,6 +290,20 @@ void calTreeColumns(int s, int root, double a, const unsigned char* codes, int s
         for (int i = 1; i <= 20; i++) S += PI[i] * vl[i] * vr[i] * vt[i];
         logL[b] = std::log(S) - std::log(10.0) * (scale[0] + scale[1] + scale[2]);
     }
+}
+
+} // namespace
+
+void calTreeColumns(int s, int root, double a, const unsigned char* codes, int stride, int count,
+                    double* logL) {
+    const SiteTreeNode& r = gapTree[s][root];
+    if (r.gap) {
+        for (int b = 0; b < count; b++) logL[b] = 0.0;
+        return;
+    }
+    for (int first = 0; first < count; first += PASS_COLUMNS)
+        passColumns(s, r, a, codes + static_cast<std::size_t>(first) * stride, stride,
+                    std::min(PASS_COLUMNS, count - first), logL + first);
 }
 
 void calRL(int s, int c, double a) {

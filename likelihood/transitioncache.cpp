@@ -8,10 +8,18 @@
 
 bool transitionCacheEnabled = true;
 
+namespace {
+
+// Column k of the matrix from the factors f: v[i] = pij(i, k), i = 1..20.
+void columnFromFactors(const double* f, int k, double* v) {
+    for (int i = 1; i <= 20; i++) v[i] = pij_e(i, k, f);
+}
+
+} // namespace
+
 void Transitions::fillColumn(int k) {
     if (!columns) columns = std::make_unique<Columns>();
-    const double* f = factors();
-    for (int i = 1; i <= 20; i++) columns->p[k][i] = pij_e(i, k, f);
+    columnFromFactors(factors(), k, columns->p[k]);
     columns->madeIn[k] = generation;
 }
 
@@ -50,9 +58,8 @@ void Transitions::sumRow(int i) {
 // From the factors, as fillColumn makes the column: a leaf's branch needs no matrix besides.
 void Transitions::fillLeafColumn(int k) {
     if (!leaves) leaves = std::make_unique<LeafColumns>();
-    const double* f = factors();
     double* v = leaves->vec[k];
-    for (int i = 1; i <= 20; i++) v[i] = pij_e(i, k, f);
+    columnFromFactors(factors(), k, v);
     leaves->scale[k] = rescale(v, Gauge::LargestEntry);
     leaves->madeIn[k] = generation;
 }

@@ -15,8 +15,10 @@
 #include <cstring>
 #include <memory>
 
-// True (the default): the likelihood recursion takes its transition probabilities from the
-// store. False: it calls pij directly, the reference path for tests and the benchmark.
+// True (the default): the recursion of calTree and calRL takes its transition probabilities from
+// the store. False: it calls pij directly, the reference path for tests and the benchmark. The
+// columns scored together (calTreeColumns), refinement's calRL and the tree optimisation always
+// take them from the store.
 extern bool transitionCacheEnabled;
 
 // A stored matrix by columns: P[j][i] = pij(i, j, length, rate), i, j in 1..20. Column k is a

@@ -223,6 +223,8 @@ class Avx2Group {
     __m256d nd;
 };
 
+#undef RAN1_AVX2
+
 } // namespace ran1lanes
 
 // Successive values of ran1 with one seed variable taken as indices 1..n (n up to 2^23), the

@@ -374,6 +374,28 @@ TEST_F(SiteLikelihood, ColumnsScoredTogetherGiveThePlainRecursionsBitsWithEveryV
     }
 }
 
+// More columns than one pass takes, every one a pattern of its own at the records near the root:
+// the passes one after another give each column its bits.
+TEST_F(SiteLikelihood, ManyDistinctColumnsScoredTogetherGiveThePlainRecursionsBits) {
+    std::mt19937 rng(7);
+    const int n = 60, count = 300, stride = n + 1;
+    makeAlignment(n, 1);
+    randomTree(rng, 0.01, 0.8);
+    setLevel(n + 1);
+    copyTreeToSite(1);
+    std::vector<unsigned char> codes(static_cast<std::size_t>(count) * stride, 0);
+    std::vector<double> expected(count), logL(count);
+    for (int b = 0; b < count; b++) {
+        std::string column = randomColumn(rng, n);
+        for (int i = 1; i <= n; i++)
+            codes[b * stride + i] = static_cast<unsigned char>(std::strchr(aa, column[i - 1]) - aa);
+        setColumn(1, column);
+        expected[b] = plainLogLikelihood(1, treeRoot[1], 1.1);
+    }
+    calTreeColumns(1, treeRoot[1], 1.1, codes.data(), stride, count, logL.data());
+    for (int b = 0; b < count; b++) EXPECT_TRUE(sameBits(logL[b], expected[b])) << b << " " << logL[b];
+}
+
 // A cherry of two different residues on branches of length 0 under a branch of length 0:
 // every way of scoring it (stored matrices, pij, the rate derivative, whose sum then has
 // terms for these branches too) gives what branches of 1e-6 give, to the bit.
